@@ -1,0 +1,91 @@
+/*
+ * tarvex: talk to terminals on an RS-485 multi-drop bus behind one serial port.
+ *
+ * Every exchange is one complete, blocking conversation with one terminal and
+ * returns an integer result code (TARVEX_OK and the codes below). Address
+ * bytes go out with MARK parity, everything after them with SPACE parity.
+ *
+ * Calling convention: __stdcall on Windows (names exported undecorated),
+ * the platform's C convention elsewhere. Every argument is 4 bytes wide:
+ * counts are int32_t, limits (milliseconds) and baud rates uint32_t, held
+ * ports tarvex_port_t, buffers and port names pointers.
+ *
+ * Buffers belong to the caller. A command frame of n bytes needs n + 1 bytes
+ * (and never fewer than 2): the library writes the additive checksum into
+ * byte n before it touches the port. A reply of N bytes needs N + 1 bytes.
+ */
+#ifndef TARVEX_H
+#define TARVEX_H
+
+#include <stdint.h>
+
+#if defined(_WIN32)
+#define TARVEX_CALL __stdcall
+#else
+#define TARVEX_CALL
+#endif
+
+#if defined(TARVEX_BUILDING_LIBRARY) && !defined(_WIN32)
+#define TARVEX_API __attribute__((visibility("default")))
+#else
+#define TARVEX_API
+#endif
+
+/* No exception ever leaves an entry point. */
+#ifdef __cplusplus
+#define TARVEX_NOEXCEPT noexcept
+#else
+#define TARVEX_NOEXCEPT
+#endif
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* A held port: opaque, 32 bits. A failed com_init yields all ones. */
+typedef uint32_t tarvex_port_t;
+#define TARVEX_INVALID_PORT ((tarvex_port_t)0xFFFFFFFFu)
+
+/* Result codes. */
+#define TARVEX_OK 0                    /* success */
+#define TARVEX_LOCK_REJECTED 1         /* a lock code was rejected */
+#define TARVEX_FRAME_NOT_SENT 2        /* frame not taken whole, port not opened, output not drained,
+                                          or an argument out of contract */
+#define TARVEX_REPLY_INCOMPLETE 3      /* reply or acknowledgement not in full; data block not taken */
+#define TARVEX_REPLY_WRONG 4           /* bad reply checksum or wrong acknowledgement bytes */
+#define TARVEX_SECOND_FRAME_NOT_SENT 5 /* on-line query: second frame not written */
+#define TARVEX_EMPTY_OR_NOT_DRAINED 6  /* blacklist: empty card list; on-line query: second frame not drained */
+#define TARVEX_SECOND_REPLY_INCOMPLETE 7 /* on-line query: second reply not in full */
+#define TARVEX_SECOND_REPLY_WRONG 8    /* on-line query: second reply checksum wrong */
+
+/* ---- Held ports ------------------------------------------------------- */
+
+/* Opens the port exclusively, MARK parity, one stop bit, the given baud.
+ * Returns TARVEX_INVALID_PORT when the port cannot be opened. */
+TARVEX_API tarvex_port_t TARVEX_CALL com_init(const char* port_name, uint32_t baud) TARVEX_NOEXCEPT;
+
+/* Discards unread input and closes the port. Always returns 0. */
+TARVEX_API int32_t TARVEX_CALL com_exit(tarvex_port_t port) TARVEX_NOEXCEPT;
+
+/* ---- Request and reply ------------------------------------------------ */
+
+/* Sends frame bytes 0..n-1 plus checksum, reads N reply bytes plus checksum
+ * into reply (N + 1 bytes). Results 0, 2, 3, 4. */
+TARVEX_API int32_t TARVEX_CALL getdata(int32_t n, uint8_t* frame, int32_t reply_length,
+                                       uint8_t* reply, const char* port_name) TARVEX_NOEXCEPT;
+TARVEX_API int32_t TARVEX_CALL nGetData(int32_t n, uint8_t* frame, int32_t reply_length,
+                                        uint8_t* reply, const char* port_name, uint32_t baud,
+                                        uint32_t limit_ms) TARVEX_NOEXCEPT;
+TARVEX_API int32_t TARVEX_CALL dxGetdata(int32_t n, uint8_t* frame, int32_t reply_length,
+                                         uint8_t* reply, const char* port_name) TARVEX_NOEXCEPT;
+TARVEX_API int32_t TARVEX_CALL Nget(int32_t n, uint8_t* frame, int32_t reply_length,
+                                    uint8_t* reply, tarvex_port_t port) TARVEX_NOEXCEPT;
+TARVEX_API int32_t TARVEX_CALL HANDLE_GetData(tarvex_port_t port, int32_t n, uint8_t* frame,
+                                              int32_t reply_length, uint8_t* reply,
+                                              uint32_t limit_ms) TARVEX_NOEXCEPT;
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif /* TARVEX_H */

@@ -1,0 +1,328 @@
+#include "sim/sim_bus.h"
+
+#include <algorithm>
+
+namespace tarvex::sim {
+
+std::uint64_t character_time_us(const LineSetting& setting, std::uint32_t baud) {
+  const std::uint64_t bits = 1u + 8u + (setting.parity == Parity::None ? 0u : 1u) +
+                             (setting.stop_bits == StopBits::Two ? 2u : 1u);
+  const std::uint64_t rate = baud == 0 ? 1 : baud;
+  return (bits * 1000000 + rate - 1) / rate;
+}
+
+struct SimBus::Port {
+  std::string name;
+  std::optional<Handle> handle;  // while open
+  line::TimeoutSet timeouts = line::TimeoutSet::Standard;
+  LineSetting setting{Parity::None, StopBits::One, line::kDefaultBaud};  // baud always set
+  std::deque<WireByte> outgoing;  // written, not yet delivered to the terminals
+  std::uint64_t line_free_us = 0;  // when the last queued character ends
+  std::deque<Arrival> input;       // sorted by arrival
+  std::vector<std::shared_ptr<Terminal>> terminals;
+  std::vector<WireByte> sent;
+  std::vector<WireByte> received;
+};
+
+void Responder::send(std::span<const std::uint8_t> bytes, std::uint64_t start_us,
+                     std::uint64_t gap_us) {
+  bus_.queue_arrivals(port_, bytes, start_us, gap_us);
+}
+
+std::uint64_t Responder::now_us() const { return bus_.now_us(); }
+
+SimBus::SimBus() : SimBus(Options{}) {}
+SimBus::SimBus(Options options) : options_(options) {}
+SimBus::~SimBus() = default;
+
+void SimBus::add_port(const std::string& name) {
+  auto port = std::make_unique<Port>();
+  port->name = name;
+  ports_[name] = std::move(port);
+}
+
+void SimBus::attach(const std::string& port, std::shared_ptr<Terminal> terminal) {
+  if (find_name(port) == nullptr) add_port(port);
+  find_name(port)->terminals.push_back(std::move(terminal));
+}
+
+SimBus::Port* SimBus::find(Handle handle) {
+  for (auto& [name, port] : ports_) {
+    if (port->handle == handle) return port.get();
+  }
+  return nullptr;
+}
+
+const SimBus::Port* SimBus::find_name(const std::string& name) const {
+  const auto it = ports_.find(name);
+  return it == ports_.end() ? nullptr : it->second.get();
+}
+
+SimBus::Port* SimBus::find_name(const std::string& name) {
+  const auto it = ports_.find(name);
+  return it == ports_.end() ? nullptr : it->second.get();
+}
+
+bool SimBus::fault_now() {
+  const bool strike = faults_.at_call && *faults_.at_call == calls_;
+  ++calls_;
+  return strike;
+}
+
+TraceEvent& SimBus::record(TraceEvent::Kind kind, Handle handle) {
+  TraceEvent event{.kind = kind, .time_us = now_us_, .end_us = now_us_, .handle = handle};
+  trace_.push_back(std::move(event));
+  return trace_.back();
+}
+
+TraceEvent* SimBus::last_call() {
+  // Characters leaving the line are recorded as they end, in between the
+  // calls; they do not break a run of polls.
+  for (auto it = trace_.rbegin(); it != trace_.rend(); ++it) {
+    if (it->kind != TraceEvent::Kind::Sent) return &*it;
+  }
+  return nullptr;
+}
+
+TraceEvent* SimBus::foldable(TraceEvent::Kind kind, Handle handle) {
+  TraceEvent* last = last_call();
+  return last != nullptr && last->kind == kind && last->handle == handle ? last : nullptr;
+}
+
+void SimBus::queue_arrivals(const std::string& port_name, std::span<const std::uint8_t> bytes,
+                            std::uint64_t start_us, std::uint64_t gap_us) {
+  Port* port = find_name(port_name);
+  if (port == nullptr) return;
+  const std::uint64_t char_us = character_time_us(port->setting, *port->setting.baud);
+  std::uint64_t at = std::max(start_us, now_us_);
+  for (const std::uint8_t value : bytes) {
+    const WireByte byte{.start_us = at,
+                        .end_us = at + char_us,
+                        .value = value,
+                        .parity = port->setting.parity,
+                        .stop_bits = port->setting.stop_bits,
+                        .baud = *port->setting.baud};
+    const auto pos = std::upper_bound(
+        port->input.begin(), port->input.end(), byte.end_us,
+        [](std::uint64_t t, const Arrival& a) { return t < a.at_us; });
+    port->input.insert(pos, Arrival{byte.end_us, value});
+    port->received.push_back(byte);
+    at = byte.end_us + gap_us;
+  }
+}
+
+void SimBus::deliver_until(std::uint64_t t) {
+  for (auto& [name, port] : ports_) {
+    while (!port->outgoing.empty() && port->outgoing.front().end_us <= t) {
+      const WireByte byte = port->outgoing.front();
+      port->outgoing.pop_front();
+      port->sent.push_back(byte);
+      TraceEvent& event = record(TraceEvent::Kind::Sent, port->handle.value_or(line::kInvalidHandle));
+      event.time_us = byte.start_us;
+      event.end_us = byte.end_us;
+      event.wire = byte;
+      Responder responder(*this, name);
+      for (const auto& terminal : port->terminals) terminal->on_byte(byte, responder);
+    }
+  }
+}
+
+void SimBus::advance(std::uint64_t us) {
+  now_us_ += us;
+  deliver_until(now_us_);
+}
+
+std::optional<std::uint64_t> SimBus::next_event(const Port& port) const {
+  std::optional<std::uint64_t> next;
+  if (!port.outgoing.empty()) next = port.outgoing.front().end_us;
+  if (!port.input.empty()) {
+    next = next ? std::min(*next, port.input.front().at_us) : port.input.front().at_us;
+  }
+  return next;
+}
+
+Handle SimBus::open(const char* name, line::TimeoutSet timeouts) {
+  tick_follows_poll_ = false;
+  const bool fault = fault_now();
+  Port* port = name == nullptr ? nullptr : find_name(name);
+  const bool opened = !fault && port != nullptr && !port->handle;
+  TraceEvent& event = record(TraceEvent::Kind::Open, line::kInvalidHandle);
+  event.text = name == nullptr ? "" : name;
+  event.timeouts = timeouts;
+  if (!opened) return line::kInvalidHandle;
+  port->handle = next_handle_;
+  next_handle_ += 4;
+  port->timeouts = timeouts;
+  ++opens_;
+  event.handle = *port->handle;
+  return *port->handle;
+}
+
+void SimBus::set_line(Handle handle, const LineSetting& setting) {
+  tick_follows_poll_ = false;
+  fault_now();
+  Port* port = find(handle);
+  if (port == nullptr) return;
+  deliver_until(now_us_);
+  if (!port->outgoing.empty()) record(TraceEvent::Kind::Hazard, handle).setting = setting;
+  port->setting.parity = setting.parity;
+  port->setting.stop_bits = setting.stop_bits;
+  if (setting.baud) port->setting.baud = setting.baud;
+  record(TraceEvent::Kind::SetLine, handle).setting = port->setting;
+}
+
+std::uint32_t SimBus::write(Handle handle, const std::uint8_t* bytes, std::uint32_t count) {
+  tick_follows_poll_ = false;
+  const bool fault = fault_now();
+  const std::uint64_t write_index = writes_++;
+  Port* port = find(handle);
+  TraceEvent& event = record(TraceEvent::Kind::Write, handle);
+  event.bytes.assign(bytes, bytes + count);
+  event.count = count;
+  if (port == nullptr) return 0;
+  std::uint32_t taken = count;
+  if (fault) taken = count / 2;
+  if (faults_.short_write_at == write_index) taken = std::min(count, faults_.short_write_takes);
+  event.taken = taken;
+  deliver_until(now_us_);
+  const std::uint64_t char_us = character_time_us(port->setting, *port->setting.baud);
+  for (std::uint32_t i = 0; i < taken; ++i) {
+    const std::uint64_t start = std::max(now_us_, port->line_free_us);
+    port->line_free_us = start + char_us;
+    port->outgoing.push_back(WireByte{.start_us = start,
+                                      .end_us = port->line_free_us,
+                                      .value = bytes[i],
+                                      .parity = port->setting.parity,
+                                      .stop_bits = port->setting.stop_bits,
+                                      .baud = *port->setting.baud});
+  }
+  return taken;
+}
+
+std::uint32_t SimBus::read_byte(Handle handle, std::uint8_t* destination) {
+  if (fault_now()) reads_stopped_ = true;
+  tick_follows_poll_ = true;
+  Port* port = find(handle);
+  if (port == nullptr || reads_stopped_) {
+    if (port != nullptr) advance(options_.read_poll_us);
+    if (TraceEvent* idle = foldable(TraceEvent::Kind::ReadIdle, handle)) {
+      ++idle->count;
+      idle->end_us = now_us_;
+    } else {
+      record(TraceEvent::Kind::ReadIdle, handle).count = 1;
+    }
+    return 0;
+  }
+  const std::uint64_t deadline = now_us_ + options_.read_poll_us;
+  for (;;) {
+    deliver_until(now_us_);
+    if (!port->input.empty() && port->input.front().at_us <= now_us_) {
+      *destination = port->input.front().value;
+      port->input.pop_front();
+      record(TraceEvent::Kind::Read, handle).bytes = {*destination};
+      return 1;
+    }
+    if (now_us_ >= deadline) break;
+    now_us_ = std::min(next_event(*port).value_or(deadline), deadline);
+  }
+  if (TraceEvent* idle = foldable(TraceEvent::Kind::ReadIdle, handle)) {
+    ++idle->count;
+    idle->end_us = now_us_;
+  } else {
+    TraceEvent& event = record(TraceEvent::Kind::ReadIdle, handle);
+    event.time_us = deadline - options_.read_poll_us;
+    event.count = 1;
+  }
+  return 0;
+}
+
+std::optional<std::uint32_t> SimBus::output_queue(Handle handle) {
+  if (fault_now() || faults_.queue_never_drains) queue_stuck_ = true;
+  tick_follows_poll_ = true;
+  Port* port = find(handle);
+  if (port == nullptr) return std::nullopt;
+  deliver_until(now_us_);
+  const auto queued = static_cast<std::uint32_t>(port->outgoing.size()) + (queue_stuck_ ? 1 : 0);
+  TraceEvent* event = foldable(TraceEvent::Kind::QueueQuery, handle);
+  if (event == nullptr) event = &record(TraceEvent::Kind::QueueQuery, handle);
+  ++event->count;
+  event->end_us = now_us_;
+  event->taken = queued;
+  return queued;
+}
+
+void SimBus::purge_input(Handle handle) {
+  tick_follows_poll_ = false;
+  fault_now();
+  Port* port = find(handle);
+  record(TraceEvent::Kind::Purge, handle);
+  if (port == nullptr) return;
+  deliver_until(now_us_);
+  std::erase_if(port->input, [this](const Arrival& a) { return a.at_us <= now_us_; });
+}
+
+void SimBus::close(Handle handle) {
+  tick_follows_poll_ = false;
+  fault_now();
+  Port* port = find(handle);
+  record(TraceEvent::Kind::Close, handle);
+  if (port == nullptr) return;
+  // Bytes already handed to the port still go out; nothing of the line
+  // setting changes.
+  port->handle.reset();
+}
+
+std::uint32_t SimBus::tick() {
+  if (fault_now()) now_us_ += 10'000'000;
+  now_us_ += options_.tick_cost_us;
+  deliver_until(now_us_);
+  const bool own_poll = tick_follows_poll_;
+  tick_follows_poll_ = false;
+  if (TraceEvent* poll = last_call(); own_poll && poll != nullptr) {
+    poll->end_us = now_us_;
+  } else if (TraceEvent* spin = foldable(TraceEvent::Kind::Spin, line::kInvalidHandle)) {
+    ++spin->count;
+    spin->end_us = now_us_;
+  } else {
+    record(TraceEvent::Kind::Spin, line::kInvalidHandle).count = 1;
+  }
+  return static_cast<std::uint32_t>(options_.tick_start_ms + now_us_ / 1000);
+}
+
+std::vector<WireByte> SimBus::sent(const std::string& port) const {
+  const Port* p = find_name(port);
+  return p == nullptr ? std::vector<WireByte>{} : p->sent;
+}
+
+std::vector<WireByte> SimBus::received(const std::string& port) const {
+  const Port* p = find_name(port);
+  return p == nullptr ? std::vector<WireByte>{} : p->received;
+}
+
+std::optional<LineSetting> SimBus::setting(const std::string& port) const {
+  const Port* p = find_name(port);
+  return p == nullptr ? std::nullopt : std::optional<LineSetting>(p->setting);
+}
+
+std::optional<line::TimeoutSet> SimBus::timeouts(const std::string& port) const {
+  const Port* p = find_name(port);
+  return p == nullptr ? std::nullopt : std::optional<line::TimeoutSet>(p->timeouts);
+}
+
+std::size_t SimBus::open_handles() const {
+  return static_cast<std::size_t>(std::count_if(
+      ports_.begin(), ports_.end(), [](const auto& entry) { return entry.second->handle.has_value(); }));
+}
+
+std::size_t SimBus::hazards() const {
+  return static_cast<std::size_t>(std::count_if(trace_.begin(), trace_.end(), [](const TraceEvent& e) {
+    return e.kind == TraceEvent::Kind::Hazard;
+  }));
+}
+
+std::size_t SimBus::pending_input(const std::string& port) const {
+  const Port* p = find_name(port);
+  return p == nullptr ? 0 : p->input.size();
+}
+
+}  // namespace tarvex::sim

@@ -1,0 +1,198 @@
+// A simulated RS-485 bus behind simulated serial ports, with a virtual clock.
+//
+// SimBus implements the same Platform interface as the operating-system
+// backends, so every exchange runs on it unchanged. Time is virtual: a busy
+// wait spins on a tick that advances a little at every reading, a read with
+// nothing to deliver moves the clock by its 15 ms poll, and a test of a
+// 4550 ms limit runs in microseconds with exact, repeatable timing.
+#pragma once
+
+#include <cstdint>
+#include <deque>
+#include <map>
+#include <memory>
+#include <optional>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "line/platform.h"
+
+namespace tarvex::sim {
+
+using line::Handle;
+using line::LineSetting;
+using line::Parity;
+using line::StopBits;
+
+// One character on the line, in either direction.
+struct WireByte {
+  std::uint64_t start_us = 0;
+  std::uint64_t end_us = 0;
+  std::uint8_t value = 0;
+  Parity parity = Parity::None;  // MARK: parity bit 1, SPACE: 0, NONE: no parity bit
+  StopBits stop_bits = StopBits::One;
+  std::uint32_t baud = line::kDefaultBaud;
+
+  std::optional<int> parity_bit() const {
+    if (parity == Parity::None) return std::nullopt;
+    return parity == Parity::Mark ? 1 : 0;
+  }
+};
+
+// The time one character takes: start bit, 8 data bits, the parity bit when
+// there is one, and the stop bits.
+std::uint64_t character_time_us(const LineSetting& setting, std::uint32_t baud);
+
+class SimBus;
+
+// What a terminal uses to answer on the port it hangs on.
+class Responder {
+ public:
+  Responder(SimBus& bus, std::string port) : bus_(bus), port_(std::move(port)) {}
+  // Queues bytes that start arriving at `start_us`, one after the other, with
+  // `gap_us` of silence between two bytes.
+  void send(std::span<const std::uint8_t> bytes, std::uint64_t start_us, std::uint64_t gap_us = 0);
+  std::uint64_t now_us() const;
+
+ private:
+  SimBus& bus_;
+  std::string port_;
+};
+
+// A device on the bus: it sees every byte the host puts on the line, as the
+// byte ends, with its parity bit, and may answer.
+class Terminal {
+ public:
+  virtual ~Terminal() = default;
+  virtual void on_byte(const WireByte& byte, Responder& line) = 0;
+};
+
+// Everything the simulated port saw, in order. Runs of the same kind of poll
+// (tick readings of a busy wait, empty reads, output-queue queries) are folded
+// into one event with its start, end and count.
+struct TraceEvent {
+  enum class Kind {
+    Open,        // text: port name; handle (kInvalidHandle when it failed); timeouts
+    Close,       // handle
+    Purge,       // handle
+    SetLine,     // setting (baud: the one now in force)
+    Write,       // bytes asked; count taken
+    Read,        // one byte counted by the port (bytes holds it)
+    ReadIdle,    // count reads that found nothing, from time_us to end_us
+    QueueQuery,  // count queries; value: the last queue count
+    Spin,        // count tick readings from time_us to end_us: a busy wait
+    Hazard,      // a line setting applied while bytes were still going out
+    Sent,        // a character that left the line (wire)
+  };
+  Kind kind;
+  std::uint64_t time_us = 0;
+  std::uint64_t end_us = 0;
+  Handle handle = line::kInvalidHandle;
+  std::string text = {};
+  LineSetting setting{Parity::None, StopBits::One, std::nullopt};
+  line::TimeoutSet timeouts = line::TimeoutSet::Standard;
+  std::vector<std::uint8_t> bytes = {};
+  std::uint32_t count = 0;
+  std::uint32_t taken = 0;
+  WireByte wire = {};
+};
+
+// The faults a test can put into the port. A fault at call index k strikes
+// the k-th platform call (counting from 0) with what fits that call: an open
+// fails, a write takes half of its bytes (none of one byte), reads stop
+// delivering from then on, the output queue never drains from then on, and a
+// tick reading leaps the clock by ten seconds.
+struct Faults {
+  std::optional<std::uint64_t> at_call;
+  std::optional<std::uint64_t> short_write_at;  // index among write calls
+  std::uint32_t short_write_takes = 0;
+  bool queue_never_drains = false;
+};
+
+class SimBus final : public line::Platform {
+ public:
+  struct Options {
+    std::uint32_t tick_start_ms = 0;     // where the 32-bit tick starts (to test the wrap)
+    std::uint64_t tick_cost_us = 20;     // how far each tick reading moves the clock
+    std::uint64_t read_poll_us = 15000;  // a read with nothing to deliver
+  };
+
+  SimBus();
+  explicit SimBus(Options options);
+  ~SimBus() override;
+
+  // Ports and terminals.
+  void add_port(const std::string& name);
+  void attach(const std::string& port, std::shared_ptr<Terminal> terminal);
+
+  // Platform.
+  Handle open(const char* name, line::TimeoutSet timeouts) override;
+  void set_line(Handle port, const LineSetting& setting) override;
+  std::uint32_t write(Handle port, const std::uint8_t* bytes, std::uint32_t count) override;
+  std::uint32_t read_byte(Handle port, std::uint8_t* destination) override;
+  std::optional<std::uint32_t> output_queue(Handle port) override;
+  void purge_input(Handle port) override;
+  void close(Handle port) override;
+  std::uint32_t tick() override;
+
+  // Bytes that reach the host's side of `port` as if a terminal sent them.
+  void inject(const std::string& port, std::span<const std::uint8_t> bytes,
+              std::uint64_t start_us, std::uint64_t gap_us = 0) {
+    queue_arrivals(port, bytes, start_us, gap_us);
+  }
+
+  // The clock.
+  std::uint64_t now_us() const { return now_us_; }
+  void advance(std::uint64_t us);
+
+  // What happened.
+  const std::vector<TraceEvent>& trace() const { return trace_; }
+  void clear_trace() { trace_.clear(); }
+  std::vector<WireByte> sent(const std::string& port) const;      // host to terminals
+  std::vector<WireByte> received(const std::string& port) const;  // terminals to host
+  std::optional<LineSetting> setting(const std::string& port) const;
+  std::optional<line::TimeoutSet> timeouts(const std::string& port) const;
+  std::size_t open_handles() const;
+  std::uint64_t opens() const { return opens_; }
+  std::uint64_t calls() const { return calls_; }
+  std::size_t hazards() const;
+  std::size_t pending_input(const std::string& port) const;
+
+  Faults& faults() { return faults_; }
+
+ private:
+  friend class Responder;
+  struct Port;
+  struct Arrival {
+    std::uint64_t at_us;
+    std::uint8_t value;
+  };
+
+  Port* find(Handle handle);
+  const Port* find_name(const std::string& name) const;
+  Port* find_name(const std::string& name);
+  bool fault_now();
+  void deliver_until(std::uint64_t t);
+  std::optional<std::uint64_t> next_event(const Port& port) const;
+  void queue_arrivals(const std::string& port, std::span<const std::uint8_t> bytes,
+                      std::uint64_t start_us, std::uint64_t gap_us);
+  TraceEvent& record(TraceEvent::Kind kind, Handle handle);
+  TraceEvent* last_call();
+  TraceEvent* foldable(TraceEvent::Kind kind, Handle handle);
+
+  Options options_;
+  std::uint64_t now_us_ = 0;
+  std::map<std::string, std::unique_ptr<Port>> ports_;
+  std::vector<TraceEvent> trace_;
+  Handle next_handle_ = 0x100;
+  std::uint64_t opens_ = 0;
+  std::uint64_t calls_ = 0;
+  std::uint64_t writes_ = 0;
+  bool tick_follows_poll_ = false;
+  bool reads_stopped_ = false;
+  bool queue_stuck_ = false;
+  Faults faults_;
+};
+
+}  // namespace tarvex::sim

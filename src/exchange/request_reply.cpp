@@ -1,0 +1,195 @@
+#include "exchange/request_reply.h"
+
+#include <optional>
+
+#include "line/primitives.h"
+
+namespace tarvex::exchange {
+namespace {
+
+using line::LineSetting;
+using line::Port;
+using line::ReplyOutcome;
+
+enum class Acknowledge { Never, OnlyForC2, Always };
+
+// How one member runs the family's shared sequence. A wait of 0 is a wait the
+// member does not have; an empty setting leaves the port as it is.
+struct RequestProfile {
+  std::optional<LineSetting> address_setting = std::nullopt;
+  std::uint32_t wait_before_address = 0;
+  bool whole_frame_with_address = false;  // no switch: frame bytes 0 to n in one write
+  std::uint32_t wait_after_address = 0;
+  std::optional<LineSetting> data_setting = std::nullopt;
+  std::uint32_t wait_before_rest = 0;
+  std::uint32_t drain_limit = 0;
+  std::uint32_t byte_limit = 0;
+  std::uint32_t wait_after_reply = 0;
+  Acknowledge acknowledge = Acknowledge::Never;
+  std::uint32_t wait_after_acknowledgement = 0;
+};
+
+// The members side by side.
+
+RequestProfile getdata_profile(std::uint32_t limit) {
+  return {.address_setting = line::mark(),
+          .wait_after_address = 9,
+          .data_setting = line::space(),
+          .wait_before_rest = 9,
+          .drain_limit = limit,
+          .byte_limit = limit,
+          .wait_after_reply = 9,
+          .acknowledge = Acknowledge::OnlyForC2};
+}
+
+RequestProfile nGetData_profile(std::uint32_t baud, std::uint32_t limit) {
+  return {.address_setting = line::mark(baud),
+          .wait_after_address = 9,
+          .data_setting = line::space(baud),
+          .wait_before_rest = 9,
+          .drain_limit = limit,
+          .byte_limit = limit,
+          .wait_after_reply = 9,
+          .acknowledge = Acknowledge::Always};
+}
+
+// The reply is read under MARK too: the line is never switched.
+RequestProfile dxGetdata_profile(std::uint32_t limit) {
+  return {.address_setting = line::mark(),
+          .whole_frame_with_address = true,
+          .drain_limit = limit,
+          .byte_limit = limit};
+}
+
+// No line setting at all: the frame goes out in whatever setting the held
+// port has.
+RequestProfile Nget_profile() {
+  return {.whole_frame_with_address = true, .drain_limit = 1000, .byte_limit = 100};
+}
+
+RequestProfile HANDLE_GetData_profile(std::uint32_t limit) {
+  return {.address_setting = line::mark(line::kKeepBaud),
+          .wait_before_address = 19,
+          .wait_after_address = 19,
+          .data_setting = line::space(line::kKeepBaud),
+          .wait_before_rest = 19,
+          .drain_limit = limit,
+          .byte_limit = limit,
+          .wait_after_reply = 5,
+          .acknowledge = Acknowledge::Always,
+          .wait_after_acknowledgement = 5};
+}
+
+// Out of contract: the call returns 2 before it opens a port or writes a
+// caller byte. The frame is always read (its command code, its checksum
+// byte); the reply only when one is asked for.
+bool out_of_contract(std::int32_t n, const std::uint8_t* frame, std::int32_t reply_length,
+                     const std::uint8_t* reply) {
+  return n < 0 || reply_length < 0 || frame == nullptr || (reply_length > 0 && reply == nullptr);
+}
+
+// The shared sequence, from the first line setting to the result. The
+// checksum is already in frame byte n; releasing a named port is the
+// caller's.
+Result exchange(Port port, const RequestProfile& profile, std::uint8_t command_code,
+                std::int32_t n, const std::uint8_t* frame, std::int32_t reply_length,
+                std::uint8_t* reply) {
+  if (profile.address_setting) line::set_line(port, *profile.address_setting);
+  line::busy_wait(port.os, profile.wait_before_address);
+  if (profile.whole_frame_with_address) {
+    if (n != 0 && !line::checked_write(port, frame, n + 1)) return kFrameNotSent;
+  } else {
+    if (n != 0 && !line::checked_write(port, frame, 1)) return kFrameNotSent;
+    line::busy_wait(port.os, profile.wait_after_address);
+    if (profile.data_setting) line::set_line(port, *profile.data_setting);
+    line::busy_wait(port.os, profile.wait_before_rest);
+    if (n != 0 && !line::checked_write(port, frame + 1, n)) return kFrameNotSent;
+  }
+  if (!line::drain_wait(port, profile.drain_limit)) return kFrameNotSent;
+  if (reply_length == 0) return kOk;
+
+  switch (line::checked_reply(port, reply, reply_length, profile.byte_limit)) {
+    case ReplyOutcome::Incomplete: return kReplyIncomplete;
+    case ReplyOutcome::WrongChecksum: return kReplyWrong;
+    case ReplyOutcome::Good: break;
+  }
+  line::busy_wait(port.os, profile.wait_after_reply);
+  if (profile.acknowledge == Acknowledge::Always ||
+      (profile.acknowledge == Acknowledge::OnlyForC2 && command_code == 0xC2)) {
+    line::send_acknowledgement(port);
+    line::busy_wait(port.os, profile.wait_after_acknowledgement);
+  }
+  return kOk;
+}
+
+Result by_name(Platform& os, const char* port_name, const RequestProfile& profile,
+               std::int32_t n, std::uint8_t* frame, std::int32_t reply_length,
+               std::uint8_t* reply) {
+  const std::uint8_t command_code = frame[1];
+  line::append_checksum(frame, n);
+  const line::NamedPort port(os, port_name, line::TimeoutSet::Standard);
+  return exchange(port.port(), profile, command_code, n, frame, reply_length, reply);
+}
+
+Result on_held_port(Platform& os, Handle held, const RequestProfile& profile, std::int32_t n,
+                    std::uint8_t* frame, std::int32_t reply_length, std::uint8_t* reply) {
+  const std::uint8_t command_code = frame[1];
+  line::append_checksum(frame, n);
+  return exchange({os, held}, profile, command_code, n, frame, reply_length, reply);
+}
+
+}  // namespace
+
+std::uint32_t getdata_limit(std::uint8_t command_code) {
+  switch (command_code) {
+    case 0x91: case 0x94: case 0xA1: return 80;
+    case 0xC1: return 100;
+    case 0xA7: case 0xC9: return 50;
+    case 0x92: case 0xA2: case 0xC2: return 2500;
+    default: return 1000;
+  }
+}
+
+std::uint32_t dxGetdata_limit(std::uint8_t command_code) {
+  switch (command_code) {
+    case 0xA1: return 280;
+    case 0xC1: return 200;
+    case 0xA7: case 0xC9: return 50;
+    default: return 500;
+  }
+}
+
+Result getdata(Platform& os, std::int32_t n, std::uint8_t* frame, std::int32_t reply_length,
+               std::uint8_t* reply, const char* port_name) {
+  if (out_of_contract(n, frame, reply_length, reply) || port_name == nullptr) return kFrameNotSent;
+  return by_name(os, port_name, getdata_profile(getdata_limit(frame[1])), n, frame, reply_length,
+                 reply);
+}
+
+Result nGetData(Platform& os, std::int32_t n, std::uint8_t* frame, std::int32_t reply_length,
+                std::uint8_t* reply, const char* port_name, std::uint32_t baud,
+                std::uint32_t limit_ms) {
+  if (out_of_contract(n, frame, reply_length, reply) || port_name == nullptr) return kFrameNotSent;
+  return by_name(os, port_name, nGetData_profile(baud, limit_ms), n, frame, reply_length, reply);
+}
+
+Result dxGetdata(Platform& os, std::int32_t n, std::uint8_t* frame, std::int32_t reply_length,
+                 std::uint8_t* reply, const char* port_name) {
+  if (out_of_contract(n, frame, reply_length, reply) || port_name == nullptr) return kFrameNotSent;
+  return by_name(os, port_name, dxGetdata_profile(dxGetdata_limit(frame[1])), n, frame,
+                 reply_length, reply);
+}
+
+Result Nget(Platform& os, std::int32_t n, std::uint8_t* frame, std::int32_t reply_length,
+            std::uint8_t* reply, Handle port) {
+  if (out_of_contract(n, frame, reply_length, reply)) return kFrameNotSent;
+  return on_held_port(os, port, Nget_profile(), n, frame, reply_length, reply);
+}
+
+Result HANDLE_GetData(Platform& os, Handle port, std::int32_t n, std::uint8_t* frame,
+                      std::int32_t reply_length, std::uint8_t* reply, std::uint32_t limit_ms) {
+  if (out_of_contract(n, frame, reply_length, reply)) return kFrameNotSent;
+  return on_held_port(os, port, HANDLE_GetData_profile(limit_ms), n, frame, reply_length, reply);
+}
+
+}  // namespace tarvex::exchange

@@ -1,0 +1,19 @@
+#include "line/held_port.h"
+
+#include "line/primitives.h"
+
+namespace tarvex::line {
+
+Handle com_init(Platform& os, const char* port_name, std::uint32_t baud) {
+  if (port_name == nullptr) return kInvalidHandle;
+  const Handle handle = open_by_name(os, port_name, TimeoutSet::Standard);
+  set_line({os, handle}, mark(baud));
+  return handle;
+}
+
+Result com_exit(Platform& os, Handle port) {
+  release({os, port});
+  return kOk;
+}
+
+}  // namespace tarvex::line

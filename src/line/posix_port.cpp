@@ -1,0 +1,148 @@
+// The termios backend. The port is put into raw binary mode at open (the
+// equivalent of a binary COM port); afterwards only parity, stop bits, byte
+// size and baud ever change. MARK and SPACE parity come from CMSPAR.
+#include "line/posix_port.h"
+
+#include <asm/termbits.h>  // termios2 and BOTHER, for rates termios has no constant for
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+namespace tarvex::line {
+namespace {
+
+// The two timeout sets bound a one-byte read to 5 * 1 + 10 ms and a write
+// of k bytes to 5 * k + 10 ms; poll() gives the same bounds here.
+constexpr int kReadPollMs = 15;
+constexpr int kWritePerByteMs = 5;
+constexpr int kWriteConstantMs = 10;
+
+int fd_of(Handle port) { return static_cast<int>(port); }
+
+std::uint64_t monotonic_ms() {
+  timespec now{};
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  return static_cast<std::uint64_t>(now.tv_sec) * 1000u +
+         static_cast<std::uint64_t>(now.tv_nsec) / 1000000u;
+}
+
+// Raw binary mode: no echo, no canonical input, no translation either way,
+// no software flow control, reads that never block in the driver.
+void make_raw(termios2& tio) {
+  tio.c_iflag &= ~static_cast<tcflag_t>(IGNBRK | BRKINT | PARMRK | ISTRIP | INLCR | IGNCR | ICRNL |
+                                         IXON | IXOFF | IXANY | INPCK | IGNPAR);
+  tio.c_oflag &= ~static_cast<tcflag_t>(OPOST);
+  tio.c_lflag &= ~static_cast<tcflag_t>(ECHO | ECHONL | ICANON | ISIG | IEXTEN);
+  tio.c_cflag |= static_cast<tcflag_t>(CLOCAL | CREAD);
+  tio.c_cc[VMIN] = 0;
+  tio.c_cc[VTIME] = 0;
+}
+
+bool get(int fd, termios2& tio) { return ioctl(fd, TCGETS2, &tio) == 0; }
+void put(int fd, const termios2& tio) { ioctl(fd, TCSETS2, &tio); }
+
+}  // namespace
+
+Handle PosixPort::open(const char* name, TimeoutSet) {
+  const int fd = ::open(name, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return kInvalidHandle;
+  // Exclusive, as a COM port is: a second open in this or another process
+  // fails while this handle lives.
+  if (flock(fd, LOCK_EX | LOCK_NB) != 0 || ioctl(fd, TIOCEXCL) != 0) {
+    ::close(fd);
+    return kInvalidHandle;
+  }
+  termios2 tio{};
+  if (get(fd, tio)) {
+    make_raw(tio);
+    put(fd, tio);
+  }
+  return static_cast<Handle>(fd);
+}
+
+void PosixPort::set_line(Handle port, const LineSetting& setting) {
+  const int fd = fd_of(port);
+  termios2 tio{};
+  if (!get(fd, tio)) return;
+  // Rebuilt from the flags every time, never patched: no stale CMSPAR or
+  // PARODD survives a switch.
+  tio.c_cflag &= ~static_cast<tcflag_t>(PARENB | PARODD | CMSPAR | CSTOPB | CSIZE);
+  tio.c_cflag |= CS8;
+  switch (setting.parity) {
+    case Parity::Mark: tio.c_cflag |= PARENB | CMSPAR | PARODD; break;
+    case Parity::Space: tio.c_cflag |= PARENB | CMSPAR; break;
+    case Parity::None: break;
+  }
+  if (setting.stop_bits == StopBits::Two) tio.c_cflag |= CSTOPB;
+  tio.c_iflag &= ~static_cast<tcflag_t>(INPCK);  // parity errors are not reported
+  if (setting.baud) {
+    // BOTHER takes any rate, the standard ones included.
+    tio.c_cflag &= ~static_cast<tcflag_t>(CBAUD | (CBAUD << IBSHIFT));
+    tio.c_cflag |= BOTHER | (BOTHER << IBSHIFT);
+    tio.c_ispeed = *setting.baud;
+    tio.c_ospeed = *setting.baud;
+  }
+  put(fd, tio);
+}
+
+std::uint32_t PosixPort::write(Handle port, const std::uint8_t* bytes, std::uint32_t count) {
+  const int fd = fd_of(port);
+  const std::uint64_t start = monotonic_ms();
+  const std::uint64_t limit = std::uint64_t{kWritePerByteMs} * count + kWriteConstantMs;
+  std::uint32_t taken = 0;
+  while (taken < count) {
+    const ssize_t n = ::write(fd, bytes + taken, count - taken);
+    if (n > 0) {
+      taken += static_cast<std::uint32_t>(n);
+      continue;
+    }
+    if (n < 0 && errno != EAGAIN && errno != EINTR) break;
+    const std::uint64_t spent = monotonic_ms() - start;
+    if (spent >= limit) break;
+    pollfd pfd{fd, POLLOUT, 0};
+    poll(&pfd, 1, static_cast<int>(limit - spent));
+  }
+  return taken;
+}
+
+std::uint32_t PosixPort::read_byte(Handle port, std::uint8_t* destination) {
+  const int fd = fd_of(port);
+  pollfd pfd{fd, POLLIN, 0};
+  if (poll(&pfd, 1, kReadPollMs) <= 0 || (pfd.revents & POLLIN) == 0) {
+    // A port that cannot poll (closed, hung up) still takes its poll time,
+    // as a read with its timeout set would.
+    if (pfd.revents != 0) {
+      timespec pause{0, kReadPollMs * 1000000L};
+      nanosleep(&pause, nullptr);
+    }
+    return 0;
+  }
+  return ::read(fd, destination, 1) == 1 ? 1u : 0u;
+}
+
+std::optional<std::uint32_t> PosixPort::output_queue(Handle port) {
+  int queued = 0;
+  if (ioctl(fd_of(port), TIOCOUTQ, &queued) != 0) return std::nullopt;
+  return static_cast<std::uint32_t>(queued < 0 ? 0 : queued);
+}
+
+void PosixPort::purge_input(Handle port) {
+  ioctl(fd_of(port), TCFLSH, TCIFLUSH);
+}
+
+void PosixPort::close(Handle port) {
+  const int fd = fd_of(port);
+  // TIOCEXCL belongs to the device, not to this descriptor: lift it so it
+  // does not outlive the handle while another process keeps the device open.
+  if (ioctl(fd, TIOCNXCL) != 0 && errno == EBADF) return;
+  ::close(fd);
+}
+
+std::uint32_t PosixPort::tick() { return static_cast<std::uint32_t>(monotonic_ms()); }
+
+}  // namespace tarvex::line

@@ -1,0 +1,89 @@
+#include "line/primitives.h"
+
+#include "line/result.h"
+
+namespace tarvex::line {
+
+Handle open_by_name(Platform& os, const char* name, TimeoutSet timeouts) {
+  return os.open(name, timeouts);
+}
+
+void set_line(Port port, const LineSetting& setting) { port.os.set_line(port.handle, setting); }
+
+bool checked_write(Port port, const std::uint8_t* bytes, std::int32_t count) {
+  const auto wanted = static_cast<std::uint32_t>(count);
+  return port.os.write(port.handle, bytes, wanted) == wanted;
+}
+
+void busy_wait(Platform& os, std::uint32_t ms) {
+  if (ms == 0) return;
+  const std::uint32_t start = os.tick();
+  while (elapsed(start, os.tick()) <= ms - 1) {
+  }
+}
+
+bool drain_wait(Port port, std::uint32_t limit) {
+  const std::uint32_t start = port.os.tick();
+  for (;;) {
+    const std::optional<std::uint32_t> queued = port.os.output_queue(port.handle);
+    const std::uint32_t now = port.os.tick();
+    if (!queued) return false;  // the port never opened: nothing will ever drain
+    const bool in_time = elapsed(start, now) <= limit;
+    if (*queued == 0 || !in_time) return in_time;
+  }
+}
+
+bool timed_byte_read(Port port, std::uint8_t* destination, std::uint32_t limit) {
+  const std::uint32_t start = port.os.tick();
+  for (;;) {
+    const std::uint32_t got = port.os.read_byte(port.handle, destination);
+    const std::uint32_t now = port.os.tick();
+    const bool in_time = elapsed(start, now) <= limit;
+    if (got != 0 || !in_time) return got != 0 && in_time;
+  }
+}
+
+ReplyOutcome raw_reply(Port port, std::uint8_t* reply, std::int32_t count, std::uint32_t limit) {
+  for (std::int32_t index = 0; index < count; ++index) {
+    if (!timed_byte_read(port, &reply[index], limit)) return ReplyOutcome::Incomplete;
+  }
+  return ReplyOutcome::Good;
+}
+
+void send_acknowledgement(Port port) {
+  const std::uint8_t ack[2] = {kAck0, kAck1};
+  port.os.write(port.handle, ack, 2);
+}
+
+ReplyOutcome await_acknowledgement(Port port, std::uint32_t limit, AckCheck check) {
+  std::uint8_t ack[2] = {0, 0};
+  for (std::uint8_t& byte : ack) {
+    if (!timed_byte_read(port, &byte, limit)) return ReplyOutcome::Incomplete;
+  }
+  const bool accepted = ack[0] == kAck0 && (check == AckCheck::FirstByteOnly || ack[1] == kAck1);
+  return accepted ? ReplyOutcome::Good : ReplyOutcome::WrongChecksum;
+}
+
+std::uint8_t additive_checksum(const std::uint8_t* bytes, std::int32_t count) {
+  std::uint8_t sum = 0;
+  for (std::int32_t index = 0; index < count; ++index) {
+    sum = static_cast<std::uint8_t>(sum + bytes[index]);
+  }
+  return sum;
+}
+
+void append_checksum(std::uint8_t* bytes, std::int32_t count) {
+  bytes[count] = additive_checksum(bytes, count);
+}
+
+void release(Port port) {
+  port.os.purge_input(port.handle);
+  port.os.close(port.handle);
+}
+
+Handle reopen(Platform& os, const char* name, Handle handle) {
+  release({os, handle});
+  return open_by_name(os, name, TimeoutSet::Reopen);
+}
+
+}  // namespace tarvex::line

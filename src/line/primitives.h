@@ -1,0 +1,129 @@
+// The serial line primitives every exchange is composed of. They are written
+// once, on top of the Platform interface, so their timing rules (busy waits,
+// drain waits, per-byte limits, the unsigned wrap of the tick) are the same on
+// every backend.
+#pragma once
+
+#include <cstdint>
+
+#include "line/platform.h"
+
+namespace tarvex::line {
+
+// Milliseconds between two tick readings, unsigned 32-bit, so a limit that
+// spans the wrap of the counter is measured correctly.
+constexpr std::uint32_t elapsed(std::uint32_t start, std::uint32_t now) { return now - start; }
+
+// The port an exchange drives: the platform and one handle.
+struct Port {
+  Platform& os;
+  Handle handle;
+};
+
+// The three line settings the exchanges name.
+constexpr LineSetting mark(std::optional<std::uint32_t> baud = kDefaultBaud) {
+  return {Parity::Mark, StopBits::One, baud};
+}
+constexpr LineSetting space(std::optional<std::uint32_t> baud = kDefaultBaud,
+                            StopBits stop_bits = StopBits::One) {
+  return {Parity::Space, stop_bits, baud};
+}
+constexpr LineSetting no_parity(std::optional<std::uint32_t> baud) {
+  return {Parity::None, StopBits::One, baud};
+}
+inline constexpr std::optional<std::uint32_t> kKeepBaud = std::nullopt;
+
+// Opens the port and applies the timeout set. The handle is not tested: a
+// failed open shows later, when a write on it takes no byte.
+Handle open_by_name(Platform& os, const char* name, TimeoutSet timeouts);
+
+// Applies parity, stop bits and baud (8 data bits, parity flag set).
+void set_line(Port port, const LineSetting& setting);
+
+// One write of `count` bytes; true when all of them were taken.
+bool checked_write(Port port, const std::uint8_t* bytes, std::int32_t count);
+
+// Spins on the tick until at least `ms` milliseconds have passed. A wait of 0
+// is no wait at all.
+void busy_wait(Platform& os, std::uint32_t ms);
+
+// Waits for the output queue to empty. Fails when the queue is seen empty
+// only at a sample taken after `limit` ms, and at once when the queue cannot
+// be queried (a port that never opened).
+bool drain_wait(Port port, std::uint32_t limit);
+
+// Waits for one byte for at most `limit` ms. A byte that comes in the read
+// attempt that ends past the limit stays in `destination` but is not counted.
+bool timed_byte_read(Port port, std::uint8_t* destination, std::uint32_t limit);
+
+enum class ReplyOutcome { Good, Incomplete, WrongChecksum };
+
+// Reads `count` data bytes and their additive checksum into `reply`
+// (count + 1 bytes), each byte within `limit` ms. `on_counted(index, byte)` is
+// called for every byte as soon as its read counts it.
+template <class OnCounted>
+ReplyOutcome checked_reply(Port port, std::uint8_t* reply, std::int32_t count,
+                           std::uint32_t limit, OnCounted on_counted) {
+  std::int32_t index = 0;
+  std::uint8_t sum = 0;
+  while (index <= count) {
+    if (!timed_byte_read(port, &reply[index], limit)) return ReplyOutcome::Incomplete;
+    on_counted(index, reply[index]);
+    if (index != count) sum = static_cast<std::uint8_t>(sum + reply[index]);
+    ++index;
+  }
+  return reply[count] == sum ? ReplyOutcome::Good : ReplyOutcome::WrongChecksum;
+}
+
+inline ReplyOutcome checked_reply(Port port, std::uint8_t* reply, std::int32_t count,
+                                  std::uint32_t limit) {
+  return checked_reply(port, reply, count, limit, [](std::int32_t, std::uint8_t) {});
+}
+
+// Reads `count` bytes with no checksum; Good or Incomplete.
+ReplyOutcome raw_reply(Port port, std::uint8_t* reply, std::int32_t count, std::uint32_t limit);
+
+// Writes the acknowledgement 0x02 0x4F; the count taken is not checked.
+void send_acknowledgement(Port port);
+
+enum class AckCheck { BothBytes, FirstByteOnly };
+
+// Two timed byte reads into local storage: Incomplete when fewer than two
+// come, WrongChecksum when they are not accepted by `check`.
+ReplyOutcome await_acknowledgement(Port port, std::uint32_t limit, AckCheck check);
+
+inline constexpr std::uint8_t kAck0 = 0x02;
+inline constexpr std::uint8_t kAck1 = 0x4F;
+
+// The 8-bit wrapping sum of bytes 0 to count - 1 (0 for count 0).
+std::uint8_t additive_checksum(const std::uint8_t* bytes, std::int32_t count);
+
+// Writes the additive checksum of bytes 0 to count - 1 into byte `count`.
+void append_checksum(std::uint8_t* bytes, std::int32_t count);
+
+// Discards unread input, then closes the handle.
+void release(Port port);
+
+// Releases the handle and opens the port again with the re-open timeouts.
+Handle reopen(Platform& os, const char* name, Handle handle);
+
+// A port opened by name for the length of one exchange. It is released on
+// every path out of the exchange, whatever the result.
+class NamedPort {
+ public:
+  NamedPort(Platform& os, const char* name, TimeoutSet timeouts)
+      : os_(os), name_(name), handle_(open_by_name(os, name, timeouts)) {}
+  ~NamedPort() { release(port()); }
+  NamedPort(const NamedPort&) = delete;
+  NamedPort& operator=(const NamedPort&) = delete;
+
+  void reopen() { handle_ = line::reopen(os_, name_, handle_); }
+  Port port() const { return {os_, handle_}; }
+
+ private:
+  Platform& os_;
+  const char* name_;
+  Handle handle_;
+};
+
+}  // namespace tarvex::line

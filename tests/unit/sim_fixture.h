@@ -1,0 +1,77 @@
+// Shared pieces for exchange tests on the simulated bus.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "sim/scripted_terminal.h"
+#include "sim/sim_bus.h"
+
+namespace tarvex::testing {
+
+using Bytes = std::vector<std::uint8_t>;
+using sim::TraceEvent;
+using sim::WireByte;
+
+// Every exchange test runs twice: with the tick starting at 0, and just
+// below the wrap of the 32-bit counter, so each limit and wait is also
+// measured across it.
+class SimTest : public ::testing::TestWithParam<std::uint32_t> {
+ protected:
+  static constexpr const char* kPort = "COM1";
+
+  SimTest() : bus(sim::SimBus::Options{.tick_start_ms = GetParam()}) {
+    bus.add_port(kPort);
+    bus.attach(kPort, terminal);
+  }
+
+  // The bytes that left the line, with their parity letters: "M05 SA1 SA6".
+  std::string wire() const {
+    std::string text;
+    for (const WireByte& b : bus.sent(kPort)) {
+      char item[8];
+      std::snprintf(item, sizeof item, "%s%c%02X", text.empty() ? "" : " ",
+                    b.parity == line::Parity::Mark ? 'M' : b.parity == line::Parity::Space ? 'S' : 'N',
+                    b.value);
+      text += item;
+    }
+    return text;
+  }
+
+  std::vector<TraceEvent> events(TraceEvent::Kind kind) const {
+    std::vector<TraceEvent> found;
+    for (const TraceEvent& e : bus.trace()) {
+      if (e.kind == kind) found.push_back(e);
+    }
+    return found;
+  }
+
+  // The busy waits, in ticks from the first reading to the last.
+  std::vector<std::uint64_t> busy_waits_ms() const {
+    std::vector<std::uint64_t> waits;
+    for (const TraceEvent& e : events(TraceEvent::Kind::Spin)) {
+      if (e.count > 2) waits.push_back(e.end_us / 1000 - e.time_us / 1000);
+    }
+    return waits;
+  }
+
+  sim::SimBus bus;
+  std::shared_ptr<sim::ScriptedTerminal> terminal = std::make_shared<sim::ScriptedTerminal>();
+};
+
+inline Bytes with_checksum(Bytes data) {
+  std::uint8_t sum = 0;
+  for (const std::uint8_t b : data) sum = static_cast<std::uint8_t>(sum + b);
+  data.push_back(sum);
+  return data;
+}
+
+#define TARVEX_SIM_TEST_SUITE(Suite)                                              \
+  INSTANTIATE_TEST_SUITE_P(TickStart, Suite, ::testing::Values(0u, 0xFFFFFFF0u), \
+                           [](const auto& tick_start) { return tick_start.param == 0 ? std::string("FromZero") : std::string("AcrossWrap"); })
+
+}  // namespace tarvex::testing
