@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <iterator>
 #include <string>
 
 namespace tarvex::sim {
@@ -12,6 +13,12 @@ using Kind = TraceEvent::Kind;
 std::string ms(std::uint64_t us) {
   char text[32];
   std::snprintf(text, sizeof text, "%10.3f", static_cast<double>(us) / 1000.0);
+  return text;
+}
+
+std::string span(std::uint64_t us) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%.3f ms", static_cast<double>(us) / 1000.0);
   return text;
 }
 
@@ -53,7 +60,10 @@ const char* parity_letter(line::Parity parity) {
 }
 
 void print_trace(std::ostream& out, const std::vector<TraceEvent>& trace, std::uint64_t origin_us) {
-  std::vector<TraceEvent> events = trace;
+  // A single tick reading (the start of a timed read, say) is no busy wait.
+  std::vector<TraceEvent> events;
+  std::copy_if(trace.begin(), trace.end(), std::back_inserter(events),
+               [](const TraceEvent& e) { return e.kind != Kind::Spin || e.count > 1; });
   std::stable_sort(events.begin(), events.end(),
                    [](const TraceEvent& a, const TraceEvent& b) { return a.time_us < b.time_us; });
   const auto at = [origin_us](std::uint64_t t) { return ms(t >= origin_us ? t - origin_us : 0); };
@@ -74,16 +84,29 @@ void print_trace(std::ostream& out, const std::vector<TraceEvent>& trace, std::u
       case Kind::Write:
         out << at(e.time_us) << "  write  " << e.count << " byte(s), " << e.taken << " taken\n";
         break;
-      case Kind::Read: out << at(e.time_us) << "  rx     " << hex(e.bytes) << "\n"; break;
+      case Kind::Read: {
+        // Bytes read one after the other: one line.
+        std::vector<std::uint8_t> bytes = e.bytes;
+        std::size_t j = i + 1;
+        while (j < events.size() && events[j].kind == Kind::Read && events[j].handle == e.handle) {
+          bytes.push_back(events[j].bytes.front());
+          ++j;
+        }
+        out << at(e.time_us) << "  rx     " << hex(bytes);
+        if (j > i + 1) out << "  (" << span(events[j - 1].end_us - e.time_us) << ")";
+        out << "\n";
+        i = j - 1;
+        break;
+      }
       case Kind::ReadIdle:
-        out << at(e.time_us) << "  read   nothing for " << ms(e.end_us - e.time_us) << " ms\n";
+        out << at(e.time_us) << "  read   nothing for " << span(e.end_us - e.time_us) << "\n";
         break;
       case Kind::QueueQuery:
-        out << at(e.time_us) << "  drain  " << ms(e.end_us - e.time_us) << " ms"
+        out << at(e.time_us) << "  drain  " << span(e.end_us - e.time_us)
             << (e.taken == 0 ? ", queue empty" : ", queue not empty") << "\n";
         break;
       case Kind::Spin:
-        if (e.count > 1) out << at(e.time_us) << "  wait   " << ms(e.end_us - e.time_us) << " ms busy\n";
+        out << at(e.time_us) << "  wait   " << span(e.end_us - e.time_us) << " busy\n";
         break;
       case Kind::Sent: {
         std::vector<std::uint8_t> bytes{e.wire.value};
@@ -96,7 +119,7 @@ void print_trace(std::ostream& out, const std::vector<TraceEvent>& trace, std::u
         const std::uint64_t end = events[j - 1].end_us;
         out << at(e.time_us) << "  tx     "
             << setting_text({e.wire.parity, e.wire.stop_bits, e.wire.baud}) << "  " << hex(bytes)
-            << "  (" << ms(end - e.time_us) << " ms on the line)\n";
+            << "  (" << span(end - e.time_us) << " on the line)\n";
         i = j - 1;
         break;
       }

@@ -10,7 +10,7 @@ using line::ReplyOutcome;
 
 class PrimitivesTest : public SimTest {
  protected:
-  line::Port open() { return {bus, line::open_by_name(bus, kPort, line::TimeoutSet::Standard)}; }
+  line::Port open() { return {bus(), line::open_by_name(bus(), kPort, line::TimeoutSet::Standard)}; }
   std::uint64_t ticks_between(std::uint64_t from_us, std::uint64_t to_us) const {
     return to_us / 1000 - from_us / 1000;
   }
@@ -24,15 +24,15 @@ TEST(Elapsed, IsUnsignedAcrossTheWrap) {
 
 TEST_P(PrimitivesTest, BusyWaitReturnsOnTheFirstReadingThatIsFarEnough) {
   for (const std::uint32_t ms : {1u, 9u, 19u}) {
-    bus.clear_trace();
-    line::busy_wait(bus, ms);
+    bus().clear_trace();
+    line::busy_wait(bus(), ms);
     const auto spins = events(TraceEvent::Kind::Spin);
     ASSERT_EQ(spins.size(), 1u);
     EXPECT_EQ(ticks_between(spins[0].time_us, spins[0].end_us), ms);
   }
-  bus.clear_trace();
-  line::busy_wait(bus, 0);
-  EXPECT_TRUE(bus.trace().empty()) << "a wait of 0 reads no tick";
+  bus().clear_trace();
+  line::busy_wait(bus(), 0);
+  EXPECT_TRUE(bus().trace().empty()) << "a wait of 0 reads no tick";
 }
 
 TEST_P(PrimitivesTest, DrainWaitFailsWhenTheQueueEmptiesOnlyAfterTheLimit) {
@@ -47,15 +47,15 @@ TEST_P(PrimitivesTest, DrainWaitFailsWhenTheQueueEmptiesOnlyAfterTheLimit) {
     const Bytes ten(10, 0x55);
     ASSERT_TRUE(line::checked_write(port, ten.data(), 10));
     EXPECT_EQ(line::drain_wait(port, c.limit), c.drained) << "limit " << c.limit;
-    bus.advance(50'000);
+    bus().advance(50'000);
     line::release(port);
   }
 }
 
 TEST_P(PrimitivesTest, DrainWaitOnAPortThatNeverOpenedFailsAtOnce) {
-  const std::uint64_t before = bus.now_us();
-  EXPECT_FALSE(line::drain_wait({bus, line::kInvalidHandle}, 4500));
-  EXPECT_LT(bus.now_us() - before, 1000u);
+  const std::uint64_t before = bus().now_us();
+  EXPECT_FALSE(line::drain_wait({bus(), line::kInvalidHandle}, 4500));
+  EXPECT_LT(bus().now_us() - before, 1000u);
 }
 
 TEST_P(PrimitivesTest, ByteReadInTheAttemptThatEndsPastTheLimitIsNotCounted) {
@@ -63,7 +63,7 @@ TEST_P(PrimitivesTest, ByteReadInTheAttemptThatEndsPastTheLimitIsNotCounted) {
   // Polls end at 15 ms and 30 ms; the byte comes at 25 ms, in the poll that
   // ends past the 20 ms limit.
   const Bytes late{0xAB};
-  bus.inject(kPort, late, bus.now_us() + 25'000 - 1146);
+  bus().inject(kPort, late, bus().now_us() + 25'000 - 1146);
   std::uint8_t destination = 0;
   EXPECT_FALSE(line::timed_byte_read(port, &destination, 20));
   EXPECT_EQ(destination, 0xAB) << "the late byte stays in the buffer";
@@ -73,7 +73,7 @@ TEST_P(PrimitivesTest, ByteReadInTheAttemptThatEndsPastTheLimitIsNotCounted) {
 TEST_P(PrimitivesTest, ByteReadWithinTheLimitCounts) {
   const line::Port port = open();
   const Bytes on_time{0x42};
-  bus.inject(kPort, on_time, bus.now_us() + 18'000);
+  bus().inject(kPort, on_time, bus().now_us() + 18'000);
   std::uint8_t destination = 0;
   EXPECT_TRUE(line::timed_byte_read(port, &destination, 20));
   EXPECT_EQ(destination, 0x42);
@@ -93,7 +93,7 @@ TEST_P(PrimitivesTest, CheckedReplyOutcomes) {
   };
   for (const Case& c : cases) {
     const line::Port port = open();
-    bus.inject(kPort, c.arriving, bus.now_us() + 1000);
+    bus().inject(kPort, c.arriving, bus().now_us() + 1000);
     Bytes reply(4, 0xEE);
     EXPECT_EQ(line::checked_reply(port, reply.data(), 3, 100), c.outcome) << c.name;
     for (std::size_t i = 0; i < c.arriving.size(); ++i) EXPECT_EQ(reply[i], c.arriving[i]) << c.name;
@@ -104,7 +104,7 @@ TEST_P(PrimitivesTest, CheckedReplyOutcomes) {
 TEST_P(PrimitivesTest, RawReplyCountsBytesOnly) {
   const line::Port port = open();
   const Bytes two{0x01, 0x02};
-  bus.inject(kPort, two, bus.now_us() + 1000);
+  bus().inject(kPort, two, bus().now_us() + 1000);
   Bytes reply(3, 0xEE);
   EXPECT_EQ(line::raw_reply(port, reply.data(), 3, 50), ReplyOutcome::Incomplete);
   EXPECT_EQ(reply, (Bytes{0x01, 0x02, 0xEE}));
@@ -126,7 +126,7 @@ TEST_P(PrimitivesTest, AcknowledgementComparisons) {
   };
   for (const Case& c : cases) {
     const line::Port port = open();
-    bus.inject(kPort, c.arriving, bus.now_us() + 1000);
+    bus().inject(kPort, c.arriving, bus().now_us() + 1000);
     EXPECT_EQ(line::await_acknowledgement(port, 100, c.check), c.outcome);
     line::release(port);
   }
@@ -144,26 +144,26 @@ TEST(Checksum, CoversTheAddressByteAndWraps) {
 TEST_P(PrimitivesTest, ReleaseDiscardsInputAndCloses) {
   const line::Port port = open();
   const Bytes stray{0x99};
-  bus.inject(kPort, stray, bus.now_us());
-  bus.advance(2000);
+  bus().inject(kPort, stray, bus().now_us());
+  bus().advance(2000);
   line::release(port);
-  EXPECT_EQ(bus.open_handles(), 0u);
-  EXPECT_EQ(bus.pending_input(kPort), 0u);
+  EXPECT_EQ(bus().open_handles(), 0u);
+  EXPECT_EQ(bus().pending_input(kPort), 0u);
 }
 
 TEST_P(PrimitivesTest, ReopenReleasesAndOpensWithTheReopenTimeouts) {
   const line::Port first = open();
-  const line::Handle second = line::reopen(bus, kPort, first.handle);
+  const line::Handle second = line::reopen(bus(), kPort, first.handle);
   EXPECT_NE(second, first.handle);
-  EXPECT_EQ(bus.open_handles(), 1u);
-  EXPECT_EQ(bus.timeouts(kPort), line::TimeoutSet::Reopen);
-  line::release({bus, second});
+  EXPECT_EQ(bus().open_handles(), 1u);
+  EXPECT_EQ(bus().timeouts(kPort), line::TimeoutSet::Reopen);
+  line::release({bus(), second});
 }
 
 TEST_P(PrimitivesTest, SecondOpenOfABusyPortFails) {
   const line::Port first = open();
-  EXPECT_EQ(line::open_by_name(bus, kPort, line::TimeoutSet::Standard), line::kInvalidHandle);
-  EXPECT_EQ(line::open_by_name(bus, "COM9", line::TimeoutSet::Standard), line::kInvalidHandle);
+  EXPECT_EQ(line::open_by_name(bus(), kPort, line::TimeoutSet::Standard), line::kInvalidHandle);
+  EXPECT_EQ(line::open_by_name(bus(), "COM9", line::TimeoutSet::Standard), line::kInvalidHandle);
   line::release(first);
 }
 

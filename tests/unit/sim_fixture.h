@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -17,14 +18,12 @@ using Bytes = std::vector<std::uint8_t>;
 using sim::TraceEvent;
 using sim::WireByte;
 
-// Every exchange test runs twice: with the tick starting at 0, and just
-// below the wrap of the 32-bit counter, so each limit and wait is also
-// measured across it.
-class SimTest : public ::testing::TestWithParam<std::uint32_t> {
- protected:
+// A simulated bus with one port and a scripted terminal on it.
+struct SimRig {
   static constexpr const char* kPort = "COM1";
 
-  SimTest() : bus(sim::SimBus::Options{.tick_start_ms = GetParam()}) {
+  explicit SimRig(std::uint32_t tick_start_ms)
+      : bus(sim::SimBus::Options{.tick_start_ms = tick_start_ms}) {
     bus.add_port(kPort);
     bus.attach(kPort, terminal);
   }
@@ -61,6 +60,27 @@ class SimTest : public ::testing::TestWithParam<std::uint32_t> {
 
   sim::SimBus bus;
   std::shared_ptr<sim::ScriptedTerminal> terminal = std::make_shared<sim::ScriptedTerminal>();
+};
+
+// Every exchange test runs twice: with the tick starting at 0, and just
+// below the wrap of the 32-bit counter, so each limit and wait is also
+// measured across it. fresh() starts over with a new bus, for tests that
+// loop over cases.
+class SimTest : public ::testing::TestWithParam<std::uint32_t> {
+ protected:
+  static constexpr const char* kPort = SimRig::kPort;
+
+  SimTest() { fresh(); }
+  void fresh() { rig_.emplace(GetParam()); }
+
+  sim::SimBus& bus() { return rig_->bus; }
+  sim::ScriptedTerminal& terminal() { return *rig_->terminal; }
+  std::string wire() const { return rig_->wire(); }
+  std::vector<TraceEvent> events(TraceEvent::Kind kind) const { return rig_->events(kind); }
+  std::vector<std::uint64_t> busy_waits_ms() const { return rig_->busy_waits_ms(); }
+
+ private:
+  std::optional<SimRig> rig_;
 };
 
 inline Bytes with_checksum(Bytes data) {

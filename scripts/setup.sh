@@ -1,0 +1,23 @@
+#!/usr/bin/env bash
+# Installs what building and testing tarvex needs, when it is missing
+# (Debian; run as root or with sudo available). Safe to run again.
+set -euo pipefail
+
+packages=(cmake ninja-build g++ pkg-config libgtest-dev libgmock-dev libbenchmark-dev
+          libcli11-dev mingw-w64 g++-mingw-w64-i686 g++-mingw-w64-x86-64 wine64
+          clang libclang-rt-14-dev valgrind zip)
+if [[ "${1:-}" == "--minimal" ]]; then
+  packages=(cmake ninja-build g++ libcli11-dev)
+fi
+
+missing=()
+for p in "${packages[@]}"; do
+  dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")
+done
+[[ ${#missing[@]} -eq 0 ]] && exit 0
+
+echo "setup: installing ${missing[*]}" >&2
+as_root=()
+[[ $(id -u) -eq 0 ]] || as_root=(sudo)
+"${as_root[@]}" apt-get update -qq
+DEBIAN_FRONTEND=noninteractive "${as_root[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
