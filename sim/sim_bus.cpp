@@ -200,7 +200,8 @@ std::uint32_t SimBus::write(Handle handle, const std::uint8_t* bytes, std::uint3
 }
 
 std::uint32_t SimBus::read_byte(Handle handle, std::uint8_t* destination) {
-  if (fault_now()) reads_stopped_ = true;
+  const bool fault = fault_now();
+  if (fault && faults_.read == Faults::Read::Stop) reads_stopped_ = true;
   tick_follows_poll_ = true;
   Port* port = find(handle);
   if (port == nullptr || reads_stopped_) {
@@ -218,6 +219,7 @@ std::uint32_t SimBus::read_byte(Handle handle, std::uint8_t* destination) {
     deliver_until(now_us_);
     if (!port->input.empty() && port->input.front().at_us <= now_us_) {
       *destination = port->input.front().value;
+      if (fault) *destination ^= 0x5A;
       port->input.pop_front();
       record(TraceEvent::Kind::Read, handle).bytes = {*destination};
       return 1;

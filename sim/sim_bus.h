@@ -100,11 +100,14 @@ struct TraceEvent {
 
 // The faults a test can put into the port. A fault at call index k strikes
 // the k-th platform call (counting from 0) with what fits that call: an open
-// fails, a write takes half of its bytes (none of one byte), reads stop
-// delivering from then on, the output queue never drains from then on, and a
-// tick reading leaps the clock by ten seconds.
+// fails, a write takes half of its bytes (none of one byte), a read stops
+// delivering from then on (or, garbled, delivers its byte altered), the
+// output queue never drains from then on, and a tick reading leaps the clock
+// by ten seconds (every byte after it is late).
 struct Faults {
+  enum class Read { Stop, Garble };
   std::optional<std::uint64_t> at_call;
+  Read read = Read::Stop;
   std::optional<std::uint64_t> short_write_at;  // index among write calls
   std::uint32_t short_write_takes = 0;
   bool queue_never_drains = false;

@@ -22,8 +22,8 @@ using sim::WireByte;
 struct SimRig {
   static constexpr const char* kPort = "COM1";
 
-  explicit SimRig(std::uint32_t tick_start_ms)
-      : bus(sim::SimBus::Options{.tick_start_ms = tick_start_ms}) {
+  explicit SimRig(std::uint32_t tick_start_ms, std::uint64_t tick_cost_us = 20)
+      : bus(sim::SimBus::Options{.tick_start_ms = tick_start_ms, .tick_cost_us = tick_cost_us}) {
     bus.add_port(kPort);
     bus.attach(kPort, terminal);
   }
