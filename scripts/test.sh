@@ -13,10 +13,7 @@ cmake --preset linux >/dev/null
 cmake --build build/linux -j"$jobs"
 
 echo "== build: win32, win64"
-for preset in win32 win64; do
-  cmake --preset "$preset" >/dev/null
-  cmake --build "build/$preset" -j"$jobs"
-done
+scripts/build_windows.sh
 
 echo "== unit tier under AddressSanitizer and UndefinedBehaviorSanitizer"
 cmake --preset asan >/dev/null

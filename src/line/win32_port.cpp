@@ -62,7 +62,9 @@ void Win32Port::set_line(Handle port, const LineSetting& setting) {
   // the DCB keep their values; only the fields of a line setting change.
   DCB dcb{};
   dcb.DCBlength = sizeof dcb;
-  GetCommState(to_native(port), &dcb);
+  // A DCB that could not be read is not applied: its zeroed fields (a baud
+  // of 0 among them) would replace the port's own.
+  if (!GetCommState(to_native(port), &dcb)) return;
   dcb.fParity = 1;
   dcb.ByteSize = 8;
   dcb.Parity = static_cast<BYTE>(setting.parity);
