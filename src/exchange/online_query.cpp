@@ -13,8 +13,8 @@ using line::ReplyOutcome;
 inline constexpr std::uint8_t kQueryCode = 0xA0;
 inline constexpr std::uint8_t kConfirmationCode = 0xB4;
 inline constexpr std::uint8_t kConfirmationAddress = 0x00;
-inline constexpr std::int32_t kFrameSize = 4;           // address byte + three, before the checksum
-inline constexpr std::int32_t kQueryReplySize = 7;      // r0..r6
+inline constexpr std::int32_t kFrameSize = 4;       // address byte + three, before the checksum
+inline constexpr std::int32_t kQueryReplySize = 7;  // r0..r6
 inline constexpr std::int32_t kConfirmationReplySize = 5;  // s0..s4
 
 // How the bytes after the address byte must be taken: all of them, or at
@@ -119,8 +119,7 @@ Result run_phase(Port port, const PhaseProfile& phase, const std::uint8_t* frame
 
 // The shared sequence. Frames and replies live here, in the call's own
 // memory; the caller's record is written last, and only on a confirmed echo.
-Result query(Port port, const OnlineProfile& profile, std::uint8_t address,
-             std::uint8_t* record) {
+Result query(Port port, const OnlineProfile& profile, std::uint8_t address, std::uint8_t* record) {
   std::uint8_t query_frame[kFrameSize + 1] = {address, kQueryCode, 0x00, 0x00, 0};
   line::append_checksum(query_frame, kFrameSize);
   std::uint8_t r[kQueryReplySize + 1] = {};
@@ -129,12 +128,12 @@ Result query(Port port, const OnlineProfile& profile, std::uint8_t address,
     return result;
   }
 
-  std::uint8_t confirmation_frame[kFrameSize + 1] = {kConfirmationAddress, kConfirmationCode,
-                                                     r[0], r[1], 0};
+  std::uint8_t confirmation_frame[kFrameSize + 1] = {kConfirmationAddress, kConfirmationCode, r[0],
+                                                     r[1], 0};
   line::append_checksum(confirmation_frame, kFrameSize);
   std::uint8_t s[kConfirmationReplySize + 1] = {};
-  if (const Result result = run_phase(port, profile.confirmation, confirmation_frame, s,
-                                      kConfirmationReplySize);
+  if (const Result result =
+          run_phase(port, profile.confirmation, confirmation_frame, s, kConfirmationReplySize);
       result != kOk) {
     return result;
   }
