@@ -17,10 +17,12 @@ const Bytes kQueryReply{0x12, 0x34, 0x01, 0x02, 0x03, 0x04, 0x00, 0x50};
 Bytes confirmation_reply(std::uint8_t echo) {
   return with_checksum({0x00, echo, 0x0A, 0x0B, 0x00});
 }
-// Both answers, each after the five bytes of its frame.
-void good_answers(sim::ScriptedTerminal& t) {
-  t.then(5, kQueryReply).then(5, confirmation_reply(0x05));
-}
+// What the terminal answers to each frame; an empty answer is silence.
+struct Answers {
+  Bytes query = kQueryReply;
+  Bytes confirmation = confirmation_reply(0x05);
+};
+
 const Bytes kUntouched(8, 0xEE);  // a 7-byte record and one byte past it
 const Bytes kFilled{0x05, 0x0A, 0x0B, 0x01, 0x02, 0x03, 0x04, 0xEE};
 
@@ -75,6 +77,12 @@ class StickQueueOnConfirmation final : public sim::Terminal {
 
 class OnlineQueryTest : public SimTest {
  protected:
+  // Each answer comes after the five bytes of its frame.
+  void answer(const Answers& answers) {
+    if (!answers.query.empty()) terminal().then(5, answers.query);
+    if (!answers.confirmation.empty()) terminal().then(5, answers.confirmation);
+  }
+
   // The calls of the trace in order: open, line settings (M, S), writes
   // (W and the count asked), busy waits (in ms), drain waits, bytes read (R
   // and how many in a row), purge, close.
@@ -142,7 +150,7 @@ TEST_P(OnlineQueryTest, GoodQueryFillsTheRecord) {
   for (const Member* member : kMembers) {
     SCOPED_TRACE(member->name);
     fresh();
-    good_answers(terminal());
+    answer({});
     Bytes record = kUntouched;
     EXPECT_EQ(run(*member, 0x05, record), kOk);
     EXPECT_EQ(record, kFilled);
@@ -177,7 +185,7 @@ TEST_P(OnlineQueryTest, EchoOfTheAddressDecidesTheRecord) {
     for (const Case& c : cases) {
       SCOPED_TRACE(std::string(member->name) + " address " + std::to_string(c.address));
       fresh();
-      terminal().then(5, kQueryReply).then(5, confirmation_reply(c.echo));
+      answer({.confirmation = confirmation_reply(c.echo)});
       Bytes record = kUntouched;
       EXPECT_EQ(run(*member, c.address, record), kOk);
       EXPECT_TRUE(wire().starts_with(c.frame)) << wire();
@@ -188,64 +196,58 @@ TEST_P(OnlineQueryTest, EchoOfTheAddressDecidesTheRecord) {
   }
 }
 
-struct Fault {
-  const char* name;
-  std::function<void(sim::ScriptedTerminal&)> script;
-  std::function<void(sim::SimBus&)> arrange;
-  Result on_net, handle_on_net;
-  bool confirmation_on_line;  // the confirmation's address byte went out
-};
-
-std::function<void(sim::SimBus&)> short_write(std::uint64_t index, std::uint32_t takes) {
+using Arrange = std::function<void(sim::SimBus&)>;
+Arrange short_write(std::uint64_t index, std::uint32_t takes) {
   return [=](sim::SimBus& b) {
     b.faults().short_write_at = index;
     b.faults().short_write_takes = takes;
   };
 }
 void no_fault(sim::SimBus&) {}
+void queue_stuck(sim::SimBus& b) {
+  b.faults().queue_never_drains = true;
+}
+void queue_stuck_on_confirmation(sim::SimBus& b) {
+  b.attach(SimRig::kPort, std::make_shared<StickQueueOnConfirmation>(b));
+}
 
-const Fault kFaults[] = {
-    {"address byte not taken", good_answers, short_write(0, 0), 2, 2, false},
-    {"query frame short", good_answers, short_write(1, 3), 2, 3, false},
-    {"query frame not taken", good_answers, short_write(1, 0), 2, 2, false},
-    {"query not drained", good_answers,
-     [](sim::SimBus& b) { b.faults().queue_never_drains = true; }, 2, 2, false},
-    {"query reply short",
-     [](sim::ScriptedTerminal& t) {
-       t.then(5, {0x12, 0x34, 0x01, 0x02, 0x03, 0x04, 0x00});
-     },
-     no_fault, 3, 3, false},
-    {"query reply silent", [](sim::ScriptedTerminal&) {}, no_fault, 3, 3, false},
-    {"query reply checksum",
-     [](sim::ScriptedTerminal& t) {
-       t.then(5, {0x12, 0x34, 0x01, 0x02, 0x03, 0x04, 0x00, 0x51});
-     },
-     no_fault, 4, 4, false},
-    {"confirmation address not taken", good_answers, short_write(2, 0), 5, 2, false},
-    {"confirmation frame not taken", good_answers, short_write(3, 0), 5, 2, true},
-    {"confirmation not drained", good_answers,
-     [](sim::SimBus& b) { b.attach(SimRig::kPort, std::make_shared<StickQueueOnConfirmation>(b)); },
-     6, 0, true},
-    {"confirmation reply short",
-     [](sim::ScriptedTerminal& t) {
-       t.then(5, kQueryReply).then(5, {0x00, 0x05, 0x0A, 0x0B, 0x00});
-     },
-     no_fault, 7, 7, true},
-    {"confirmation reply silent", [](sim::ScriptedTerminal& t) { t.then(5, kQueryReply); },
-     no_fault, 7, 7, true},
-    {"confirmation reply checksum",
-     [](sim::ScriptedTerminal& t) {
-       t.then(5, kQueryReply).then(5, {0x00, 0x05, 0x0A, 0x0B, 0x00, 0x1B});
-     },
-     no_fault, 8, 8, true},
+const Bytes kQueryShort{0x12, 0x34, 0x01, 0x02, 0x03, 0x04, 0x00};
+const Bytes kQueryBadSum{0x12, 0x34, 0x01, 0x02, 0x03, 0x04, 0x00, 0x51};
+const Bytes kConfirmationShort{0x00, 0x05, 0x0A, 0x0B, 0x00};
+const Bytes kConfirmationBadSum{0x00, 0x05, 0x0A, 0x0B, 0x00, 0x1B};
+
+struct Fault {
+  const char* name;
+  Answers answers;
+  Arrange arrange;
+  Result on_net, handle_on_net;
+  bool confirmation_on_line;  // the confirmation's address byte went out
 };
+
+// clang-format off
+const Fault kFaults[] = {
+    {"address byte not taken",         {}, short_write(0, 0), 2, 2, false},
+    {"query frame short",              {}, short_write(1, 3), 2, 3, false},
+    {"query frame not taken",          {}, short_write(1, 0), 2, 2, false},
+    {"query not drained",              {}, queue_stuck, 2, 2, false},
+    {"query reply short",              {kQueryShort, {}}, no_fault, 3, 3, false},
+    {"query reply silent",             {{}, {}}, no_fault, 3, 3, false},
+    {"query reply checksum",           {kQueryBadSum, {}}, no_fault, 4, 4, false},
+    {"confirmation address not taken", {}, short_write(2, 0), 5, 2, false},
+    {"confirmation frame not taken",   {}, short_write(3, 0), 5, 2, true},
+    {"confirmation not drained",       {}, queue_stuck_on_confirmation, 6, 0, true},
+    {"confirmation reply short",       {.confirmation = kConfirmationShort}, no_fault, 7, 7, true},
+    {"confirmation reply silent",      {.confirmation = {}}, no_fault, 7, 7, true},
+    {"confirmation reply checksum",    {.confirmation = kConfirmationBadSum}, no_fault, 8, 8, true},
+};
+// clang-format on
 
 TEST_P(OnlineQueryTest, EachFaultGivesItsCodeAndLeavesTheRecord) {
   for (const Member* member : kMembers) {
     for (const Fault& fault : kFaults) {
       SCOPED_TRACE(std::string(member->name) + ": " + fault.name);
       fresh();
-      fault.script(terminal());
+      answer(fault.answers);
       Bytes record = kUntouched;
       const Result expected = member->held ? fault.handle_on_net : fault.on_net;
       EXPECT_EQ(run(*member, 0x05, record, fault.arrange), expected);
@@ -283,38 +285,38 @@ TEST_P(OnlineQueryTest, ShortLenientWriteGoesOn) {
   }
 }
 
-// Each limit, measured over the polls of the wait that ran out.
+// Each limit, measured over the polls of the wait that ran out. The held-port
+// member has no second drain (its good query shows a single one).
 TEST_P(OnlineQueryTest, EachMemberWaitsItsOwnLimits) {
-  enum class Wait { QueryDrain, QueryByte, ConfirmationDrain, ConfirmationByte };
+  struct Case {
+    const char* name;
+    Answers answers;
+    Arrange arrange;
+    bool drain;
+    std::uint32_t Member::*limit;  // none: the confirmation drain, which may be absent
+  };
+  const Case cases[] = {
+      {"query drain", {}, queue_stuck, true, &Member::query_drain},
+      {"query byte", {{}, {}}, no_fault, false, &Member::query_byte},
+      {"confirmation drain", {}, queue_stuck_on_confirmation, true, nullptr},
+      {"confirmation byte", {.confirmation = {}}, no_fault, false, &Member::confirmation_byte},
+  };
   for (const Member* member : kMembers) {
-    for (const Wait wait :
-         {Wait::QueryDrain, Wait::QueryByte, Wait::ConfirmationDrain, Wait::ConfirmationByte}) {
-      SCOPED_TRACE(std::string(member->name) + " wait " + std::to_string(static_cast<int>(wait)));
+    for (const Case& c : cases) {
+      SCOPED_TRACE(std::string(member->name) + ": " + c.name);
+      const std::optional<std::uint32_t> limit =
+          c.limit != nullptr ? member->*c.limit : member->confirmation_drain;
+      if (!limit) continue;
       fresh();
-      if (wait != Wait::QueryByte) terminal().then(5, kQueryReply);
-      if (wait == Wait::ConfirmationDrain) terminal().then(5, confirmation_reply(0x05));
+      answer(c.answers);
       Bytes record = kUntouched;
-      const Result result = run(*member, 0x05, record, [&](sim::SimBus& b) {
-        if (wait == Wait::QueryDrain) b.faults().queue_never_drains = true;
-        if (wait == Wait::ConfirmationDrain)
-          b.attach(kPort, std::make_shared<StickQueueOnConfirmation>(b));
-      });
-      const bool drain = wait == Wait::QueryDrain || wait == Wait::ConfirmationDrain;
-      const auto polls = events(drain ? TraceEvent::Kind::QueueQuery : TraceEvent::Kind::ReadIdle);
-      if (wait == Wait::ConfirmationDrain && !member->confirmation_drain) {
-        EXPECT_EQ(result, kOk);
-        EXPECT_EQ(polls.size(), 1u) << "only the query is drained";
-        continue;
-      }
+      EXPECT_NE(run(*member, 0x05, record, c.arrange), kOk);
+      const auto polls =
+          events(c.drain ? TraceEvent::Kind::QueueQuery : TraceEvent::Kind::ReadIdle);
       ASSERT_FALSE(polls.empty());
-      EXPECT_NE(result, kOk);
-      const std::uint32_t limit = wait == Wait::QueryDrain          ? member->query_drain
-                                  : wait == Wait::QueryByte         ? member->query_byte
-                                  : wait == Wait::ConfirmationDrain ? *member->confirmation_drain
-                                                                    : member->confirmation_byte;
       const std::uint64_t waited_ms = polls.back().end_us / 1000 - polls.back().time_us / 1000;
-      EXPECT_GT(waited_ms, limit);
-      EXPECT_LE(waited_ms, limit + (drain ? 1 : 16)) << "one read poll past the limit at most";
+      EXPECT_GT(waited_ms, *limit);
+      EXPECT_LE(waited_ms, *limit + (c.drain ? 1 : 16)) << "one read poll past the limit at most";
     }
   }
 }
@@ -345,7 +347,7 @@ TEST_P(OnlineQueryTest, PortThatCannotBeOpenedGivesTwo) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     fresh();
-    good_answers(terminal());
+    answer({});
     Bytes record = kUntouched;
     EXPECT_EQ(c.call(bus(), record.data()), kFrameNotSent);
     EXPECT_EQ(record, kUntouched);
