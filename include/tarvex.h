@@ -84,6 +84,15 @@ TARVEX_API int32_t TARVEX_CALL HANDLE_GetData(tarvex_port_t port, int32_t n, uin
                                               int32_t reply_length, uint8_t* reply,
                                               uint32_t limit_ms) TARVEX_NOEXCEPT;
 
+/* ---- On-line query ---------------------------------------------------- */
+
+/* Is the terminal at address (low 8 bits) on line? Fills record[7] on a confirmed echo. 0, 2..8 */
+TARVEX_API int32_t TARVEX_CALL onNet(int32_t address, uint8_t* record,
+                                     const char* port_name) TARVEX_NOEXCEPT;
+/* The same query on a held port, which stays open in SPACE parity. 0, 2, 3, 4, 7, 8 */
+TARVEX_API int32_t TARVEX_CALL HANDLE_OnNet(tarvex_port_t port, int32_t address,
+                                            uint8_t* record) TARVEX_NOEXCEPT;
+
 #ifdef __cplusplus
 }
 #endif

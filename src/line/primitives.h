@@ -43,6 +43,10 @@ void set_line(Port port, const LineSetting& setting);
 // One write of `count` bytes; true when all of them were taken.
 bool checked_write(Port port, const std::uint8_t* bytes, std::int32_t count);
 
+// One write of `count` bytes that fails only when it takes no byte at all: a
+// short count goes on, and the bytes that were not taken are not sent again.
+bool lenient_write(Port port, const std::uint8_t* bytes, std::int32_t count);
+
 // Spins on the tick until at least `ms` milliseconds have passed. A wait of 0
 // is no wait at all.
 void busy_wait(Platform& os, std::uint32_t ms);
