@@ -84,6 +84,55 @@ TARVEX_API int32_t TARVEX_CALL HANDLE_GetData(tarvex_port_t port, int32_t n, uin
                                               int32_t reply_length, uint8_t* reply,
                                               uint32_t limit_ms) TARVEX_NOEXCEPT;
 
+/* ---- Command with data block ------------------------------------------ */
+
+/* Each sends frame bytes 0..n-1 plus checksum (frame: n + 1 bytes), then block
+ * bytes 0..m-1 plus checksum (block: m + 1 bytes; 11 when frame byte 1 is 0xC5,
+ * which fixes the block at 10 bytes for all but Nsend), and awaits 0x02 0x4F
+ * except for the command codes that need none. m = 0 sends no block.
+ * Results 0, 2, 3 (block not taken or acknowledgement incomplete), 4. */
+
+/* By port name, 9600 baud, two stop bits in the data phase; accepts any
+ * acknowledgement whose first byte is 0x02; none awaited for 0xB3/0xB5/0xB6. */
+TARVEX_API int32_t TARVEX_CALL senddata(int32_t n, uint8_t* frame, int32_t m, uint8_t* block,
+                                        const char* port_name) TARVEX_NOEXCEPT;
+/* By port name at the given baud; limit_ms bounds the drain and each acknowledgement byte. */
+TARVEX_API int32_t TARVEX_CALL nSendData(int32_t n, uint8_t* frame, int32_t m, uint8_t* block,
+                                         const char* port_name, uint32_t baud,
+                                         uint32_t limit_ms) TARVEX_NOEXCEPT;
+/* By port name, frame, block and acknowledgement all under MARK parity. */
+TARVEX_API int32_t TARVEX_CALL dxSenddata(int32_t n, uint8_t* frame, int32_t m, uint8_t* block,
+                                          const char* port_name) TARVEX_NOEXCEPT;
+/* On a held port in its current setting; awaits no acknowledgement. Results 0, 2, 3;
+ * on 2 the port's unread input is discarded. */
+TARVEX_API int32_t TARVEX_CALL Nsend(int32_t n, uint8_t* frame, int32_t m, uint8_t* block,
+                                     tarvex_port_t port) TARVEX_NOEXCEPT;
+/* On a held port, baud kept, leaves it in SPACE; none awaited for 0xB4/0xB5/0xB6. */
+TARVEX_API int32_t TARVEX_CALL HANDLE_SendData(tarvex_port_t port, int32_t n, uint8_t* frame,
+                                               int32_t m, uint8_t* block,
+                                               uint32_t limit_ms) TARVEX_NOEXCEPT;
+/* As HANDLE_SendData, with the address byte sent without a parity bit. */
+TARVEX_API int32_t TARVEX_CALL sendDataUIM(tarvex_port_t port, int32_t n, uint8_t* frame,
+                                           int32_t m, uint8_t* block,
+                                           uint32_t limit_ms) TARVEX_NOEXCEPT;
+
+/* ---- Combined and raw module exchanges (held ports) ------------------- */
+
+/* Frame plus checksum, block plus checksum (the caller's m, none when 0), then
+ * N reply bytes plus checksum into reply (N + 1 bytes). Results 0, 2, 3, 4. */
+TARVEX_API int32_t TARVEX_CALL HANDLE_ComData(tarvex_port_t port, int32_t n, uint8_t* frame,
+                                              int32_t m, uint8_t* block, int32_t reply_length,
+                                              uint8_t* reply, uint32_t limit_ms) TARVEX_NOEXCEPT;
+/* Sends the n frame bytes as given without a parity bit, reads exactly N bytes. Results 0, 2, 3. */
+TARVEX_API int32_t TARVEX_CALL getDataUIM(tarvex_port_t port, int32_t n, const uint8_t* frame,
+                                          int32_t reply_length, uint8_t* reply,
+                                          uint32_t limit_ms) TARVEX_NOEXCEPT;
+/* Frame bytes 0-1 under MARK, the rest under SPACE, as given; reads exactly N bytes.
+ * n = 0 only listens, n = 1 returns 2. Results 0, 2, 3. */
+TARVEX_API int32_t TARVEX_CALL sam_GetData(tarvex_port_t port, int32_t n, const uint8_t* frame,
+                                           int32_t reply_length, uint8_t* reply,
+                                           uint32_t limit_ms) TARVEX_NOEXCEPT;
+
 /* ---- On-line query ---------------------------------------------------- */
 
 /* Is the terminal at address (low 8 bits) on line? Fills record[7] on a confirmed echo. 0, 2..8 */

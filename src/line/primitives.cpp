@@ -80,8 +80,10 @@ void append_checksum(std::uint8_t* bytes, std::int32_t count) {
   bytes[count] = additive_checksum(bytes, count);
 }
 
+void discard_input(Port port) { port.os.purge_input(port.handle); }
+
 void release(Port port) {
-  port.os.purge_input(port.handle);
+  discard_input(port);
   port.os.close(port.handle);
 }
 

@@ -105,6 +105,9 @@ std::uint8_t additive_checksum(const std::uint8_t* bytes, std::int32_t count);
 // Writes the additive checksum of bytes 0 to count - 1 into byte `count`.
 void append_checksum(std::uint8_t* bytes, std::int32_t count);
 
+// Discards unread input; the port stays open.
+void discard_input(Port port);
+
 // Discards unread input, then closes the handle.
 void release(Port port);
 
