@@ -142,6 +142,46 @@ TARVEX_API int32_t TARVEX_CALL onNet(int32_t address, uint8_t* record,
 TARVEX_API int32_t TARVEX_CALL HANDLE_OnNet(tarvex_port_t port, int32_t address,
                                             uint8_t* record) TARVEX_NOEXCEPT;
 
+/* ---- Lock-code transforms and small codecs ---------------------------- */
+
+/* None of these touches a port or keeps anything between calls.
+ *
+ * Lock codes are three bytes: a plain code, its key form or its card form.
+ * keylock and cardLock convert one code (3 bytes in, 3 out); faka_485 (key
+ * form to card form), faka_4852 (key form to plain code) and fakaUnlock
+ * (card form to key form) convert two codes at once (6 bytes in, 6 out,
+ * code 1 in bytes 0..2, code 2 in bytes 3..5, code 1 first). The first
+ * argument is never read. Results: TARVEX_OK, or TARVEX_LOCK_REJECTED when a
+ * code does not fit its form. A rejected code is not written: a rejection in
+ * code 1 leaves the output untouched, one in code 2 leaves code 1's result in
+ * bytes 0..2. fakaUnlock also rejects when a code does not come out as
+ * decimal digits; all six bytes are written in that case. Input and output
+ * may be the same buffer. A null buffer gives TARVEX_LOCK_REJECTED with
+ * nothing written (a guard, not a contract: pass valid buffers). */
+TARVEX_API int32_t TARVEX_CALL keylock(int32_t ignored, const uint8_t* plain_code,
+                                       uint8_t* key_form) TARVEX_NOEXCEPT;
+TARVEX_API int32_t TARVEX_CALL cardLock(int32_t ignored, const uint8_t* plain_code,
+                                        uint8_t* card_form) TARVEX_NOEXCEPT;
+TARVEX_API int32_t TARVEX_CALL faka_485(int32_t ignored, const uint8_t* key_forms,
+                                        uint8_t* card_forms) TARVEX_NOEXCEPT;
+TARVEX_API int32_t TARVEX_CALL faka_4852(int32_t ignored, const uint8_t* key_forms,
+                                         uint8_t* plain_codes) TARVEX_NOEXCEPT;
+TARVEX_API int32_t TARVEX_CALL fakaUnlock(int32_t ignored, const uint8_t* card_forms,
+                                          uint8_t* key_forms) TARVEX_NOEXCEPT;
+
+/* abcd: eight bytes (as a rule eight decimal digit characters) to eight
+ * upper-case hex characters, no terminating zero. Mode 0 and mode 1 each mix
+ * their own way; any other mode mixes a third way. change: six bytes mixed
+ * into six. ascc: three bytes copied. MJExchangeData: does nothing. Each
+ * returns TARVEX_OK and writes only its own output bytes (8, 6, 3); input and
+ * output may be the same buffer. A null buffer gives TARVEX_FRAME_NOT_SENT
+ * (an argument out of contract) with nothing written. */
+TARVEX_API int32_t TARVEX_CALL abcd(const uint8_t* digits, uint8_t* hex_code,
+                                    int32_t mode) TARVEX_NOEXCEPT;
+TARVEX_API int32_t TARVEX_CALL change(const uint8_t* in, uint8_t* out) TARVEX_NOEXCEPT;
+TARVEX_API int32_t TARVEX_CALL ascc(const uint8_t* in, uint8_t* out) TARVEX_NOEXCEPT;
+TARVEX_API int32_t TARVEX_CALL MJExchangeData(void) TARVEX_NOEXCEPT;
+
 #ifdef __cplusplus
 }
 #endif
