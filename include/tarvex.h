@@ -84,6 +84,22 @@ TARVEX_API int32_t TARVEX_CALL HANDLE_GetData(tarvex_port_t port, int32_t n, uin
                                               int32_t reply_length, uint8_t* reply,
                                               uint32_t limit_ms) TARVEX_NOEXCEPT;
 
+/* ---- Hex text ---------------------------------------------------------- */
+
+/* Hex text: two characters per byte, high digit first, no terminator; every
+ * character is converted, none rejected. Results as getdata and senddata;
+ * 2 also for n above 99 (getdata_hex) or 11 (senddata_hex), a negative count,
+ * a missing text or port name, or no memory for the call's scratch area. */
+
+/* getdata with hex text: writes 2 * (N + 1) characters (0-9, A-F) into reply_text. */
+TARVEX_API int32_t TARVEX_CALL getdata_hex(int32_t n, const char* command_text,
+                                           int32_t reply_length, char* reply_text,
+                                           const char* port_name) TARVEX_NOEXCEPT;
+/* senddata with hex text: 2n command characters, then a block of 2m characters. */
+TARVEX_API int32_t TARVEX_CALL senddata_hex(int32_t n, const char* command_text,
+                                            int32_t block_length, const char* block_text,
+                                            const char* port_name) TARVEX_NOEXCEPT;
+
 #ifdef __cplusplus
 }
 #endif
