@@ -100,6 +100,23 @@ TARVEX_API int32_t TARVEX_CALL senddata_hex(int32_t n, const char* command_text,
                                             int32_t block_length, const char* block_text,
                                             const char* port_name) TARVEX_NOEXCEPT;
 
+/* ---- Blacklist download ------------------------------------------------ */
+
+/* A card entry is 3 bytes: bit 0 of byte 0 is bit 16 of the card number,
+ * byte 1 bits 8-15, byte 2 bits 0-7. Results 0, 2, 3, 4; 6 when count is 0
+ * or less. */
+
+/* Downloads count card entries (ascending, from 1) to the terminal at address. */
+TARVEX_API int32_t TARVEX_CALL sendBlack(int32_t address, int32_t count, const uint8_t* entries,
+                                         const char* port_name) TARVEX_NOEXCEPT;
+/* The same with the entries as hex text, 6 characters each. */
+TARVEX_API int32_t TARVEX_CALL sendBlack_hex(int32_t address, int32_t count, const char* text,
+                                             const char* port_name) TARVEX_NOEXCEPT;
+/* The same with the caller's command code and bits 8-15 of address_word in frame byte 2. */
+TARVEX_API int32_t TARVEX_CALL sSendBlack(int32_t address_word, int32_t command_code,
+                                          int32_t count, const uint8_t* entries,
+                                          const char* port_name) TARVEX_NOEXCEPT;
+
 #ifdef __cplusplus
 }
 #endif
