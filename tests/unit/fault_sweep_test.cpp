@@ -1,16 +1,22 @@
 // The fault sweep: every entry point runs its nominal exchange once to count
 // its platform calls, then once more for every call index k with the fault
 // that fits that call. Every run must end with a code from the entry point's
-// own set, leave no port open, and change caller memory only where allowed.
+// own set, leave no port open, give back every scratch area it took, and
+// change caller memory only where allowed. An entry point with a scratch
+// area also runs once with a source that refuses it.
 #include <functional>
 #include <iostream>
 #include <set>
+#include <string>
 
+#include "exchange/blacklist.h"
 #include "exchange/data_block.h"
+#include "exchange/hex_exchange.h"
 #include "exchange/module.h"
 #include "exchange/online_query.h"
 #include "exchange/request_reply.h"
 #include "line/held_port.h"
+#include "scratch_ledger.h"
 #include "sim_fixture.h"
 
 namespace tarvex::testing {
@@ -26,7 +32,9 @@ class Guarded {
     bytes_.resize(size_ + kGuard, 0xA5);
     original_ = bytes_;
   }
+  static Guarded of_text(const std::string& text) { return Guarded(Bytes(text.begin(), text.end())); }
   std::uint8_t* data() { return bytes_.data(); }
+  char* text() { return reinterpret_cast<char*>(bytes_.data()); }
   // True when only the bytes in [first, last) differ from what the caller put there.
   bool changed_only(std::size_t first, std::size_t last) const {
     for (std::size_t i = 0; i < bytes_.size(); ++i) {
@@ -52,7 +60,9 @@ struct EntryPoint {
   const char* name;
   std::set<Result> results;
   std::function<void(sim::ScriptedTerminal&)> arrange;  // the nominal terminal
-  std::function<Outcome(sim::SimBus&)> run;
+  // Runs the call; members with a scratch area take it from the ledger.
+  std::function<Outcome(sim::SimBus&, ScratchLedger&)> run;
+  bool takes_scratch = false;
 };
 
 // Runs `call` on a held port from com_init, or on none for the named-port
@@ -76,7 +86,7 @@ using FrameBlockCall = std::function<Result(sim::SimBus&, line::Handle, std::uin
 EntryPoint request_reply(const char* name, bool held, FrameReplyCall call) {
   return {name, kExchangeResults,
           [](sim::ScriptedTerminal& t) { t.then(4, with_checksum({0x10, 0x20, 0x30})); },
-          [held, call](sim::SimBus& bus) {
+          [held, call](sim::SimBus& bus, ScratchLedger&) {
             Guarded frame({0x05, 0xC2, 0x33, 0x00});
             Guarded reply(Bytes(4, 0x00));
             const Result result = on_port(bus, held, [&](line::Handle port) {
@@ -92,7 +102,7 @@ EntryPoint request_reply(const char* name, bool held, FrameReplyCall call) {
 EntryPoint data_block(const char* name, bool held, std::set<Result> results, FrameBlockCall call) {
   return {name, std::move(results),
           [](sim::ScriptedTerminal& t) { t.then(8, {0x02, 0x4F}); },
-          [held, call](sim::SimBus& bus) {
+          [held, call](sim::SimBus& bus, ScratchLedger&) {
             Guarded frame({0x05, 0xA1, 0x33, 0x00});
             Guarded block({0x11, 0x22, 0x33, 0x00});
             const Result result = on_port(bus, held, [&](line::Handle port) {
@@ -106,7 +116,7 @@ EntryPoint data_block(const char* name, bool held, std::set<Result> results, Fra
 EntryPoint raw_module(const char* name, FrameReplyCall call) {
   return {name, kRawResults,
           [](sim::ScriptedTerminal& t) { t.then(4, {0x07, 0x08, 0x09}); },
-          [call](sim::SimBus& bus) {
+          [call](sim::SimBus& bus, ScratchLedger&) {
             Guarded frame({0x05, 0x06, 0x01, 0x02});
             Guarded reply(Bytes(3, 0x00));
             const Result result = on_port(bus, true, [&](line::Handle port) {
@@ -124,13 +134,46 @@ EntryPoint online(const char* name, bool held, std::set<Result> results,
             t.then(5, with_checksum({0x12, 0x34, 0x01, 0x02, 0x03, 0x04, 0x00}))
                 .then(5, with_checksum({0x00, 0x05, 0x0A, 0x0B, 0x00}));
           },
-          [held, call](sim::SimBus& bus) {
+          [held, call](sim::SimBus& bus, ScratchLedger&) {
             Guarded record(Bytes(7, 0xEE));
             const Result result = on_port(bus, held, [&](line::Handle port) {
               return call(bus, port, record.data());
             });
             return Outcome{result, record.changed_only(0, result == kOk ? 7 : 0)};  // untouched on failure
           }};
+}
+
+// A hex-text member: its texts are the caller's and never change; only the
+// reply text may. The scratch area comes from the run's ledger.
+using HexCall = std::function<Result(sim::SimBus&, const char*, char*, const exchange::ScratchSource&)>;
+
+EntryPoint hex_text(const char* name, std::size_t heard, Bytes answer, std::size_t reply_chars, HexCall call) {
+  return {name, kExchangeResults,
+          [heard, answer](sim::ScriptedTerminal& t) { t.then(heard, answer); },
+          [reply_chars, call](sim::SimBus& bus, ScratchLedger& ledger) {
+            Guarded command = Guarded::of_text("05A133");
+            Guarded reply = Guarded::of_text(std::string(reply_chars, '.'));
+            const Result result = call(bus, command.text(), reply.text(), ledger.source());
+            return Outcome{result, command.changed_only(0, 0) && reply.changed_only(0, reply_chars)};
+          },
+          true};
+}
+
+// A blacklist member: cards 1, 2 and 3 (one bitmap byte behind the frame),
+// acknowledged. The caller's list never changes.
+using BlacklistCall = std::function<Result(sim::SimBus&, const std::uint8_t*, const exchange::ScratchSource&)>;
+
+EntryPoint blacklist(const char* name, bool hex, BlacklistCall call) {
+  return {name, kExchangeResults,
+          [](sim::ScriptedTerminal& t) { t.then(5 + 8, {0x02, 0x4F}); },
+          [hex, call](sim::SimBus& bus, ScratchLedger& ledger) {
+            Guarded list(hex ? Bytes{'0', '0', '0', '0', '0', '1', '0', '0', '0', '0', '0', '2',
+                                     '0', '0', '0', '0', '0', '3'}
+                             : Bytes{0x00, 0x00, 0x01, 0x00, 0x00, 0x02, 0x00, 0x00, 0x03});
+            const Result result = call(bus, list.data(), ledger.source());
+            return Outcome{result, list.changed_only(0, 0)};
+          },
+          hex};
 }
 
 std::vector<EntryPoint> entry_points() {
@@ -151,7 +194,7 @@ std::vector<EntryPoint> entry_points() {
       data_block("sendDataUIM", true, kExchangeResults, [](sim::SimBus& b, H h, B f, B k) { return ex::sendDataUIM(b, h, 3, f, 3, k, 200); }),
       {"HANDLE_ComData", kExchangeResults,
        [](sim::ScriptedTerminal& t) { t.then(8, with_checksum({0x10, 0x20})); },
-       [](sim::SimBus& bus) {
+       [](sim::SimBus& bus, ScratchLedger&) {
          Guarded frame({0x05, 0xA1, 0x33, 0x00});
          Guarded block({0x11, 0x22, 0x33, 0x00});
          Guarded reply(Bytes(3, 0x00));
@@ -168,6 +211,30 @@ std::vector<EntryPoint> entry_points() {
       online("HANDLE_OnNet", true, {kOk, kFrameNotSent, kReplyIncomplete, kReplyWrong, kSecondReplyIncomplete,
                                     kSecondReplyWrong},
              [](sim::SimBus& b, H h, B r) { return ex::HANDLE_OnNet(b, h, 5, r); }),
+      hex_text("getdata_hex", 4, with_checksum({0x10, 0x20, 0x30}), 8,
+               [port](sim::SimBus& b, const char* c, char* r, const ex::ScratchSource& s) {
+                 return ex::getdata_hex(b, 3, c, 3, r, port, s);
+               }),
+      hex_text("senddata_hex", 8, {0x02, 0x4F}, 6,
+               [port](sim::SimBus& b, const char* c, char* k, const ex::ScratchSource& s) {
+                 return ex::senddata_hex(b, 3, c, 3, k, port, s);
+               }),
+      blacklist("sendBlack", false, [port](sim::SimBus& b, const std::uint8_t* l, const ex::ScratchSource&) {
+        return ex::sendBlack(b, 5, 3, l, port);
+      }),
+      blacklist("sendBlack_hex", true, [port](sim::SimBus& b, const std::uint8_t* l, const ex::ScratchSource& s) {
+        return ex::sendBlack_hex(b, 5, 3, reinterpret_cast<const char*>(l), port, s);
+      }),
+      blacklist("sSendBlack", false, [port](sim::SimBus& b, const std::uint8_t* l, const ex::ScratchSource&) {
+        return ex::sSendBlack(b, 5, 0xA5, 3, l, port);
+      }),
+      // A held port's whole life: whatever com_init met, com_exit leaves no
+      // handle open and answers 0.
+      {"com_init and com_exit", {kOk}, [](sim::ScriptedTerminal&) {},
+       [port](sim::SimBus& bus, ScratchLedger&) {
+         const line::Handle held = line::com_init(bus, port, 9600);
+         return Outcome{line::com_exit(bus, held), true};
+       }},
   };
 }
 
@@ -175,30 +242,51 @@ std::vector<EntryPoint> entry_points() {
 // through every millisecond, with fewer readings to sweep.
 constexpr std::uint64_t kSweepTickCostUs = 250;
 
-TEST(FaultSweep, EveryCallOfEveryEntryPoint) {
+// The whole sweep runs at both tick starts, so every fault also strikes
+// across the wrap of the 32-bit tick.
+class FaultSweep : public SimTest {};
+TARVEX_SIM_TEST_SUITE(FaultSweep);
+
+TEST_P(FaultSweep, EveryCallOfEveryEntryPoint) {
   std::uint64_t runs = 0;
   for (const EntryPoint& entry : entry_points()) {
     SCOPED_TRACE(entry.name);
     std::uint64_t calls = 0;
     {
-      SimRig rig(0, kSweepTickCostUs);
+      SimRig rig(GetParam(), kSweepTickCostUs);
       entry.arrange(*rig.terminal);
-      const Outcome nominal = entry.run(rig.bus);
+      ScratchLedger ledger;
+      const Outcome nominal = entry.run(rig.bus, ledger);
       ASSERT_EQ(nominal.result, kOk) << "the nominal exchange must succeed";
+      ASSERT_TRUE(nominal.memory_ok);
+      ASSERT_EQ(ledger.sizes.size(), entry.takes_scratch ? 1u : 0u);
       calls = rig.bus.calls();
     }
     for (std::uint64_t k = 0; k < calls; ++k) {
       for (const auto read_fault : {sim::Faults::Read::Stop, sim::Faults::Read::Garble}) {
-        SimRig rig(0xFFFFFFF0u, kSweepTickCostUs);
+        SimRig rig(GetParam(), kSweepTickCostUs);
         entry.arrange(*rig.terminal);
         rig.bus.faults().at_call = k;
         rig.bus.faults().read = read_fault;
-        const Outcome outcome = entry.run(rig.bus);
+        ScratchLedger ledger;
+        const Outcome outcome = entry.run(rig.bus, ledger);
         ++runs;
         ASSERT_TRUE(entry.results.contains(outcome.result)) << "call " << k << " gave " << outcome.result;
         ASSERT_TRUE(outcome.memory_ok) << "call " << k;
         ASSERT_EQ(rig.bus.open_handles(), 0u) << "call " << k;
+        ASSERT_TRUE(ledger.balanced()) << "call " << k;
       }
+    }
+    if (entry.takes_scratch) {
+      // No scratch area: refused before the first platform call.
+      SimRig rig(GetParam(), kSweepTickCostUs);
+      entry.arrange(*rig.terminal);
+      ScratchLedger ledger = ScratchLedger::refusing();
+      const Outcome outcome = entry.run(rig.bus, ledger);
+      ++runs;
+      ASSERT_EQ(outcome.result, kFrameNotSent);
+      ASSERT_TRUE(outcome.memory_ok);
+      ASSERT_EQ(rig.bus.calls(), 0u);
     }
   }
   std::cout << "fault sweep: " << runs << " runs over " << entry_points().size() << " entry points\n";
