@@ -58,13 +58,6 @@ const char* name_of(LineParity parity) {
   return "?";
 }
 
-Seen seen_under(const HeardByte& byte, LineParity parity, milliseconds hold) {
-  if (byte.line.parity == parity) return Seen::Yes;
-  const bool steady_other = byte.line_before.parity == byte.line.parity;
-  if (steady_other && byte.at - byte.window_start < hold) return Seen::No;
-  return Seen::Unknown;
-}
-
 std::string hex(const Bytes& bytes) {
   std::string text;
   for (const std::uint8_t b : bytes) {
@@ -150,19 +143,12 @@ LineSample PtyTerminal::line_now() const {
 }
 
 // One pass: wait up to a millisecond for bytes (or until an answer is due),
-// then take everything there is. The setting is read just before and just
-// after each read, so each byte is bracketed by two samples: the one before
-// the previous read (it was not there yet) and the one after its own.
+// take everything there is, sample the setting, answer what is due.
 void PtyTerminal::run() {
-  Clock::time_point window_start = Clock::now();
-  LineSample before = line_now();
   Bytes incoming;
   while (!stop_) {
     pollfd pfd{master_fd_, POLLIN, 0};
     poll(&pfd, 1, poll_timeout_ms(Clock::now()));
-
-    const Clock::time_point read_start = Clock::now();
-    const LineSample at_read_start = line_now();
     incoming.clear();
     for (;;) {
       std::uint8_t chunk[256];
@@ -170,19 +156,14 @@ void PtyTerminal::run() {
       if (n <= 0) break;
       incoming.insert(incoming.end(), chunk, chunk + n);
     }
-    const LineSample after = line_now();
-    const Clock::time_point at = Clock::now();
-
-    take_bytes(incoming.data(), incoming.size(), before, after, window_start, at);
-    before = at_read_start;
-    window_start = read_start;
+    const LineSample line = line_now();
+    take_bytes(incoming.data(), incoming.size(), line, Clock::now());
     send_due(Clock::now());
   }
 }
 
-void PtyTerminal::take_bytes(const std::uint8_t* bytes, std::size_t count,
-                             const LineSample& before, const LineSample& after,
-                             Clock::time_point window_start, Clock::time_point at) {
+void PtyTerminal::take_bytes(const std::uint8_t* bytes, std::size_t count, const LineSample& line,
+                             Clock::time_point at) {
   std::lock_guard lock(mutex_);
   const auto fire_ready_steps = [&] {
     while (!steps_.empty() && since_answer_ >= steps_.front().after_bytes) {
@@ -194,7 +175,7 @@ void PtyTerminal::take_bytes(const std::uint8_t* bytes, std::size_t count,
   };
   fire_ready_steps();  // steps that wait for no byte go at once
   for (std::size_t i = 0; i < count; ++i) {
-    heard_.push_back({bytes[i], after, before, window_start, at});
+    heard_.push_back({bytes[i], line, at});
     ++since_answer_;
     fire_ready_steps();
   }

@@ -12,7 +12,15 @@
 // asked; CMSPAR, PARODD, CSTOPB and the speed stay as set. So the setting is
 // decoded from CMSPAR and PARODD alone: CMSPAR|PARODD is MARK, CMSPAR alone is
 // SPACE, neither is NONE (a kernel that keeps PARENB decodes the same way).
-// The setting is sampled, not carried by the byte: see `seen_under`.
+//
+// The setting is sampled right after the read that returned a byte, so it is
+// the setting the byte went out with only when the library did not switch in
+// between. That holds for every byte after which the line stays as it is (the
+// data phase, a whole frame under one setting). It does not hold reliably for
+// a byte written just before a switch, such as an address byte: the kernel
+// hands bytes written on the slave to the master through a worker thread,
+// which on a loaded machine can run later than the switch. Such a sample
+// shows the parity when it matches and proves nothing when it does not.
 #pragma once
 
 #include <atomic>
@@ -44,27 +52,13 @@ struct LineSample {
   std::uint32_t cflag = 0;  // as the kernel reports it, for messages
 };
 
-// One byte the library wrote. It became readable after `window_start` (the
-// previous read found nothing more) and was read before `at`. `line_before`
-// was sampled at `window_start`, `line` at `at`.
+// One byte the library wrote, with the slave's setting sampled right after
+// the read that returned it, and the time of that read.
 struct HeardByte {
   std::uint8_t value = 0;
   LineSample line;
-  LineSample line_before;
-  Clock::time_point window_start;
   Clock::time_point at;
 };
-
-// Whether a byte went out under a parity, as far as the pty can tell.
-//  Yes: the setting read right after the byte arrived is that parity.
-//  No: the settings read on both sides of its arrival show another parity,
-//      and they were read closer together than `hold`, the least time the
-//      library keeps a parity before switching: it cannot have switched to
-//      the parity and back in between.
-//  Unknown: the line switched around the byte, or the terminal's thread was
-//      held up for longer than `hold` (a loaded machine).
-enum class Seen { Yes, No, Unknown };
-Seen seen_under(const HeardByte& byte, LineParity parity, milliseconds hold);
 
 // A reply the terminal wrote. The times are taken just before the write of
 // its first byte and of its last: the library cannot have read them sooner.
@@ -131,8 +125,8 @@ class PtyTerminal {
   };
 
   void run();
-  void take_bytes(const std::uint8_t* bytes, std::size_t count, const LineSample& before,
-                  const LineSample& after, Clock::time_point window_start, Clock::time_point at);
+  void take_bytes(const std::uint8_t* bytes, std::size_t count, const LineSample& line,
+                  Clock::time_point at);
   void send_due(Clock::time_point now);
   int poll_timeout_ms(Clock::time_point now) const;
 

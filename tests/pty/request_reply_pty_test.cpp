@@ -7,6 +7,8 @@
 #include <gtest/gtest.h>
 #include <sys/ioctl.h>
 
+#include <cstdio>
+#include <iostream>
 #include <string>
 
 #include "pty_terminal.h"
@@ -17,7 +19,10 @@ namespace {
 
 using namespace std::chrono_literals;
 
-constexpr milliseconds kGenerous = 3000ms;
+// The per-byte limits the cases pick are long (1 s and more) wherever the
+// test does not wait one out: a loaded machine can hold up the terminal's
+// thread for tens of milliseconds.
+constexpr milliseconds kGenerous = 5000ms;
 
 Bytes with_checksum(Bytes data) {
   std::uint8_t sum = 0;
@@ -48,27 +53,46 @@ milliseconds since(Clock::time_point from, Clock::time_point to) {
 }
 
 std::string describe(const HeardByte& b) {
-  return "byte " + hex({b.value}) + ": " + name_of(b.line_before.parity) + " before, " +
-         name_of(b.line.parity) + " after, cflag " + std::to_string(b.line.cflag) + ", window " +
-         std::to_string(since(b.window_start, b.at).count()) + " ms";
+  return "byte " + hex({b.value}) + " read under " + name_of(b.line.parity) + ", cflag 0" +
+         [&] {
+           char octal[16];
+           std::snprintf(octal, sizeof octal, "%o", b.line.cflag);
+           return std::string(octal);
+         }();
 }
 
-// The address byte under MARK, the next `data_bytes` under SPACE at `baud`,
-// one stop bit, as far as the pty shows it. A data byte is read under the
-// setting it went out with (nothing switches before the next exchange), so
-// its sample is exact; the address byte's sample is taken within `mark_hold`
-// of its arrival only when the terminal's thread keeps up.
-void expect_address_then_data(const std::vector<HeardByte>& heard, std::size_t data_bytes,
-                              std::uint32_t baud, milliseconds mark_hold) {
-  ASSERT_GE(heard.size(), 1 + data_bytes);
-  const Seen address = seen_under(heard[0], LineParity::Mark, mark_hold);
-  EXPECT_NE(address, Seen::No) << describe(heard[0]);
-  if (address == Seen::Unknown) std::cout << "note: address parity not seen, " << describe(heard[0]) << '\n';
-  for (std::size_t i = 1; i <= data_bytes; ++i) {
-    EXPECT_EQ(heard[i].line.parity, LineParity::Space) << "at " << i << ", " << describe(heard[i]);
+// Every byte under one setting, after which the line stays as it is: each
+// sample is the setting the byte went out with.
+void expect_all_under(const std::vector<HeardByte>& heard, std::size_t from, std::size_t to,
+                      LineParity parity, std::uint32_t baud) {
+  ASSERT_GE(heard.size(), to);
+  for (std::size_t i = from; i < to; ++i) {
+    EXPECT_EQ(heard[i].line.parity, parity) << "at " << i << ", " << describe(heard[i]);
     EXPECT_EQ(heard[i].line.baud, baud) << "at " << i;
     EXPECT_FALSE(heard[i].line.two_stop_bits) << "at " << i;
   }
+}
+
+// The address byte under MARK, the next `data_bytes` under SPACE. The
+// address byte's sample shows MARK unless the kernel handed it over only
+// after the switch to SPACE (a loaded machine): that is noted, not failed.
+// The MARK setting itself is checked exactly where nothing switches after it.
+void expect_address_then_data(const std::vector<HeardByte>& heard, std::size_t data_bytes,
+                              std::uint32_t baud) {
+  ASSERT_GE(heard.size(), 1 + data_bytes);
+  if (heard[0].line.parity != LineParity::Mark) {
+    std::cout << "note: the pty did not show the address byte's parity, " << describe(heard[0])
+              << '\n';
+  }
+  expect_all_under(heard, 1, 1 + data_bytes, LineParity::Space, baud);
+}
+
+// What the terminal heard once `count` bytes came, and a little longer, so a
+// byte too many shows.
+std::string heard_once(const PtyTerminal& terminal, std::size_t count) {
+  terminal.wait_heard(count, 1000ms);
+  terminal.wait_heard(count + 1, 50ms);
+  return hex(terminal.heard_values());
 }
 
 int exclusive_flag(const PtyTerminal& terminal) {
@@ -114,11 +138,10 @@ TEST_P(GetdataPty, FrameOnTheLineReplyInTheBufferResult) {
 
   Bytes expected_wire = wire_frame;
   expected_wire.insert(expected_wire.end(), c.after_reply.begin(), c.after_reply.end());
-  terminal.wait_heard(expected_wire.size() + 1, 50ms);  // anything more would show here
-  EXPECT_EQ(hex(terminal.heard_values()), hex(expected_wire));
+  EXPECT_EQ(heard_once(terminal, expected_wire.size()), hex(expected_wire));
 
   const std::vector<HeardByte> heard = terminal.heard();
-  expect_address_then_data(heard, heard.size() - 1, 9600, 8ms);
+  expect_address_then_data(heard, heard.size() - 1, 9600);
   ASSERT_GE(heard.size(), 2u);
   EXPECT_TRUE(more_than(start, heard[1].at, 17ms)) << "two 9 ms waits before the rest of the frame";
 
@@ -141,13 +164,29 @@ INSTANTIATE_TEST_SUITE_P(
         GetdataCase{"GoodReplyC2IsAcknowledged", {0x05, 0xC2, 0x01, 0x02},
                     with_checksum({0x20, 0x0D, 0x0A, 0x11, 0x13, 0x03}), 6, TARVEX_OK,
                     {0x02, 0x4F}, 2500ms},
-        GetdataCase{"GoodReplyC1IsNotAcknowledged", {0x05, 0xC1},
-                    with_checksum({0x01, 0x02, 0x03}), 3, TARVEX_OK, {}, 100ms},
-        GetdataCase{"WrongChecksum", {0x05, 0xC1, 0x7F},
-                    {0x01, 0x02, 0x03, 0x07}, 3, TARVEX_REPLY_WRONG, {}, 100ms},
-        GetdataCase{"ShortReply", {0x05, 0xA7, 0x00},
-                    {0x10, 0x20, 0x30, 0x40}, 4, TARVEX_REPLY_INCOMPLETE, {}, 50ms}),
+        GetdataCase{"GoodReplyOtherCodeIsNotAcknowledged", {0x05, 0x30},
+                    with_checksum({0x01, 0x02, 0x03}), 3, TARVEX_OK, {}, 1000ms},
+        GetdataCase{"WrongChecksum", {0x05, 0x92, 0x7F},
+                    {0x01, 0x02, 0x03, 0x07}, 3, TARVEX_REPLY_WRONG, {}, 2500ms},
+        GetdataCase{"ShortReply", {0x05, 0x30, 0x00},
+                    {0x10, 0x20, 0x30, 0x40}, 4, TARVEX_REPLY_INCOMPLETE, {}, 1000ms}),
     [](const auto& test) { return std::string(test.param.name); });
+
+// dxGetdata: the whole frame, address byte and checksum included, under
+// MARK, and the reply read without switching.
+TEST(DxGetdataPty, WholeFrameUnderMark) {
+  PtyTerminal terminal;
+  const Bytes data{0x05, 0x92, 0x02};  // 500 ms per byte
+  Bytes frame = frame_buffer(data);
+  const Bytes answer = with_checksum({0x0A, 0x0B});
+  terminal.then(4, answer);
+  Bytes reply(3, 0);
+  EXPECT_EQ(dxGetdata(3, frame.data(), 2, reply.data(), terminal.port().c_str()), TARVEX_OK);
+  EXPECT_EQ(hex(reply), hex(answer));
+  EXPECT_EQ(heard_once(terminal, 4), hex(with_checksum(data))) << "no acknowledgement";
+  expect_all_under(terminal.heard(), 0, 4, LineParity::Mark, 9600);
+  EXPECT_EQ(terminal.line_now().parity, LineParity::Mark);
+}
 
 // The library makes the port raw itself: a port left cooked (echo, CR/LF
 // translation, flow control, signal and editing characters) passes every
@@ -166,8 +205,7 @@ TEST(PortModePty, CookedPortIsMadeRaw) {
                     terminal.port().c_str()),
             TARVEX_OK);
   EXPECT_EQ(hex(reply), hex(answer));
-  terminal.wait_heard(frame.size() + 1, 50ms);
-  EXPECT_EQ(hex(terminal.heard_values()), hex(with_checksum(frame_bytes))) << "nothing echoed";
+  EXPECT_EQ(heard_once(terminal, frame.size()), hex(with_checksum(frame_bytes))) << "nothing echoed";
 }
 
 // The caller's baud reaches the line: a standard rate and one termios has no
@@ -179,11 +217,11 @@ TEST(PortModePty, CallersBaudIsSet) {
     Bytes frame = frame_buffer(data);
     terminal.then(3, with_checksum({0x55}));
     Bytes reply(2, 0);
-    EXPECT_EQ(nGetData(2, frame.data(), 1, reply.data(), terminal.port().c_str(), baud, 200),
+    EXPECT_EQ(nGetData(2, frame.data(), 1, reply.data(), terminal.port().c_str(), baud, 2000),
               TARVEX_OK)
         << baud;
-    terminal.wait_heard(5, 200ms);  // the frame and the acknowledgement
-    expect_address_then_data(terminal.heard(), 4, baud, 8ms);
+    terminal.wait_heard(5, 1000ms);  // the frame and the acknowledgement
+    expect_address_then_data(terminal.heard(), 4, baud);
   }
 }
 
@@ -199,18 +237,19 @@ TEST(HeldPortPty, NgetHandleGetDataNgetThenExit) {
   EXPECT_FALSE(fresh.two_stop_bits);
   EXPECT_EQ(exclusive_flag(terminal), 1) << "held exclusively";
 
-  // Fresh from com_init: the whole frame goes out under MARK.
+  // Fresh from com_init: the whole frame goes out under MARK. Nget's
+  // per-byte limit is a fixed 100 ms, so its reply is waiting in the port
+  // before the call, where a held-up terminal thread cannot make it late.
   const Bytes nget_frame{0x07, 0xA1, 0x00};
   Bytes frame = frame_buffer(nget_frame);
   const Bytes first_answer = with_checksum({0x31, 0x32});
-  terminal.then(4, first_answer);
+  terminal.then(0, first_answer);
+  ASSERT_TRUE(terminal.wait_answered(1000ms));
   Bytes reply(3, 0);
   EXPECT_EQ(Nget(3, frame.data(), 2, reply.data(), port), TARVEX_OK);
   EXPECT_EQ(hex(reply), hex(first_answer));
-  ASSERT_TRUE(terminal.wait_heard(4, 100ms));
-  for (const HeardByte& b : terminal.heard()) {
-    EXPECT_EQ(b.line.parity, LineParity::Mark) << describe(b);
-  }
+  ASSERT_TRUE(terminal.wait_heard(4, 1000ms));
+  expect_all_under(terminal.heard(), 0, 4, LineParity::Mark, 19200);
 
   // HANDLE_GetData: 19 ms before the address byte, 19 after, 19 before the
   // rest; the baud is kept; the reply is always acknowledged.
@@ -220,14 +259,14 @@ TEST(HeldPortPty, NgetHandleGetDataNgetThenExit) {
   terminal.then(4, second_answer);
   reply.assign(4, 0);
   const Clock::time_point start = Clock::now();
-  EXPECT_EQ(HANDLE_GetData(port, 3, frame.data(), 3, reply.data(), 500), TARVEX_OK);
+  EXPECT_EQ(HANDLE_GetData(port, 3, frame.data(), 3, reply.data(), 2000), TARVEX_OK);
   const Clock::time_point end = Clock::now();
   EXPECT_EQ(hex(reply), hex(second_answer));
-  ASSERT_TRUE(terminal.wait_heard(4 + 6, 100ms));
-  std::vector<HeardByte> heard = terminal.heard();
+  ASSERT_TRUE(terminal.wait_heard(4 + 6, 1000ms));
+  const std::vector<HeardByte> heard = terminal.heard();
   const std::vector<HeardByte> exchange(heard.begin() + 4, heard.end());
   EXPECT_EQ(hex(terminal.heard_values()), hex({0x07, 0xA1, 0x00, 0xA8, 0x07, 0xC1, 0x10, 0xD8, 0x02, 0x4F}));
-  expect_address_then_data(exchange, 5, 19200, 18ms);
+  expect_address_then_data(exchange, 5, 19200);
   EXPECT_TRUE(more_than(start, exchange[0].at, 18ms)) << "19 ms before the address byte";
   EXPECT_TRUE(more_than(start, exchange[1].at, 56ms)) << "three 19 ms waits before the rest";
   EXPECT_TRUE(more_than(terminal.answers().at(1).last_at, exchange[4].at, 4ms))
@@ -237,14 +276,12 @@ TEST(HeldPortPty, NgetHandleGetDataNgetThenExit) {
 
   // HANDLE_GetData left the port in SPACE: Nget now sends under SPACE.
   frame = frame_buffer(nget_frame);
-  terminal.then(4, first_answer);
+  terminal.then(0, first_answer);
+  ASSERT_TRUE(terminal.wait_answered(1000ms));
   reply.assign(3, 0);
   EXPECT_EQ(Nget(3, frame.data(), 2, reply.data(), port), TARVEX_OK);
-  ASSERT_TRUE(terminal.wait_heard(14, 100ms));
-  heard = terminal.heard();
-  for (std::size_t i = 10; i < 14; ++i) {
-    EXPECT_EQ(heard[i].line.parity, LineParity::Space) << describe(heard[i]);
-  }
+  ASSERT_TRUE(terminal.wait_heard(14, 1000ms));
+  expect_all_under(terminal.heard(), 10, 14, LineParity::Space, 19200);
 
   EXPECT_EQ(com_exit(port), TARVEX_OK);
   EXPECT_EQ(exclusive_flag(terminal), 0) << "the exclusive flag does not outlive the handle";
@@ -255,7 +292,7 @@ TEST(HeldPortPty, SecondOpenOfAHeldPortFailsAndLeavesTheHolderAlone) {
   const tarvex_port_t port = com_init(terminal.port().c_str(), 9600);
   ASSERT_NE(port, TARVEX_INVALID_PORT);
 
-  const Bytes data{0x05, 0xC1};
+  const Bytes data{0x05, 0xC2};
   Bytes frame = frame_buffer(data);
   Bytes reply(2, 0);
   EXPECT_EQ(getdata(2, frame.data(), 1, reply.data(), terminal.port().c_str()),
