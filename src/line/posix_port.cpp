@@ -37,7 +37,7 @@ std::uint64_t monotonic_ms() {
 // no software flow control, reads that never block in the driver.
 void make_raw(termios2& tio) {
   tio.c_iflag &= ~static_cast<tcflag_t>(IGNBRK | BRKINT | PARMRK | ISTRIP | INLCR | IGNCR | ICRNL |
-                                         IUCLC | IXON | IXOFF | IXANY | INPCK | IGNPAR);
+                                        IUCLC | IXON | IXOFF | IXANY | INPCK | IGNPAR);
   tio.c_oflag &= ~static_cast<tcflag_t>(OPOST);
   tio.c_lflag &= ~static_cast<tcflag_t>(ECHO | ECHONL | ICANON | ISIG | IEXTEN);
   tio.c_cflag |= static_cast<tcflag_t>(CLOCAL | CREAD);

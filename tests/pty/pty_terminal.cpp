@@ -26,7 +26,7 @@ namespace {
 // when it opens the port.
 void make_raw(termios2& tio) {
   tio.c_iflag &= ~static_cast<tcflag_t>(IGNBRK | BRKINT | PARMRK | ISTRIP | INLCR | IGNCR | ICRNL |
-                                         IXON | IXOFF | IUCLC | IMAXBEL);
+                                        IXON | IXOFF | IUCLC | IMAXBEL);
   tio.c_oflag &= ~static_cast<tcflag_t>(OPOST);
   tio.c_lflag &= ~static_cast<tcflag_t>(ECHO | ECHONL | ICANON | ISIG | IEXTEN);
   tio.c_cflag &= ~static_cast<tcflag_t>(CSIZE | PARENB);

@@ -38,7 +38,9 @@ Bytes frame_buffer(Bytes frame) {
   return frame;
 }
 
-std::int32_t length(const Bytes& bytes) { return static_cast<std::int32_t>(bytes.size()); }
+std::int32_t length(const Bytes& bytes) {
+  return static_cast<std::int32_t>(bytes.size());
+}
 
 milliseconds since(Clock::time_point from, Clock::time_point to) {
   return std::chrono::duration_cast<milliseconds>(to - from);
@@ -48,17 +50,16 @@ milliseconds since(Clock::time_point from, Clock::time_point to) {
                                      milliseconds ms) {
   const auto took = std::chrono::duration_cast<std::chrono::microseconds>(to - from);
   if (took > ms) return ::testing::AssertionSuccess();
-  return ::testing::AssertionFailure() << took.count() << " us, not more than " << ms.count()
-                                       << " ms";
+  return ::testing::AssertionFailure()
+         << took.count() << " us, not more than " << ms.count() << " ms";
 }
 
 std::string describe(const HeardByte& b) {
-  return "byte " + hex({b.value}) + " read under " + name_of(b.line.parity) + ", cflag 0" +
-         [&] {
-           char octal[16];
-           std::snprintf(octal, sizeof octal, "%o", b.line.cflag);
-           return std::string(octal);
-         }();
+  return "byte " + hex({b.value}) + " read under " + name_of(b.line.parity) + ", cflag 0" + [&] {
+    char octal[16];
+    std::snprintf(octal, sizeof octal, "%o", b.line.cflag);
+    return std::string(octal);
+  }();
 }
 
 // Every byte under one setting, after which the line stays as it is: each
@@ -105,15 +106,17 @@ int exclusive_flag(const PtyTerminal& terminal) {
 
 struct GetdataCase {
   const char* name;
-  Bytes frame;       // address, command code, parameters
-  Bytes answer;      // what the terminal sends after the whole frame
+  Bytes frame;   // address, command code, parameters
+  Bytes answer;  // what the terminal sends after the whole frame
   std::int32_t reply_length;
   std::int32_t result;
-  Bytes after_reply;         // what the library sends after a good reply
-  milliseconds byte_limit;   // the per-byte limit of the command code
+  Bytes after_reply;        // what the library sends after a good reply
+  milliseconds byte_limit;  // the per-byte limit of the command code
 };
 
-void PrintTo(const GetdataCase& c, std::ostream* os) { *os << c.name; }
+void PrintTo(const GetdataCase& c, std::ostream* os) {
+  *os << c.name;
+}
 
 class GetdataPty : public ::testing::TestWithParam<GetdataCase> {};
 
@@ -152,7 +155,8 @@ TEST_P(GetdataPty, FrameOnTheLineReplyInTheBufferResult) {
         << "a 9 ms wait between the reply and the acknowledgement";
   }
   if (c.result == TARVEX_REPLY_INCOMPLETE) {
-    EXPECT_TRUE(more_than(answers[0].last_at, end, c.byte_limit)) << "one per-byte limit for the missing byte";
+    EXPECT_TRUE(more_than(answers[0].last_at, end, c.byte_limit))
+        << "one per-byte limit for the missing byte";
   }
   EXPECT_LT(since(start, end), kGenerous);
 }
@@ -161,15 +165,34 @@ INSTANTIATE_TEST_SUITE_P(
     Outcomes, GetdataPty,
     ::testing::Values(
         // Reply bytes a cooked line would change or swallow (CR, LF, XON, XOFF, ^C).
-        GetdataCase{"GoodReplyC2IsAcknowledged", {0x05, 0xC2, 0x01, 0x02},
-                    with_checksum({0x20, 0x0D, 0x0A, 0x11, 0x13, 0x03}), 6, TARVEX_OK,
-                    {0x02, 0x4F}, 2500ms},
-        GetdataCase{"GoodReplyOtherCodeIsNotAcknowledged", {0x05, 0x30},
-                    with_checksum({0x01, 0x02, 0x03}), 3, TARVEX_OK, {}, 1000ms},
-        GetdataCase{"WrongChecksum", {0x05, 0x92, 0x7F},
-                    {0x01, 0x02, 0x03, 0x07}, 3, TARVEX_REPLY_WRONG, {}, 2500ms},
-        GetdataCase{"ShortReply", {0x05, 0x30, 0x00},
-                    {0x10, 0x20, 0x30, 0x40}, 4, TARVEX_REPLY_INCOMPLETE, {}, 1000ms}),
+        GetdataCase{"GoodReplyC2IsAcknowledged",
+                    {0x05, 0xC2, 0x01, 0x02},
+                    with_checksum({0x20, 0x0D, 0x0A, 0x11, 0x13, 0x03}),
+                    6,
+                    TARVEX_OK,
+                    {0x02, 0x4F},
+                    2500ms},
+        GetdataCase{"GoodReplyOtherCodeIsNotAcknowledged",
+                    {0x05, 0x30},
+                    with_checksum({0x01, 0x02, 0x03}),
+                    3,
+                    TARVEX_OK,
+                    {},
+                    1000ms},
+        GetdataCase{"WrongChecksum",
+                    {0x05, 0x92, 0x7F},
+                    {0x01, 0x02, 0x03, 0x07},
+                    3,
+                    TARVEX_REPLY_WRONG,
+                    {},
+                    2500ms},
+        GetdataCase{"ShortReply",
+                    {0x05, 0x30, 0x00},
+                    {0x10, 0x20, 0x30, 0x40},
+                    4,
+                    TARVEX_REPLY_INCOMPLETE,
+                    {},
+                    1000ms}),
     [](const auto& test) { return std::string(test.param.name); });
 
 // dxGetdata: the whole frame, address byte and checksum included, under
@@ -205,7 +228,8 @@ TEST(PortModePty, CookedPortIsMadeRaw) {
                     terminal.port().c_str()),
             TARVEX_OK);
   EXPECT_EQ(hex(reply), hex(answer));
-  EXPECT_EQ(heard_once(terminal, frame.size()), hex(with_checksum(frame_bytes))) << "nothing echoed";
+  EXPECT_EQ(heard_once(terminal, frame.size()), hex(with_checksum(frame_bytes)))
+      << "nothing echoed";
 }
 
 // The caller's baud reaches the line: a standard rate and one termios has no
@@ -265,7 +289,8 @@ TEST(HeldPortPty, NgetHandleGetDataNgetThenExit) {
   ASSERT_TRUE(terminal.wait_heard(4 + 6, 1000ms));
   const std::vector<HeardByte> heard = terminal.heard();
   const std::vector<HeardByte> exchange(heard.begin() + 4, heard.end());
-  EXPECT_EQ(hex(terminal.heard_values()), hex({0x07, 0xA1, 0x00, 0xA8, 0x07, 0xC1, 0x10, 0xD8, 0x02, 0x4F}));
+  EXPECT_EQ(hex(terminal.heard_values()),
+            hex({0x07, 0xA1, 0x00, 0xA8, 0x07, 0xC1, 0x10, 0xD8, 0x02, 0x4F}));
   expect_address_then_data(exchange, 5, 19200);
   EXPECT_TRUE(more_than(start, exchange[0].at, 18ms)) << "19 ms before the address byte";
   EXPECT_TRUE(more_than(start, exchange[1].at, 56ms)) << "three 19 ms waits before the rest";
