@@ -30,6 +30,7 @@
 #include <cstdint>
 #include <deque>
 #include <mutex>
+#include <ostream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -43,6 +44,9 @@ using std::chrono::milliseconds;
 
 enum class LineParity { Mark, Space, None };
 const char* name_of(LineParity parity);
+inline std::ostream& operator<<(std::ostream& os, LineParity parity) {
+  return os << name_of(parity);
+}
 
 // The slave's line setting as the master reads it.
 struct LineSample {
