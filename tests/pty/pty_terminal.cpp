@@ -114,6 +114,19 @@ bool PtyTerminal::wait_answered(milliseconds timeout) const {
   return changed_.wait_for(lock, timeout, [&] { return steps_.empty() && outgoing_.empty(); });
 }
 
+bool PtyTerminal::wait_unread(std::size_t count, milliseconds timeout) const {
+  const Clock::time_point deadline = Clock::now() + timeout;
+  for (;;) {
+    int unread = 0;
+    if (ioctl(slave_fd_, TIOCINQ, &unread) == 0 && unread >= 0 &&
+        static_cast<std::size_t>(unread) >= count) {
+      return true;
+    }
+    if (Clock::now() > deadline) return false;
+    std::this_thread::sleep_for(milliseconds{1});
+  }
+}
+
 std::vector<HeardByte> PtyTerminal::heard() const {
   std::lock_guard lock(mutex_);
   return heard_;

@@ -105,6 +105,11 @@ class PtyTerminal {
   bool wait_heard(std::size_t count, milliseconds timeout) const;
   // Waits until every step has been answered, or `timeout` passed.
   bool wait_answered(milliseconds timeout) const;
+  // Waits until at least `count` bytes wait unread in the port, or `timeout`
+  // passed. Bytes written on the master reach the slave through a kernel
+  // worker, a little after the write: this is when a reply sent before a call
+  // is really there for it.
+  bool wait_unread(std::size_t count, milliseconds timeout) const;
 
   std::vector<HeardByte> heard() const;
   Bytes heard_values() const;

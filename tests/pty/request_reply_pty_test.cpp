@@ -268,7 +268,7 @@ TEST(HeldPortPty, NgetHandleGetDataNgetThenExit) {
   Bytes frame = frame_buffer(nget_frame);
   const Bytes first_answer = with_checksum({0x31, 0x32});
   terminal.then(0, first_answer);
-  ASSERT_TRUE(terminal.wait_answered(1000ms));
+  ASSERT_TRUE(terminal.wait_unread(first_answer.size(), 1000ms));
   Bytes reply(3, 0);
   EXPECT_EQ(Nget(3, frame.data(), 2, reply.data(), port), TARVEX_OK);
   EXPECT_EQ(hex(reply), hex(first_answer));
@@ -302,7 +302,7 @@ TEST(HeldPortPty, NgetHandleGetDataNgetThenExit) {
   // HANDLE_GetData left the port in SPACE: Nget now sends under SPACE.
   frame = frame_buffer(nget_frame);
   terminal.then(0, first_answer);
-  ASSERT_TRUE(terminal.wait_answered(1000ms));
+  ASSERT_TRUE(terminal.wait_unread(first_answer.size(), 1000ms));
   reply.assign(3, 0);
   EXPECT_EQ(Nget(3, frame.data(), 2, reply.data(), port), TARVEX_OK);
   ASSERT_TRUE(terminal.wait_heard(14, 1000ms));

@@ -3,9 +3,10 @@
 // pseudo-terminal with a scripted terminal on the other side.
 //
 // Wine does not enforce exclusive COM opens, so exclusivity is left to the
-// other tiers. Timing: lower bounds only, measured either on the terminal's
-// side (from a reply written to the next byte heard) or on GetTickCount in
-// the host, the clock the library's waits run on.
+// other tiers. Timing is checked on GetTickCount in the host (the host's
+// "ms"), the clock the library's waits run on, and not in real time: wine's
+// tick lags and then jumps by several milliseconds (as Windows' moves in
+// 10-16 ms steps), so a wait of k ticks can take less than k ms of real time.
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -36,14 +37,6 @@ std::string argument(const Bytes& bytes) {
 Bytes concat(Bytes a, const Bytes& b) {
   a.insert(a.end(), b.begin(), b.end());
   return a;
-}
-
-::testing::AssertionResult more_than(Clock::time_point from, Clock::time_point to,
-                                     milliseconds ms) {
-  const auto took = std::chrono::duration_cast<std::chrono::microseconds>(to - from);
-  if (took > ms) return ::testing::AssertionSuccess();
-  return ::testing::AssertionFailure()
-         << took.count() << " us, not more than " << ms.count() << " ms";
 }
 
 // The bytes after the address byte went out under SPACE at `baud`: nothing
@@ -93,10 +86,7 @@ TEST_F(WineTest, GetdataGoodReplyIsAcknowledged) {
   EXPECT_EQ(heard_once(wire_frame.size() + 2), hex(concat(wire_frame, {0x02, 0x4F})));
   const std::vector<HeardByte> heard = terminal.heard();
   expect_data_phase(heard, 9600);
-  ASSERT_EQ(terminal.answers().size(), 1u);
-  ASSERT_EQ(heard.size(), wire_frame.size() + 2);
-  EXPECT_TRUE(more_than(terminal.answers()[0].last_at, heard[wire_frame.size()].at, 8ms))
-      << "a 9 ms wait between the reply and the acknowledgement";
+  EXPECT_EQ(terminal.answers().size(), 1u);
 }
 
 TEST_F(WineTest, HandleGetDataOnAHeldPort) {
@@ -119,10 +109,7 @@ TEST_F(WineTest, HandleGetDataOnAHeldPort) {
       << "always acknowledged";
   const std::vector<HeardByte> heard = terminal.heard();
   expect_data_phase(heard, 19200);
-  ASSERT_EQ(terminal.answers().size(), 1u);
-  ASSERT_EQ(heard.size(), wire_frame.size() + 2);
-  EXPECT_TRUE(more_than(terminal.answers()[0].last_at, heard[wire_frame.size()].at, 4ms))
-      << "a 5 ms wait between the reply and the acknowledgement";
+  EXPECT_EQ(terminal.answers().size(), 1u);
 }
 
 }  // namespace
