@@ -61,7 +61,7 @@ class WineTest : public ::testing::Test {
 
   // The bytes heard, once `count` came and a little longer.
   std::string heard_once(std::size_t count) {
-    terminal.wait_heard(count, 2000ms);
+    terminal.wait_heard(count, 5000ms);
     terminal.wait_heard(count + 1, 100ms);
     return hex(terminal.heard_values());
   }
