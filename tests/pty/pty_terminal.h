@@ -75,7 +75,7 @@ struct Answer {
 class PtyTerminal {
  public:
   struct Step {
-    std::size_t after_bytes = 0;  // bytes to hear (since the previous step fired) first
+    std::size_t after_bytes = 0;  // bytes to hear since the previous step fired (0: at once)
     Bytes reply;                  // what to send
     milliseconds delay{1};        // silence between the last byte heard and the reply
     milliseconds gap{0};          // silence between two reply bytes (0: one write)
