@@ -13,6 +13,8 @@
  * Buffers belong to the caller. A command frame of n bytes needs n + 1 bytes
  * (and never fewer than 2): the library writes the additive checksum into
  * byte n before it touches the port. A reply of N bytes needs N + 1 bytes.
+ * A count of 2^31 - 1 with a checksum byte behind it cannot be counted and
+ * is out of contract, as a negative count is: the call returns 2 at once.
  */
 #ifndef TARVEX_H
 #define TARVEX_H

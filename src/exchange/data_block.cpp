@@ -119,7 +119,8 @@ BlockProfile sendDataUIM_profile(std::uint32_t limit) {
 // checksum goes into each.
 bool out_of_contract(std::int32_t n, const std::uint8_t* frame, std::int32_t m,
                      const std::uint8_t* block) {
-  return n < 0 || m < 0 || frame == nullptr || block == nullptr;
+  return !line::countable_with_checksum(n) || !line::countable_with_checksum(m) ||
+         frame == nullptr || block == nullptr;
 }
 
 bool awaits_acknowledgement(const BlockProfile& profile, std::uint8_t command_code) {

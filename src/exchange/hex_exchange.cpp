@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <array>
 #include <cstddef>
-#include <limits>
 
 #include "exchange/hex_text.h"
 #include "exchange/reopen_switch.h"
@@ -34,11 +33,6 @@ std::size_t size(std::int32_t count) {
   return static_cast<std::size_t>(count);
 }
 
-// A count of bytes that, with its checksum byte, can still be counted.
-bool countable(std::int32_t count) {
-  return count >= 0 && count < std::numeric_limits<std::int32_t>::max();
-}
-
 // The block area holds the caller's block and its checksum, and never less
 // than the fixed-length block and its checksum: with the fixed-length command
 // and an empty block text the checksum goes into byte 10, one past an area
@@ -52,7 +46,7 @@ std::size_t block_area_size(std::int32_t block_length) {
 Result getdata_hex(Platform& os, std::int32_t n, const char* command_text,
                    std::int32_t reply_length, char* reply_text, const char* port_name,
                    const ScratchSource& scratch) {
-  if (n < 0 || n > kGetdataHexMaxCommand || !countable(reply_length) || port_name == nullptr ||
+  if (n < 0 || n > kGetdataHexMaxCommand || !line::countable_with_checksum(reply_length) || port_name == nullptr ||
       (n > 0 && command_text == nullptr) || (reply_length > 0 && reply_text == nullptr)) {
     return kFrameNotSent;
   }
@@ -85,7 +79,7 @@ Result getdata_hex(Platform& os, std::int32_t n, const char* command_text,
 Result senddata_hex(Platform& os, std::int32_t n, const char* command_text,
                     std::int32_t block_length, const char* block_text, const char* port_name,
                     const ScratchSource& scratch) {
-  if (n < 0 || n > kSenddataHexMaxCommand || !countable(block_length) || port_name == nullptr ||
+  if (n < 0 || n > kSenddataHexMaxCommand || !line::countable_with_checksum(block_length) || port_name == nullptr ||
       (n > 0 && command_text == nullptr) || (block_length > 0 && block_text == nullptr)) {
     return kFrameNotSent;
   }

@@ -49,7 +49,8 @@ bool raw_out_of_contract(std::int32_t n, const std::uint8_t* frame, std::int32_t
 Result HANDLE_ComData(Platform& os, Handle held, std::int32_t n, std::uint8_t* frame,
                       std::int32_t m, std::uint8_t* block, std::int32_t reply_length,
                       std::uint8_t* reply, std::uint32_t limit_ms) {
-  if (n < 0 || m < 0 || reply_length < 0 || frame == nullptr || block == nullptr ||
+  if (!line::countable_with_checksum(n) || !line::countable_with_checksum(m) ||
+      !line::countable_with_checksum(reply_length) || frame == nullptr || block == nullptr ||
       (reply_length > 0 && reply == nullptr)) {
     return kFrameNotSent;
   }

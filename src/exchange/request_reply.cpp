@@ -69,10 +69,11 @@ RequestProfile HANDLE_GetData_profile(std::uint32_t limit) {
 
 // Out of contract: the call returns 2 before it opens a port or writes a
 // caller byte. The frame is always read (its command code, its checksum
-// byte); the reply only when one is asked for.
+// byte); the reply only when one is asked for. Both carry a checksum byte.
 bool out_of_contract(std::int32_t n, const std::uint8_t* frame, std::int32_t reply_length,
                      const std::uint8_t* reply) {
-  return n < 0 || reply_length < 0 || frame == nullptr || (reply_length > 0 && reply == nullptr);
+  return !line::countable_with_checksum(n) || !line::countable_with_checksum(reply_length) ||
+         frame == nullptr || (reply_length > 0 && reply == nullptr);
 }
 
 // The shared sequence, from the first line setting to the result. The

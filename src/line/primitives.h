@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <limits>
 
 #include "line/platform.h"
 
@@ -98,6 +99,13 @@ ReplyOutcome await_acknowledgement(Port port, std::uint32_t limit, AckCheck chec
 
 inline constexpr std::uint8_t kAck0 = 0x02;
 inline constexpr std::uint8_t kAck1 = 0x4F;
+
+// A count of bytes that, with the checksum byte behind them, can still be
+// counted in 32 bits. A larger one is out of contract: the buffer it speaks
+// of cannot exist, and the checksum's index would overflow.
+constexpr bool countable_with_checksum(std::int32_t count) {
+  return count >= 0 && count < std::numeric_limits<std::int32_t>::max();
+}
 
 // The 8-bit wrapping sum of bytes 0 to count - 1 (0 for count 0).
 std::uint8_t additive_checksum(const std::uint8_t* bytes, std::int32_t count);
