@@ -1,7 +1,10 @@
 #!/usr/bin/env bash
 # Every test tier: unit (simulated bus, also under ASan+UBSan), pty (the
 # Linux shared object over a pseudo-terminal), wine (the x86_64 DLL under
-# wine64), pe (the i686 DLLs checked statically).
+# wine64), pe (the i686 DLLs checked statically); the thread tests under
+# ThreadSanitizer, the fuzz targets (clang, libFuzzer, ASan+UBSan), and the
+# pty tier and parts of the unit tier under valgrind (label valgrind, in the
+# last step).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 jobs=$(nproc)
@@ -20,5 +23,15 @@ cmake --preset asan >/dev/null
 cmake --build build/asan -j"$jobs" --target tarvex_unit_tests
 ctest --preset asan -j"$jobs"
 
-echo "== all tiers"
+echo "== thread tests under ThreadSanitizer"
+cmake --preset tsan >/dev/null
+cmake --build build/tsan -j"$jobs" --target tarvex_thread_tests
+ctest --preset tsan -j"$jobs"
+
+echo "== fuzz targets: a fixed number of inputs each"
+cmake --preset fuzz >/dev/null
+cmake --build build/fuzz -j"$jobs"
+ctest --preset fuzz -j"$jobs"
+
+echo "== all tiers, valgrind included"
 ctest --preset linux -j"$jobs"
