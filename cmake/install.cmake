@@ -6,6 +6,8 @@
 #            P/lib/cmake/tarvex/ (find_package(tarvex): target tarvex::tarvex)
 #   legacy   P/lib/tarvex-legacy/libtarvex.so*, P/lib/pkgconfig/tarvex-legacy.pc,
 #            and the target tarvex::legacy in the same CMake package
+# Either component alone (--component current|legacy) is a complete install:
+# both carry the header and the CMake package files.
 #
 # Windows i686: one zip per deliverable (cpack, see scripts/package.sh), each
 # with the DLL, its .def, an import library for 32-bit hosts and the header.
@@ -20,7 +22,6 @@ if(NOT WIN32)
     LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT current)
   install(TARGETS tarvex_legacy EXPORT tarvexLegacyTargets
     LIBRARY DESTINATION ${legacy_dir} COMPONENT legacy)
-  install(FILES include/tarvex.h DESTINATION ${CMAKE_INSTALL_INCLUDEDIR} COMPONENT current)
 
   install(EXPORT tarvexTargets NAMESPACE tarvex:: DESTINATION ${cmake_dir} COMPONENT current)
   install(EXPORT tarvexLegacyTargets NAMESPACE tarvex:: DESTINATION ${cmake_dir}
@@ -29,9 +30,14 @@ if(NOT WIN32)
     ${CMAKE_BINARY_DIR}/install/tarvexConfig.cmake INSTALL_DESTINATION ${cmake_dir})
   write_basic_package_version_file(${CMAKE_BINARY_DIR}/install/tarvexConfigVersion.cmake
     VERSION ${PROJECT_VERSION} COMPATIBILITY SameMajorVersion)
-  install(FILES ${CMAKE_BINARY_DIR}/install/tarvexConfig.cmake
-    ${CMAKE_BINARY_DIR}/install/tarvexConfigVersion.cmake
-    DESTINATION ${cmake_dir} COMPONENT current)
+  # Either component alone is a complete install: both carry the header and
+  # the package files.
+  foreach(component current legacy)
+    install(FILES include/tarvex.h DESTINATION ${CMAKE_INSTALL_INCLUDEDIR} COMPONENT ${component})
+    install(FILES ${CMAKE_BINARY_DIR}/install/tarvexConfig.cmake
+      ${CMAKE_BINARY_DIR}/install/tarvexConfigVersion.cmake
+      DESTINATION ${cmake_dir} COMPONENT ${component})
+  endforeach()
 
   # The .pc files find the prefix from where they lie, so the install tree
   # can go to any --prefix and be moved.

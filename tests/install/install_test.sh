@@ -48,4 +48,18 @@ check "pkg-config tarvex-legacy" "$work/host_pc_legacy" libtarvex.so.1
 check "find_package tarvex::tarvex" "$work/host_build/host" libtarvex.so.2
 check "find_package tarvex::legacy" "$work/host_build/host_legacy" libtarvex.so.1
 
+# The legacy component on its own is a complete install.
+"$cmake" --install "$build" --prefix "$work/legacy_only" --component legacy >/dev/null
+# shellcheck disable=SC2046
+cc -Wall -Werror -o "$work/host_legacy_only" "$host_dir/host.c" \
+  $(PKG_CONFIG_PATH=$work/legacy_only/lib/pkgconfig pkg-config --cflags --libs tarvex-legacy)
+check "legacy component alone, pkg-config" "$work/host_legacy_only" libtarvex.so.1
+"$cmake" -S "$host_dir" -B "$work/legacy_only_build" -DCMAKE_PREFIX_PATH="$work/legacy_only" >/dev/null
+"$cmake" --build "$work/legacy_only_build" >/dev/null
+check "legacy component alone, find_package" "$work/legacy_only_build/host_legacy" libtarvex.so.1
+if [[ -e "$work/legacy_only_build/host" ]]; then
+  echo "FAIL legacy component alone: tarvex::tarvex was found"
+  failures=$((failures + 1))
+fi
+
 exit $((failures > 0))
