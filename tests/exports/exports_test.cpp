@@ -222,7 +222,8 @@ TEST_F(BothBuilds, ExchangesFailTheSameWayOnAPortThatDoesNotExist) {
       {"getdata_hex",
        [](const Build& b, const char* port) {
          std::string text(6, '.');
-         const auto r = b.get<decltype(getdata_hex)>("getdata_hex")(2, "05a1", 2, text.data(), port);
+         const auto r =
+             b.get<decltype(getdata_hex)>("getdata_hex")(2, "05a1", 2, text.data(), port);
          return Outcome{r, Bytes(text.begin(), text.end()), {}};
        },
        TARVEX_FRAME_NOT_SENT},
@@ -258,8 +259,8 @@ TEST_F(BothBuilds, ExchangesFailTheSameWayOnAPortThatDoesNotExist) {
     const Outcome in_current = c.call(current, kNoPort);
     const Outcome in_legacy = c.call(legacy, kNoPort);
     EXPECT_EQ(in_current.result, c.expected);
-    EXPECT_TRUE(in_current == in_legacy) << "current " << in_current.result << ", legacy "
-                                         << in_legacy.result;
+    EXPECT_TRUE(in_current == in_legacy)
+        << "current " << in_current.result << ", legacy " << in_legacy.result;
   }
 }
 
