@@ -137,6 +137,15 @@ std::uint32_t PosixPort::write(Handle port, const std::uint8_t* bytes, std::uint
     pollfd pfd{fd, POLLOUT, 0};
     poll(&pfd, 1, static_cast<int>(std::min<std::uint64_t>(limit - spent, INT_MAX)));
   }
+  // A serial write with write timeouts returns once its bytes have gone out,
+  // not when they sit in a buffer: the limits that follow a write (an
+  // acknowledgement after a large block) count from there. The kernel's
+  // buffer is given the rest of the write's own time limit to empty.
+  int queued = 0;
+  while (taken > 0 && ioctl(fd, TIOCOUTQ, &queued) == 0 && queued > 0 &&
+         monotonic_ms() - start < limit) {
+    poll(nullptr, 0, 1);
+  }
   return taken;
 }
 
