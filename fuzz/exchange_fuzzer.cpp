@@ -31,6 +31,7 @@
 #include "exchange/online_query.h"
 #include "exchange/request_reply.h"
 #include "fuzz_input.h"
+#include "legacy/legacy_exchanges.h"
 #include "line/held_port.h"
 #include "scratch_ledger.h"
 #include "sim/scripted_terminal.h"
@@ -325,6 +326,13 @@ const std::vector<EntryPoint>& entry_points() {
                  })},
       // The held port alone: opened at the input's baud and given back.
       {"com_init and com_exit", true, {kOk}, [](C, S) { return kOk; }},
+      // The legacy build's two members with their older timing.
+      {"getdata (legacy build)", false, kChecked, request_reply([](C c, S, I n, B f, I r, B b) {
+         return legacy::getdata(c.bus, n, f, r, b, kPort);
+       })},
+      {"senddata (legacy build)", false, kChecked,
+       data_block(true, [](C c, S, I n, B f, I m,
+                           B b) { return legacy::senddata(c.bus, n, f, m, b, kPort); })},
   };
   return all;
 }

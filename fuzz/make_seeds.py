@@ -14,7 +14,7 @@ ENTRY = {name: i for i, name in enumerate([
     "senddata", "nSendData", "dxSenddata", "Nsend", "HANDLE_SendData", "sendDataUIM",
     "HANDLE_ComData", "getDataUIM", "sam_GetData", "onNet", "HANDLE_OnNet",
     "getdata_hex", "senddata_hex", "sendBlack", "sendBlack_hex", "sSendBlack",
-    "com_init and com_exit"])}
+    "com_init and com_exit", "getdata (legacy build)", "senddata (legacy build)"])}
 
 
 def checksum(data):
@@ -53,6 +53,9 @@ EXCHANGE_SEEDS = {
                              answers=[(8, [0x02, 0x4F])]),
     "sendBlack": exchange("sendBlack", count=2, pool=[0, 0, 1, 0, 0, 2, 0, 0, 3],
                           answers=[(13, [0x02, 0x4F])]),
+    "legacy_senddata": exchange("senddata (legacy build)", n=3, m=3,
+                                pool=[0x05, 0xA1, 0x33, 0x00, 0x00, 0x11, 0x22, 0x33],
+                                answers=[(8, [0x02, 0x4F])]),
     "sendBlack_hex": exchange("sendBlack_hex", count=2, pool=b"000001000002000003",
                               answers=[(13, [0x02, 0x4F])]),
 }

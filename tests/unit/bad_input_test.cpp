@@ -186,6 +186,14 @@ std::vector<Row> all_rows() {
     return p.HANDLE_GetData(p.held_port(), n, f, r, reply, kLimit);
   });
 
+  request_reply(t, "getdata (legacy build)", true,
+                [](P p, auto n, auto f, auto r, auto reply, auto name) {
+                  return p.legacy_getdata(n, f, r, reply, name);
+                });
+  data_block(t, "senddata (legacy build)", true,
+             [](P p, auto n, auto f, auto m, auto b, auto name) {
+               return p.legacy_senddata(n, f, m, b, name);
+             });
   data_block(t, "senddata", true, [](P p, auto n, auto f, auto m, auto b, auto name) {
     return p.senddata(n, f, m, b, name);
   });
@@ -324,6 +332,14 @@ TEST(BadInput, ExportedExchangesWithNoPortGiveTwo) {
       {"HANDLE_GetData", 2,
        [](P p, B b) {
          return p.HANDLE_GetData(p.held_port(), 3, b.frame.data(), 3, b.reply.data(), kLimit);
+       }},
+      {"getdata (legacy build)", 2,
+       [](P p, B b) {
+         return p.legacy_getdata(3, b.frame.data(), 3, b.reply.data(), p.port_name());
+       }},
+      {"senddata (legacy build)", 2,
+       [](P p, B b) {
+         return p.legacy_senddata(3, b.frame.data(), 3, b.block.data(), p.port_name());
        }},
       {"senddata", 2,
        [](P p, B b) { return p.senddata(3, b.frame.data(), 3, b.block.data(), p.port_name()); }},

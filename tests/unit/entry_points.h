@@ -1,10 +1,13 @@
 // Every entry point of the library behind one interface, with the C
 // signatures of include/tarvex.h, so one table of calls can run against the
-// exported functions of the shared object and against the C++ API on the
-// simulated bus.
+// exported functions of the shared objects and against the C++ API on the
+// simulated bus. The legacy build's getdata and senddata are there too.
 #pragma once
 
+#include <dlfcn.h>
+
 #include <cstdint>
+#include <stdexcept>
 #include <string>
 
 #include "exchange/blacklist.h"
@@ -13,6 +16,7 @@
 #include "exchange/module.h"
 #include "exchange/online_query.h"
 #include "exchange/request_reply.h"
+#include "legacy/legacy_exchanges.h"
 #include "line/held_port.h"
 #include "scratch_ledger.h"
 #include "sim_fixture.h"
@@ -44,6 +48,10 @@ class EntryPoints {
                             tarvex_port_t port) = 0;
   virtual std::int32_t HANDLE_GetData(tarvex_port_t port, std::int32_t n, std::uint8_t* f,
                                       std::int32_t r, std::uint8_t* reply, std::uint32_t limit) = 0;
+  virtual std::int32_t legacy_getdata(std::int32_t n, std::uint8_t* f, std::int32_t r,
+                                      std::uint8_t* reply, const char* name) = 0;
+  virtual std::int32_t legacy_senddata(std::int32_t n, std::uint8_t* f, std::int32_t m,
+                                       std::uint8_t* b, const char* name) = 0;
 
   virtual std::int32_t senddata(std::int32_t n, std::uint8_t* f, std::int32_t m, std::uint8_t* b,
                                 const char* name) = 0;
@@ -92,10 +100,19 @@ class EntryPoints {
   virtual std::int32_t ascc(const std::uint8_t* in, std::uint8_t* out) = 0;
 };
 
-// The exported C functions of the shared object, on this machine's ports: a
-// port name that names no device, and the invalid held port.
+// The exported C functions of the shared objects, on this machine's ports: a
+// port name that names no device, and the invalid held port. The current
+// build is linked in; the legacy build, whose entry points carry the same
+// names, is loaded beside it.
 class ExportedEntryPoints final : public EntryPoints {
  public:
+  ExportedEntryPoints() : legacy_(dlopen(TARVEX_LEGACY_SO, RTLD_NOW | RTLD_LOCAL)) {
+    if (legacy_ == nullptr) throw std::runtime_error(dlerror());
+  }
+  ~ExportedEntryPoints() override { dlclose(legacy_); }
+  ExportedEntryPoints(const ExportedEntryPoints&) = delete;
+  ExportedEntryPoints& operator=(const ExportedEntryPoints&) = delete;
+
   const char* port_name() const override { return "/dev/tarvex-no-such-port"; }
   tarvex_port_t held_port() const override { return TARVEX_INVALID_PORT; }
 
@@ -210,6 +227,24 @@ class ExportedEntryPoints final : public EntryPoints {
     return ::change(in, out);
   }
   std::int32_t ascc(const std::uint8_t* in, std::uint8_t* out) override { return ::ascc(in, out); }
+  std::int32_t legacy_getdata(std::int32_t n, std::uint8_t* f, std::int32_t r, std::uint8_t* reply,
+                              const char* name) override {
+    return legacy<decltype(&::getdata)>("getdata")(n, f, r, reply, name);
+  }
+  std::int32_t legacy_senddata(std::int32_t n, std::uint8_t* f, std::int32_t m, std::uint8_t* b,
+                               const char* name) override {
+    return legacy<decltype(&::senddata)>("senddata")(n, f, m, b, name);
+  }
+
+ private:
+  template <class Function>
+  Function legacy(const char* name) const {
+    void* found = dlsym(legacy_, name);
+    if (found == nullptr) throw std::runtime_error(name);
+    return reinterpret_cast<Function>(found);
+  }
+
+  void* legacy_;
 };
 
 // The C++ API on a simulated bus with a terminal-less port that exists and a
@@ -254,6 +289,14 @@ class SimulatedEntryPoints final : public EntryPoints {
   std::int32_t HANDLE_GetData(tarvex_port_t port, std::int32_t n, std::uint8_t* f, std::int32_t r,
                               std::uint8_t* reply, std::uint32_t limit) override {
     return exchange::HANDLE_GetData(os(), port, n, f, r, reply, limit);
+  }
+  std::int32_t legacy_getdata(std::int32_t n, std::uint8_t* f, std::int32_t r, std::uint8_t* reply,
+                              const char* name) override {
+    return legacy::getdata(os(), n, f, r, reply, name);
+  }
+  std::int32_t legacy_senddata(std::int32_t n, std::uint8_t* f, std::int32_t m, std::uint8_t* b,
+                               const char* name) override {
+    return legacy::senddata(os(), n, f, m, b, name);
   }
   std::int32_t senddata(std::int32_t n, std::uint8_t* f, std::int32_t m, std::uint8_t* b,
                         const char* name) override {

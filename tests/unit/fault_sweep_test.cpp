@@ -15,6 +15,7 @@
 #include "exchange/module.h"
 #include "exchange/online_query.h"
 #include "exchange/request_reply.h"
+#include "legacy/legacy_exchanges.h"
 #include "line/held_port.h"
 #include "scratch_ledger.h"
 #include "sim_fixture.h"
@@ -186,6 +187,8 @@ std::vector<EntryPoint> entry_points() {
       request_reply("dxGetdata", false, [port](sim::SimBus& b, H, B f, B r) { return ex::dxGetdata(b, 3, f, 3, r, port); }),
       request_reply("Nget", true, [](sim::SimBus& b, H h, B f, B r) { return ex::Nget(b, 3, f, 3, r, h); }),
       request_reply("HANDLE_GetData", true, [](sim::SimBus& b, H h, B f, B r) { return ex::HANDLE_GetData(b, h, 3, f, 3, r, 200); }),
+      request_reply("getdata (legacy build)", false, [port](sim::SimBus& b, H, B f, B r) { return legacy::getdata(b, 3, f, 3, r, port); }),
+      data_block("senddata (legacy build)", false, kExchangeResults, [port](sim::SimBus& b, H, B f, B k) { return legacy::senddata(b, 3, f, 3, k, port); }),
       data_block("senddata", false, kExchangeResults, [port](sim::SimBus& b, H, B f, B k) { return ex::senddata(b, 3, f, 3, k, port); }),
       data_block("nSendData", false, kExchangeResults, [port](sim::SimBus& b, H, B f, B k) { return ex::nSendData(b, 3, f, 3, k, port, 9600, 200); }),
       data_block("dxSenddata", false, kExchangeResults, [port](sim::SimBus& b, H, B f, B k) { return ex::dxSenddata(b, 3, f, 3, k, port); }),

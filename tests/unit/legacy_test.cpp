@@ -471,8 +471,12 @@ TEST_P(LegacyTest, OutOfContractArgumentsTouchNothing) {
 }
 
 // Every platform call of both exchanges, failed in turn: each run ends with
-// a code of the family and leaves no port open.
-TEST(LegacyFaultSweep, EveryCallReleasesThePort) {
+// a code of the family and leaves no port open. The whole sweep runs at both
+// tick starts.
+class LegacyFaultSweep : public SimTest {};
+TARVEX_SIM_TEST_SUITE(LegacyFaultSweep);
+
+TEST_P(LegacyFaultSweep, EveryCallReleasesThePort) {
   struct Entry {
     const char* name;
     std::function<void(sim::ScriptedTerminal&)> arrange;
@@ -504,14 +508,14 @@ TEST(LegacyFaultSweep, EveryCallReleasesThePort) {
     SCOPED_TRACE(entry.name);
     std::uint64_t calls = 0;
     {
-      SimRig rig(0, kTickCostUs);
+      SimRig rig(GetParam(), kTickCostUs);
       entry.arrange(*rig.terminal);
       ASSERT_EQ(entry.run(rig.bus), kOk) << "the nominal exchange must succeed";
       calls = rig.bus.calls();
     }
     for (std::uint64_t k = 0; k < calls; ++k) {
       for (const auto read_fault : {sim::Faults::Read::Stop, sim::Faults::Read::Garble}) {
-        SimRig rig(0xFFFFFFF0u, kTickCostUs);
+        SimRig rig(GetParam(), kTickCostUs);
         entry.arrange(*rig.terminal);
         rig.bus.faults().at_call = k;
         rig.bus.faults().read = read_fault;
