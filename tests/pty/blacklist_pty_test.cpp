@@ -3,9 +3,9 @@
 // the terminal acknowledges it once it has all of it.
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <string>
 
+#include "card_list.h"
 #include "pty_checks.h"
 #include "pty_terminal.h"
 #include "tarvex.h"
@@ -15,34 +15,9 @@ namespace {
 
 using namespace std::chrono_literals;
 
-// Card numbers first, first + step, ... while at most last, as 3-byte entries.
-Bytes card_entries(std::uint32_t first, std::uint32_t step, std::uint32_t last) {
-  Bytes entries;
-  for (std::uint32_t card = first; card <= last; card += step) {
-    entries.push_back(static_cast<std::uint8_t>((card >> 16) & 0x01));
-    entries.push_back(static_cast<std::uint8_t>(card >> 8));
-    entries.push_back(static_cast<std::uint8_t>(card));
-  }
-  return entries;
-}
-
-// The bitmap block of an ascending list: a bit per card number from 1, up to
-// the last card or 130000, behind its 6-byte header; its checksum last.
-Bytes bitmap_block(std::uint32_t first, std::uint32_t step, std::uint32_t last_card) {
-  const std::uint32_t top = std::min<std::uint32_t>(last_card, 130000);
-  const std::size_t bitmap_bytes = (top + 7) / 8;
-  Bytes block{0x00, 0x00, static_cast<std::uint8_t>(bitmap_bytes),
-              static_cast<std::uint8_t>(bitmap_bytes >> 8), 0x00, 0x00};
-  block.resize(6 + bitmap_bytes, 0);
-  for (std::uint32_t card = first; card <= top; card += step) {
-    block[6 + (card - 1) / 8] |= static_cast<std::uint8_t>(1u << ((card - 1) % 8));
-  }
-  return with_checksum(block);
-}
-
 struct BlacklistCase {
   const char* name;
-  std::uint32_t first, step, last;  // the card list
+  CardSeries cards;
   Bytes answer;
   std::int32_t result;
   std::size_t block_bytes;  // L + 7
@@ -55,10 +30,9 @@ class SendBlackPty : public ::testing::TestWithParam<BlacklistCase> {};
 TEST_P(SendBlackPty, FrameThenOneBlockThenAcknowledgement) {
   const BlacklistCase& c = GetParam();
   PtyTerminal terminal;
-  const Bytes entries = card_entries(c.first, c.step, c.last);
+  const Bytes entries = card_entries(c.cards);
   const auto count = static_cast<std::int32_t>(entries.size() / 3);
-  const std::uint32_t last_card = c.last - (c.last - c.first) % c.step;
-  const Bytes block = bitmap_block(c.first, c.step, last_card);
+  const Bytes block = bitmap_block(c.cards);
   ASSERT_EQ(block.size(), c.block_bytes);
   const Bytes frame{0x05, 0xA5, 0x00, 0x00, 0xAA};
   const Bytes wire = concat(frame, block);
@@ -88,12 +62,12 @@ INSTANTIATE_TEST_SUITE_P(
     Lists, SendBlackPty,
     ::testing::Values(
         // 10000 cards: 3750 bitmap bytes.
-        BlacklistCase{"TenThousandCards", 3, 3, 30000, {0x02, 0x4F}, TARVEX_OK, 3750 + 7},
+        BlacklistCase{"TenThousandCards", {3, 3, 30000}, {0x02, 0x4F}, TARVEX_OK, 3750 + 7},
         // 1310 cards, the last ones above 130000: the largest block there is.
-        BlacklistCase{"LastCardsAboveTheCap", 100, 100, 131000, {0x02, 0x4F}, TARVEX_OK,
+        BlacklistCase{"LastCardsAboveTheCap", {100, 100, 131000}, {0x02, 0x4F}, TARVEX_OK,
                       16250 + 7},
         // Both acknowledgement bytes are compared.
-        BlacklistCase{"RefusedBlock", 1, 1, 2000, {0x02, 0x4E}, TARVEX_REPLY_WRONG, 250 + 7}),
+        BlacklistCase{"RefusedBlock", {1, 1, 2000}, {0x02, 0x4E}, TARVEX_REPLY_WRONG, 250 + 7}),
     [](const auto& test) { return std::string(test.param.name); });
 
 }  // namespace
