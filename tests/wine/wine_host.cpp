@@ -191,8 +191,17 @@ HostRun WineHost::run(const PtyTerminal& terminal, const std::vector<std::string
   while (std::getline(lines, line)) {
     if (!line.empty() && line.back() == '\r') line.pop_back();
     const std::size_t equals = line.find('=');
-    if (equals != std::string::npos)
-      result.values[line.substr(0, equals)] = line.substr(equals + 1);
+    if (equals == std::string::npos) continue;
+    const std::string key = line.substr(0, equals);
+    const std::string value = line.substr(equals + 1);
+    // Each case starts with its name; anything before the first (a DLL that
+    // did not load) counts as the first case's.
+    if (key == "case" || result.cases.empty()) result.cases.push_back({});
+    if (key == "case") {
+      result.cases.back().name = value;
+    } else {
+      result.cases.back().values[key] = value;
+    }
   }
   return result;
 }

@@ -13,16 +13,27 @@
 
 namespace tarvex::testing {
 
-// What one run of the host printed.
-struct HostRun {
-  int exit_status = -1;                       // -1: it did not finish in time
-  std::map<std::string, std::string> values;  // its key=value lines
-  std::string output;                         // everything, for messages
+// What one case of a run printed: its key=value lines.
+struct HostCase {
+  std::string name;
+  std::map<std::string, std::string> values;
 
   std::string operator[](const std::string& key) const {
     const auto found = values.find(key);
     return found == values.end() ? "(missing)" : found->second;
   }
+};
+
+// What one run of the host printed, case by case.
+struct HostRun {
+  int exit_status = -1;         // -1: it did not finish in time
+  std::vector<HostCase> cases;  // in the order they ran
+  std::string output;           // everything, for messages
+
+  // The first (or only) case's value.
+  std::string operator[](const std::string& key) const { return case_at(0)[key]; }
+  // The i-th case; an empty one when the run stopped before it.
+  HostCase case_at(std::size_t i) const { return i < cases.size() ? cases[i] : HostCase{}; }
 };
 
 class WineHost {
@@ -36,6 +47,7 @@ class WineHost {
 
   // Points the prefix's COM port at `terminal`, runs
   // `tarvex_host.exe <dll> COM5 <arguments...>` and returns what it printed.
+  // Several cases go in one run joined by "+".
   static HostRun run(const PtyTerminal& terminal, const std::vector<std::string>& arguments,
                      std::chrono::seconds timeout = std::chrono::seconds{120});
 };
