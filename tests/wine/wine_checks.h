@@ -33,6 +33,11 @@ inline int ticks(const HostCase& c) {
   return std::atoi(c["ms"].c_str());
 }
 
+inline const char* name_of(WineHost::Build build) {
+  return build == WineHost::Build::Current ? "current" : "legacy";
+}
+inline void PrintTo(WineHost::Build build, std::ostream* os) { *os << name_of(build); }
+
 class WineTest : public ::testing::Test {
  protected:
   void SetUp() override { ASSERT_TRUE(WineHost::ready()); }

@@ -41,14 +41,18 @@ class WineHost {
   // The COM port the host opens; the prefix maps it to the terminal's pty.
   static constexpr const char* kPort = "COM5";
 
-  // The DLL and wine64 are there, and the prefix is initialised (the first
+  // The two deliverables: every entry point, and the legacy build's ten.
+  enum class Build { Current, Legacy };
+
+  // The DLLs and wine64 are there, and the prefix is initialised (the first
   // call creates it, which takes a while). A failure says what to do.
   static ::testing::AssertionResult ready();
 
   // Points the prefix's COM port at `terminal`, runs
-  // `tarvex_host.exe <dll> COM5 <arguments...>` and returns what it printed.
-  // Several cases go in one run joined by "+".
+  // `tarvex_host.exe <dll> COM5 <arguments...>` with the given build's DLL
+  // and returns what it printed. Several cases go in one run joined by "+".
   static HostRun run(const PtyTerminal& terminal, const std::vector<std::string>& arguments,
+                     Build build = Build::Current,
                      std::chrono::seconds timeout = std::chrono::seconds{120});
 };
 
