@@ -22,7 +22,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <functional>
-#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
