@@ -1,5 +1,7 @@
 #include "exchange/blacklist_block.h"
 
+#include <algorithm>
+
 #include "line/primitives.h"
 
 namespace tarvex::exchange {
@@ -43,37 +45,59 @@ std::size_t single_card(std::uint32_t card, BlacklistBuffer& block) {
   return 1;
 }
 
-// The bitmap form: bit j of bitmap byte m stands for card 8m + j + 1. One
-// pass in step with a running card number, which marks the current entry
-// when it reaches it and only then moves on; nothing is sorted, searched or
-// skipped. The bitmap covers cards 1 to the last entry's number (capped),
-// rounded up to whole bytes.
-std::size_t bitmap(const std::uint8_t* entries, std::size_t count, BlacklistBuffer& block) {
-  std::uint32_t max = card_number(entry_at(entries, count - 1));
-  if (max > kBitmapCardCap) max = kBitmapCardCap;
+// A run of eight entries naming exactly the cards marked + 1 to marked + 8,
+// `marked` being a multiple of 8: they fill the next bitmap byte. A dense list
+// (every card from 1 on) is almost nothing but such runs, so they are checked
+// eight at a time without converting each entry to its number: read as a
+// big-endian 32-bit word, an entry holds its card number in bits 8 to 24 (the
+// top seven bits of byte 0 are no part of it, and the low byte belongs to the
+// next entry, which must therefore exist: `run` has nine entries).
+bool fills_next_byte(const std::uint8_t* run, std::uint32_t marked) {
+  constexpr std::uint32_t kNumberBits = 0x01FFFF00u;
+  const std::uint32_t first = (marked + 1) << 8;
+  std::uint32_t differences = 0;
+#pragma GCC unroll 8
+  for (std::uint32_t k = 0; k < 8; ++k) {
+    const std::uint8_t* entry = entry_at(run, k);
+    const std::uint32_t word = std::uint32_t{entry[0]} << 24 | std::uint32_t{entry[1]} << 16 |
+                               std::uint32_t{entry[2]} << 8 | entry[3];
+    differences |= word ^ (first + (k << 8));
+  }
+  return (differences & kNumberBits) == 0;
+}
 
-  std::size_t position = kDataAt;
-  if (max != 0) {
-    std::uint32_t running = 1;
-    std::size_t current = 0;
-    bool marking = true;  // until the last entry has been marked
-    std::uint32_t wanted = card_number(entry_at(entries, 0));
-    do {
-      std::uint8_t bits = 0;
-      for (unsigned bit = 0; bit < 8; ++bit, ++running) {
-        if (!marking || running != wanted) continue;
-        bits = static_cast<std::uint8_t>(bits | (1u << bit));
-        if (++current == count) {
-          marking = false;
-        } else {
-          wanted = card_number(entry_at(entries, current));
-        }
-      }
-      block[position++] = bits;
-    } while (running <= max);
+// The bitmap form: bit j of bitmap byte m stands for card 8m + j + 1. The
+// bitmap covers cards 1 to the last entry's number (capped), rounded up to
+// whole bytes. The list is walked once, in step with a running card number
+// that marks the current entry when it reaches it and only then moves on;
+// nothing is sorted, searched or skipped. So an entry is marked exactly when
+// it lies above the entry marked before it (above 0 for the first) and
+// inside the bitmap; the first entry that does not stops the marking for
+// good, as the running number never comes back to it or gets past the end.
+std::size_t bitmap(const std::uint8_t* entries, std::size_t count, BlacklistBuffer& block) {
+  const std::uint32_t max = std::min(card_number(entry_at(entries, count - 1)), kBitmapCardCap);
+  const std::size_t length = (max + 7) / 8;
+  std::uint8_t* const bits = block.data() + kDataAt;
+  std::fill_n(bits, length, std::uint8_t{0});
+
+  const auto last_covered = static_cast<std::uint32_t>(8 * length);
+  std::uint32_t marked = 0;  // the card marked last, 0 before the first
+  std::size_t index = 0;
+  while (index < count) {
+    if (marked % 8 == 0 && marked + 8 <= last_covered && index + 9 <= count &&
+        fills_next_byte(entry_at(entries, index), marked)) {
+      bits[marked / 8] = 0xFF;
+      marked += 8;
+      index += 8;
+      continue;
+    }
+    const std::uint32_t card = card_number(entry_at(entries, index));
+    if (card <= marked || card > last_covered) break;
+    bits[(card - 1) / 8] = static_cast<std::uint8_t>(bits[(card - 1) / 8] | 1u << (card - 1) % 8);
+    marked = card;
+    ++index;
   }
 
-  const std::size_t length = position - kDataAt;
   block[kLengthAt] = static_cast<std::uint8_t>(length & 0xFFu);
   block[kLengthAt + 1] = static_cast<std::uint8_t>(length >> 8);
   block[kPageAt] = 0x00;

@@ -60,7 +60,10 @@ class Platform {
   virtual std::uint32_t read_byte(Handle port, std::uint8_t* destination) = 0;
 
   // The number of bytes still waiting to go out, or nothing when the query
-  // failed (a port that never opened).
+  // failed (a port that never opened). It is asked for by a wait for the queue
+  // to empty, so a backend may pause before it answers for a queue that is
+  // not empty (for no longer than a read's poll), and then gives the count as
+  // it is after the pause.
   virtual std::optional<std::uint32_t> output_queue(Handle port) = 0;
 
   // Discards unread input.

@@ -5,6 +5,7 @@
 
 #include <asm/termbits.h>  // termios2 and BOTHER, for rates termios has no constant for
 #include <fcntl.h>
+#include <linux/serial.h>  // serial_struct: the size of a UART's transmit FIFO
 #include <poll.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
@@ -14,6 +15,8 @@
 #include <algorithm>
 #include <cerrno>
 #include <climits>
+#include <cstdint>
+#include <optional>
 
 namespace tarvex::line {
 namespace {
@@ -26,11 +29,18 @@ constexpr int kWriteConstantMs = 10;
 
 int fd_of(Handle port) { return static_cast<int>(port); }
 
-std::uint64_t monotonic_ms() {
+std::uint64_t monotonic_us() {
   timespec now{};
   clock_gettime(CLOCK_MONOTONIC, &now);
-  return static_cast<std::uint64_t>(now.tv_sec) * 1000u +
-         static_cast<std::uint64_t>(now.tv_nsec) / 1000000u;
+  return static_cast<std::uint64_t>(now.tv_sec) * 1000000u +
+         static_cast<std::uint64_t>(now.tv_nsec) / 1000u;
+}
+
+std::uint64_t monotonic_ms() { return monotonic_us() / 1000u; }
+
+void sleep_us(std::uint64_t us) {
+  timespec pause{static_cast<time_t>(us / 1000000u), static_cast<long>(us % 1000000u) * 1000L};
+  nanosleep(&pause, nullptr);
 }
 
 // Raw binary mode: no echo, no canonical input, no translation either way,
@@ -71,6 +81,50 @@ tcflag_t rate_code(std::uint32_t baud) {
 
 bool get(int fd, termios2& tio) { return ioctl(fd, TCGETS2, &tio) == 0; }
 void put(int fd, const termios2& tio) { ioctl(fd, TCSETS2, &tio); }
+
+// ---- Waiting for the output queue ------------------------------------------
+//
+// The kernel cannot be asked to wait until a port's output has gone out
+// within a time limit, so the queue is looked at again and again. Between two
+// looks the backend sleeps rather than spins: bytes leave the kernel's buffer
+// no faster than the line sends them, except those the hardware takes ahead
+// of the line (a UART's transmit FIFO, whose size TIOCGSERIAL reports: 16 for
+// a 16550A, 1 without one; a USB adapter's buffer fills first and then takes
+// bytes at the line's pace). So q queued bytes cannot all be gone sooner than
+// q - fifo character times from now: the first sleep is that long, and after
+// it the queue is looked at every eighth of a character time, so an empty
+// queue is seen a small part of a character after it emptied. Where the FIFO
+// or the character time is unknown, the looks are half a millisecond apart.
+constexpr std::uint64_t kLookAgainUs = 500;
+constexpr std::uint64_t kShortestLookUs = 100;
+
+std::optional<std::uint64_t> character_us(int fd) {
+  termios2 tio{};
+  if (!get(fd, tio) || tio.c_ospeed == 0) return std::nullopt;
+  const std::uint64_t bits = 1u + 8u + ((tio.c_cflag & PARENB) != 0 ? 1u : 0u) +
+                             ((tio.c_cflag & CSTOPB) != 0 ? 2u : 1u);
+  return bits * 1000000u / tio.c_ospeed;
+}
+
+std::optional<int> transmit_fifo(int fd) {
+  serial_struct serial{};
+  if (ioctl(fd, TIOCGSERIAL, &serial) != 0 || serial.xmit_fifo_size < 1) return std::nullopt;
+  return serial.xmit_fifo_size;
+}
+
+// Sleeps before the next look at a queue of `queued` bytes, at most `at_most_us`.
+void pause_for_output(int fd, int queued, std::uint64_t at_most_us) {
+  std::uint64_t pause = kLookAgainUs;
+  const std::optional<int> fifo = transmit_fifo(fd);
+  const std::optional<std::uint64_t> character = character_us(fd);
+  if (fifo && character) {
+    pause = std::clamp(*character / 8, kShortestLookUs, kLookAgainUs);
+    if (queued > *fifo) {
+      pause = std::max(pause, static_cast<std::uint64_t>(queued - *fifo) * *character);
+    }
+  }
+  sleep_us(std::min(pause, at_most_us));
+}
 
 }  // namespace
 
@@ -120,8 +174,8 @@ void PosixPort::set_line(Handle port, const LineSetting& setting) {
 
 std::uint32_t PosixPort::write(Handle port, const std::uint8_t* bytes, std::uint32_t count) {
   const int fd = fd_of(port);
-  const std::uint64_t start = monotonic_ms();
-  const std::uint64_t limit = std::uint64_t{kWritePerByteMs} * count + kWriteConstantMs;
+  const std::uint64_t start = monotonic_us();
+  const std::uint64_t limit = 1000u * (std::uint64_t{kWritePerByteMs} * count + kWriteConstantMs);
   std::uint32_t taken = 0;
   while (taken < count) {
     const ssize_t n = ::write(fd, bytes + taken, count - taken);
@@ -130,21 +184,22 @@ std::uint32_t PosixPort::write(Handle port, const std::uint8_t* bytes, std::uint
       continue;
     }
     if (n < 0 && errno != EAGAIN && errno != EINTR) break;
-    const std::uint64_t spent = monotonic_ms() - start;
+    const std::uint64_t spent = monotonic_us() - start;
     if (spent >= limit) break;
     // The limit of a huge write would not fit poll's int, and a negative
     // timeout would mean waiting for ever.
     pollfd pfd{fd, POLLOUT, 0};
-    poll(&pfd, 1, static_cast<int>(std::min<std::uint64_t>(limit - spent, INT_MAX)));
+    poll(&pfd, 1, static_cast<int>(std::min<std::uint64_t>((limit - spent + 999) / 1000, INT_MAX)));
   }
   // A serial write with write timeouts returns once its bytes have gone out,
   // not when they sit in a buffer: the limits that follow a write (an
   // acknowledgement after a large block) count from there. The kernel's
   // buffer is given the rest of the write's own time limit to empty.
   int queued = 0;
-  while (taken > 0 && ioctl(fd, TIOCOUTQ, &queued) == 0 && queued > 0 &&
-         monotonic_ms() - start < limit) {
-    poll(nullptr, 0, 1);
+  while (taken > 0 && ioctl(fd, TIOCOUTQ, &queued) == 0 && queued > 0) {
+    const std::uint64_t spent = monotonic_us() - start;
+    if (spent >= limit) break;
+    pause_for_output(fd, queued, limit - spent);
   }
   return taken;
 }
@@ -164,9 +219,19 @@ std::uint32_t PosixPort::read_byte(Handle port, std::uint8_t* destination) {
   return ::read(fd, destination, 1) == 1 ? 1u : 0u;
 }
 
+// Whoever asks waits for the queue to empty (the drain wait), so a queue that
+// is not empty is answered after a pause, with the count as it is then: the
+// caller looks at its limit right after, as it would after a spin. The pause
+// is never longer than a read's poll, so a drain limit is given up within one
+// poll of running out.
 std::optional<std::uint32_t> PosixPort::output_queue(Handle port) {
+  const int fd = fd_of(port);
   int queued = 0;
-  if (ioctl(fd_of(port), TIOCOUTQ, &queued) != 0) return std::nullopt;
+  if (ioctl(fd, TIOCOUTQ, &queued) != 0) return std::nullopt;
+  if (queued > 0) {
+    pause_for_output(fd, queued, 1000u * kReadPollMs);
+    if (ioctl(fd, TIOCOUTQ, &queued) != 0) return std::nullopt;
+  }
   return static_cast<std::uint32_t>(queued < 0 ? 0 : queued);
 }
 

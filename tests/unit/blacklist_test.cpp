@@ -1,6 +1,7 @@
 // The blacklist block and its download on the simulated bus.
 #include "exchange/blacklist.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <functional>
 #include <optional>
@@ -123,6 +124,116 @@ TEST(BlacklistBlock, BitmapOfALongListStopsAtTheCap) {
     const unsigned byte = block[6 + (card - 1) / 8];
     const bool marked = ((byte >> ((card - 1) % 8)) & 1u) != 0;
     ASSERT_EQ(marked, card % 7 == 0) << card;
+  }
+}
+
+// The walk as the terminal's format describes it, one running card number
+// at a time: the builder checks dense runs eight entries at once, and must
+// give the same bitmap for every list, in order or not.
+Bytes walked_bitmap(const Bytes& list, std::size_t count) {
+  const std::uint32_t max = std::min(ex::card_number(&list[3 * (count - 1)]), 130000u);
+  Bytes bitmap;
+  if (max == 0) return bitmap;
+  std::uint32_t running = 1;
+  std::size_t current = 0;
+  do {
+    std::uint8_t bits = 0;
+    for (unsigned j = 0; j < 8; ++j, ++running) {
+      if (current < count && running == ex::card_number(&list[3 * current])) {
+        bits = static_cast<std::uint8_t>(bits | 1u << j);
+        ++current;
+      }
+    }
+    bitmap.push_back(bits);
+  } while (running <= max);
+  return bitmap;
+}
+
+// Appends every card from `from` to `to`.
+void dense(std::vector<std::uint32_t>& cards, std::uint32_t from, std::uint32_t to) {
+  for (std::uint32_t card = from; card <= to; ++card) cards.push_back(card);
+}
+
+TEST(BlacklistBlock, BitmapMatchesTheCardByCardWalk) {
+  struct Case {
+    const char* name;
+    std::function<void(std::vector<std::uint32_t>&)> make;
+  };
+  const Case cases[] = {
+      {"every card to the cap", [](auto& cards) { dense(cards, 1, 130000); }},
+      {"every card past the cap", [](auto& cards) { dense(cards, 1, 131071); }},
+      {"a dense run starting off a byte boundary", [](auto& cards) { dense(cards, 5, 300); }},
+      {"a dense run across bit 16", [](auto& cards) { dense(cards, 65000, 66100); }},
+      {"a duplicate inside a run of eight",
+       [](auto& cards) {
+         dense(cards, 1, 20);
+         cards.push_back(20);
+         dense(cards, 21, 80);
+       }},
+      {"a step down inside a run",
+       [](auto& cards) {
+         dense(cards, 1, 19);
+         cards.push_back(12);
+         dense(cards, 20, 80);
+       }},
+      {"a gap of one card inside a run",
+       [](auto& cards) {
+         dense(cards, 1, 36);
+         dense(cards, 38, 120);
+       }},
+      {"an entry 65536 above its place inside a run",
+       [](auto& cards) {
+         dense(cards, 1, 19);
+         cards.push_back(20 + 65536);
+         dense(cards, 21, 80);
+       }},
+      {"a first entry of 0 before a dense run",
+       [](auto& cards) {
+         cards.push_back(0);
+         dense(cards, 1, 64);
+       }},
+      {"a run that reaches past the last entry's range",
+       [](auto& cards) {
+         dense(cards, 1, 40);
+         cards.push_back(33);
+       }},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::vector<std::uint32_t> cards;
+    c.make(cards);
+    const Bytes block = build(cards);
+    const Bytes expected = walked_bitmap(entries(cards), cards.size());
+    ASSERT_EQ(block.size(), expected.size() + 7);
+    EXPECT_TRUE(std::equal(expected.begin(), expected.end(), block.begin() + 6));
+  }
+
+  // Dense runs broken at random places, bits 1 to 7 of the first entry byte
+  // set at random (no part of the number), and now and then bit 0 (card
+  // number bit 16), from a fixed seed.
+  std::uint32_t seed = 12345;
+  const auto next = [&seed] { return seed = seed * 1103515245u + 12345u, seed >> 8; };
+  for (int round = 0; round < 2000; ++round) {
+    std::vector<std::uint32_t> cards;
+    std::uint32_t card = next() % 16;
+    const std::size_t count = 2 + next() % 120;
+    for (std::size_t k = 0; k < count; ++k) {
+      const std::uint32_t roll = next() % 64;
+      card = roll == 0 ? card - next() % 4 : roll == 1 ? card + 2 + next() % 9 : card + 1;
+      cards.push_back(card & 0x1FFFFu);
+    }
+    Bytes list = entries(cards);
+    for (std::size_t k = 0; k < count; ++k) {
+      const std::uint32_t roll = next() % 64;
+      if (roll < 8) list[3 * k] = static_cast<std::uint8_t>(list[3 * k] | (next() & 0xFEu));
+      if (roll == 8) list[3 * k] = static_cast<std::uint8_t>(list[3 * k] ^ 0x01u);
+    }
+    ex::BlacklistBuffer block{};
+    const std::size_t length =
+        ex::build_blacklist_block(list.data(), static_cast<std::int32_t>(count), block);
+    const Bytes expected = walked_bitmap(list, count);
+    ASSERT_EQ(length, expected.size() + 7) << "round " << round;
+    ASSERT_TRUE(std::equal(expected.begin(), expected.end(), block.begin() + 6)) << "round " << round;
   }
 }
 

@@ -1,0 +1,409 @@
+// Real time and processor time of exchanges through the shared object's
+// exported functions (build/linux/current/libtarvex.so), over a
+// pseudo-terminal with a terminal that answers at once, set against what
+// each exchange's own step list costs; and how far a timed-out limit is
+// overshot. Prints markdown tables; scripts/bench.sh runs it.
+//
+// Every timed call starts just after the millisecond tick the library reads
+// has turned, so its first busy wait runs its full length, as every later
+// one does: the busy waits then last what the step list says, not up to a
+// tick less. Processor time is the calling thread's (CLOCK_THREAD_CPUTIME_ID):
+// the library runs on the caller's thread alone, and the terminal's thread
+// shares the process.
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/stat.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <functional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "emulated_line.h"
+#include "pty_terminal.h"
+#include "step_list.h"
+#include "tarvex.h"
+
+namespace tarvex::bench {
+namespace {
+
+using testing::Bytes;
+using testing::Clock;
+using testing::PtyTerminal;
+using namespace std::chrono_literals;
+
+Bytes with_checksum(Bytes data) {
+  std::uint8_t sum = 0;
+  for (const std::uint8_t b : data) sum = static_cast<std::uint8_t>(sum + b);
+  data.push_back(sum);
+  return data;
+}
+
+double thread_cpu_ms() {
+  timespec now{};
+  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
+  return static_cast<double>(now.tv_sec) * 1e3 + static_cast<double>(now.tv_nsec) / 1e6;
+}
+
+// Returns just after the library's tick (CLOCK_MONOTONIC milliseconds) turns.
+void align_to_tick() {
+  const auto ms = [] {
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return now.tv_nsec / 1000000;
+  };
+  const long start = ms();
+  while (ms() == start) {
+  }
+}
+
+double median(std::vector<double> values) {
+  std::sort(values.begin(), values.end());
+  const std::size_t mid = values.size() / 2;
+  return values.size() % 2 == 1 ? values[mid] : (values[mid - 1] + values[mid]) / 2;
+}
+
+struct Timing {
+  double wall_ms = 0;
+  double cpu_ms = 0;
+  std::int32_t result = 0;
+};
+
+template <class Call>
+Timing time_call(Call call) {
+  align_to_tick();
+  const double cpu_start = thread_cpu_ms();
+  const Clock::time_point start = Clock::now();
+  const std::int32_t result = call();
+  const Clock::time_point end = Clock::now();
+  const double cpu_end = thread_cpu_ms();
+  return {std::chrono::duration<double, std::milli>(end - start).count(), cpu_end - cpu_start,
+          result};
+}
+
+// One exchange: what it sends, the terminal's answers, the step list its
+// minimum comes from, and the call through the exported function.
+struct Case {
+  std::string name;
+  std::string what;
+  StepList steps;
+  std::function<void(PtyTerminal&)> script;
+  // The port name, and the held port when `held_baud` is set (from com_init
+  // at that baud).
+  std::function<std::int32_t(const char* port, tarvex_port_t held)> call;
+  std::uint32_t held_baud = 0;
+};
+
+// A reply of 8 data bytes and its checksum.
+const Bytes kReply = with_checksum({0x01, 0x02, 0x03, 0x04, 0x05, 0x06, 0x07, 0x08});
+const Bytes kAck = {0x02, 0x4F};
+
+// 1000 cards, every 8th from 8 to 8000: a bitmap of 1000 bytes, a block of
+// 1007 bytes with its checksum.
+Bytes thousand_cards() {
+  Bytes entries;
+  for (std::uint32_t k = 1; k <= 1000; ++k) {
+    const std::uint32_t card = 8 * k;
+    entries.push_back(static_cast<std::uint8_t>(card >> 16));
+    entries.push_back(static_cast<std::uint8_t>(card >> 8));
+    entries.push_back(static_cast<std::uint8_t>(card));
+  }
+  return entries;
+}
+
+// The step lists below follow each exchange's sequence: writes (frame bytes
+// on the wire, the checksum included) and busy waits, in order. Line
+// settings, drains and reads that find their bytes waiting cost nothing in
+// them. Two stop bits make 12 bits a character.
+std::vector<Case> exchange_cases() {
+  std::vector<Case> cases;
+  cases.push_back(
+      {"getdata", "05 A1 10 20, 8-byte reply (limit 80 ms, no acknowledgement)",
+       // address byte; 9; SPACE; 9; rest of the frame; drain; reply; 9
+       {write(1), busy(9), busy(9), write(4), busy(9)},
+       [](PtyTerminal& t) { t.then({5, kReply, 0ms}); },
+       [](const char* port, tarvex_port_t) {
+         std::uint8_t frame[5] = {0x05, 0xA1, 0x10, 0x20, 0};
+         std::uint8_t reply[9] = {};
+         return getdata(4, frame, 8, reply, port);
+       }});
+  cases.push_back(
+      {"senddata", "05 C1 10 20, 10-byte block, acknowledged",
+       // address byte; 9; SPACE, two stop bits; 10; rest; drain; 10; block; 11; acknowledgement
+       {write(1), busy(9), busy(10), write(4, 12), busy(10), write(11, 12), busy(11)},
+       [](PtyTerminal& t) { t.then({16, kAck, 0ms}); },
+       [](const char* port, tarvex_port_t) {
+         std::uint8_t frame[5] = {0x05, 0xC1, 0x10, 0x20, 0};
+         std::uint8_t block[11] = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 0};
+         return senddata(4, frame, 10, block, port);
+       }});
+  cases.push_back(
+      {"HANDLE_GetData", "held port, 05 A1 10 20, 8-byte reply, limit 1000 ms",
+       // 19; address byte; 19; SPACE; 19; rest; drain; reply; 5; acknowledgement; 5
+       {busy(19), write(1), busy(19), busy(19), write(4), busy(5), write(2), busy(5)},
+       [](PtyTerminal& t) { t.then({5, kReply, 0ms}); },
+       [](const char*, tarvex_port_t held) {
+         std::uint8_t frame[5] = {0x05, 0xA1, 0x10, 0x20, 0};
+         std::uint8_t reply[9] = {};
+         return HANDLE_GetData(held, 4, frame, 8, reply, 1000);
+       },
+       9600});
+  cases.push_back(
+      {"HANDLE_SendData", "held port, 05 C1 10 20, 10-byte block, limit 1000 ms",
+       // 19; MARK; 19; address byte; 19; SPACE; 19; rest; drain; 20; block; acknowledgement
+       {busy(19), busy(19), write(1), busy(19), busy(19), write(4), busy(20), write(11)},
+       [](PtyTerminal& t) { t.then({16, kAck, 0ms}); },
+       [](const char*, tarvex_port_t held) {
+         std::uint8_t frame[5] = {0x05, 0xC1, 0x10, 0x20, 0};
+         std::uint8_t block[11] = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 0};
+         return HANDLE_SendData(held, 4, frame, 10, block, 1000);
+       },
+       9600});
+  cases.push_back(
+      {"onNet", "address 05, both phases answered, record filled",
+       // address; 9; SPACE; 9; frame 1; drain; reply 1; 11; MARK; 16; address 00; 16;
+       // SPACE; 16; frame 2; drain; 6; reply 2
+       {write(1), busy(9), busy(9), write(4), busy(11), busy(16), write(1), busy(16), busy(16),
+        write(4), busy(6)},
+       [](PtyTerminal& t) {
+         t.then({5, with_checksum({0x12, 0x34, 0x01, 0x02, 0x03, 0x04, 0x00}), 0ms});
+         t.then({5, with_checksum({0x00, 0x05, 0x0A, 0x0B, 0x00}), 0ms});
+       },
+       [](const char* port, tarvex_port_t) {
+         std::uint8_t record[7] = {};
+         return onNet(5, record, port);
+       }});
+  cases.push_back(
+      {"getdata_hex", "\"05A11020\", 8-byte reply as text, acknowledged at once",
+       // address byte; re-open; rest; drain; reply; acknowledgement: no busy wait at all
+       {write(1), write(4), write(2)},
+       [](PtyTerminal& t) { t.then({5, kReply, 0ms}); },
+       [](const char* port, tarvex_port_t) {
+         char reply[18] = {};
+         return getdata_hex(4, "05A11020", 8, reply, port);
+       }});
+  cases.push_back(
+      {"sendBlack", "1000 cards (8, 16, ..., 8000): a 1007-byte block",
+       // block built; address byte; re-open; frame; drain; block; acknowledgement
+       {write(1), write(4), write(1007)},
+       [](PtyTerminal& t) { t.then({1 + 4 + 1007, kAck, 0ms}); },
+       [](const char* port, tarvex_port_t) {
+         static const Bytes cards = thousand_cards();
+         return sendBlack(5, 1000, cards.data(), port);
+       }});
+  cases.push_back(
+      {"Nget at 1200 baud", "held port from com_init at 1200, 05 A1 and 18 bytes: the write gives up "
+       "before the line has taken them all",
+       // the whole frame, 21 bytes at 9.2 ms each: the write's own limit
+       // (115 ms) runs out first and the drain wait takes over; reply. No
+       // busy wait at all.
+       {write(21, 11, 1200)},
+       [](PtyTerminal& t) { t.then({21, kReply, 0ms}); },
+       [](const char*, tarvex_port_t held) {
+         std::uint8_t frame[21] = {0x05, 0xA1};
+         std::uint8_t reply[9] = {};
+         return Nget(20, frame, 8, reply, held);
+       },
+       1200});
+  return cases;
+}
+
+enum class Line { Pty, Emulated };
+
+struct Row {
+  const Case* c;
+  Cost cost;
+  double wall_ms;
+  double cpu_ms;
+  std::vector<std::int32_t> failures;
+};
+
+Row run_case(const Case& c, Line line, int runs) {
+  std::vector<double> walls;
+  std::vector<double> cpus;
+  Row row{&c, cost(c.steps, line == Line::Emulated), 0, 0, {}};
+  for (int run = 0; run < runs; ++run) {
+    PtyTerminal terminal;
+    c.script(terminal);
+    tarvex_port_t held = TARVEX_INVALID_PORT;
+    if (c.held_baud != 0) held = com_init(terminal.port().c_str(), c.held_baud);
+    if (line == Line::Emulated) {
+      struct stat device {};
+      stat(terminal.port().c_str(), &device);
+      emulated_line_start(device.st_rdev, terminal.slave_fd());
+    }
+    const Timing timing = time_call([&] { return c.call(terminal.port().c_str(), held); });
+    emulated_line_stop();
+    if (c.held_baud != 0) com_exit(held);
+    if (timing.result != TARVEX_OK) row.failures.push_back(timing.result);
+    walls.push_back(timing.wall_ms);
+    cpus.push_back(timing.cpu_ms);
+    std::this_thread::sleep_for(20ms);
+  }
+  row.wall_ms = median(walls);
+  row.cpu_ms = median(cpus);
+  return row;
+}
+
+std::string fixed(double value, int decimals = 2) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%.*f", decimals, value);
+  return text;
+}
+
+void print_exchange_table(const std::vector<Row>& rows) {
+  std::printf("| exchange | what | busy waits (ms) | minimum (ms) | wall (ms) | wall - minimum "
+              "(ms) | wall / minimum | processor (ms) | processor - spun (ms) |\n");
+  std::printf("|---|---|---|---:|---:|---:|---:|---:|---:|\n");
+  for (const Row& row : rows) {
+    std::string name = row.c->name;
+    if (!row.failures.empty()) name += " (FAILED: result " + std::to_string(row.failures[0]) + ")";
+    std::printf("| %s | %s | %s | %s | %s | %s | %s | %s | %s |\n", name.c_str(),
+                row.c->what.c_str(), busy_waits_text(row.c->steps).c_str(),
+                fixed(row.cost.minimum_ms).c_str(), fixed(row.wall_ms).c_str(),
+                fixed(row.wall_ms - row.cost.minimum_ms).c_str(),
+                row.cost.minimum_ms > 0 ? fixed(row.wall_ms / row.cost.minimum_ms, 3).c_str() : "-",
+                fixed(row.cpu_ms).c_str(), fixed(row.cpu_ms - row.cost.spun_ms).c_str());
+  }
+}
+
+// ---- Timed-out limits ------------------------------------------------------
+
+// A timed byte read polls 15 ms at a time and checks its limit after each
+// poll, so it gives up at the end of the first poll that ends past the
+// limit: 15 * ceil((limit + 1) / 15) ms after it started, on a tick that
+// does not drift.
+double poll_grid_overshoot_ms(std::uint32_t limit) {
+  return 15.0 * ((limit + 1 + 14) / 15) - limit;
+}
+
+struct Overshoot {
+  std::uint8_t code;
+  std::uint32_t limit;
+  double median_ms;
+  double max_ms;
+  double cpu_ms;
+  std::vector<std::int32_t> wrong_results;
+};
+
+// getdata to a terminal that never answers: 18 ms of busy waits and the
+// frame, then the first reply byte's limit runs out; the result is 3.
+Overshoot time_out(std::uint8_t code, std::uint32_t limit, int runs) {
+  std::vector<double> overshoots;
+  std::vector<double> cpus;
+  Overshoot o{code, limit, 0, 0, 0, {}};
+  for (int run = 0; run < runs; ++run) {
+    PtyTerminal terminal;
+    const Timing timing = time_call([&] {
+      std::uint8_t frame[5] = {0x05, code, 0x10, 0x20, 0};
+      std::uint8_t reply[9] = {};
+      return getdata(4, frame, 8, reply, terminal.port().c_str());
+    });
+    if (timing.result != TARVEX_REPLY_INCOMPLETE) o.wrong_results.push_back(timing.result);
+    overshoots.push_back(timing.wall_ms - 18.0 - limit);
+    cpus.push_back(timing.cpu_ms);
+  }
+  o.median_ms = median(overshoots);
+  o.max_ms = *std::max_element(overshoots.begin(), overshoots.end());
+  o.cpu_ms = median(cpus);
+  return o;
+}
+
+void print_overshoot_table(const std::vector<Overshoot>& rows) {
+  std::printf("| getdata command | limit (ms) | poll grid (ms) | overshoot, median (ms) | "
+              "overshoot, worst (ms) | processor (ms) |\n");
+  std::printf("|---|---:|---:|---:|---:|---:|\n");
+  for (const Overshoot& o : rows) {
+    std::string code = "0x" + [&] {
+      char hex[4];
+      std::snprintf(hex, sizeof hex, "%02X", o.code);
+      return std::string(hex);
+    }();
+    if (!o.wrong_results.empty()) code += " (result " + std::to_string(o.wrong_results[0]) + ")";
+    std::printf("| %s | %u | %s | %s | %s | %s |\n", code.c_str(), o.limit,
+                fixed(poll_grid_overshoot_ms(o.limit), 1).c_str(), fixed(o.median_ms).c_str(),
+                fixed(o.max_ms).c_str(), fixed(o.cpu_ms).c_str());
+  }
+}
+
+// ---- The test rig's own latency --------------------------------------------
+
+// One byte to the terminal and its one-byte answer, on a descriptor of our
+// own: what the pseudo-terminal and the terminal's thread add to every reply.
+double round_trip_ms(int runs) {
+  std::vector<double> trips;
+  for (int run = 0; run < runs; ++run) {
+    PtyTerminal terminal;
+    terminal.then({1, {0x55}, 0ms});
+    const int fd = ::open(terminal.port().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    if (fd < 0) return -1;
+    const std::uint8_t byte = 0xAA;
+    const Clock::time_point start = Clock::now();
+    if (::write(fd, &byte, 1) == 1) {
+      pollfd pfd{fd, POLLIN, 0};
+      poll(&pfd, 1, 1000);
+    }
+    trips.push_back(std::chrono::duration<double, std::milli>(Clock::now() - start).count());
+    ::close(fd);
+    std::this_thread::sleep_for(5ms);
+  }
+  return median(trips);
+}
+
+int run(int runs, const std::string& only) {
+  std::vector<Case> cases = exchange_cases();
+  if (!only.empty()) {
+    std::erase_if(cases, [&](const Case& c) { return c.name.find(only) == std::string::npos; });
+  }
+
+  std::printf("### Exchanges over a pseudo-terminal, terminal answering at once\n\n");
+  std::printf("Median of %d runs. Minimum: the busy waits of the step list (a pseudo-terminal "
+              "has no line time, and no read waits out a poll).\n\n", runs);
+  std::vector<Row> rows;
+  for (const Case& c : cases) rows.push_back(run_case(c, Line::Pty, runs));
+  print_exchange_table(rows);
+  std::printf("\nThe pseudo-terminal and the terminal's thread take %s ms (median) to answer a "
+              "byte; each reply above includes that.\n\n", fixed(round_trip_ms(runs), 3).c_str());
+
+  std::printf("### The same over an emulated 9600-baud output queue\n\n");
+  std::printf("Median of %d runs. Each byte written takes its character time (11 bits, 12 with "
+              "two stop bits); replies still arrive at once. Minimum: the busy waits plus the time "
+              "each write takes until its last byte has started.\n\n", runs);
+  rows.clear();
+  for (const Case& c : cases) rows.push_back(run_case(c, Line::Emulated, runs));
+  print_exchange_table(rows);
+
+  if (!only.empty()) return 0;
+  std::printf("\n### Timed-out limits\n\n");
+  std::printf("getdata to a terminal that never answers: elapsed time past the limit of the "
+              "first reply byte (the call's time less its 18 ms of busy waits and the limit), "
+              "median and worst of %d runs. Poll grid: what 15 ms polls make of the limit.\n\n",
+              runs);
+  std::vector<Overshoot> overshoots;
+  overshoots.push_back(time_out(0xA7, 50, runs));
+  overshoots.push_back(time_out(0xA1, 80, runs));
+  overshoots.push_back(time_out(0x30, 1000, runs));
+  print_overshoot_table(overshoots);
+  return 0;
+}
+
+}  // namespace
+}  // namespace tarvex::bench
+
+int main(int argc, char** argv) {
+  int runs = 7;
+  std::string only;  // run the exchanges whose name holds this, and nothing else
+  for (int i = 1; i < argc; ++i) {
+    if (std::strcmp(argv[i], "--runs") == 0 && i + 1 < argc) runs = std::atoi(argv[++i]);
+    if (std::strcmp(argv[i], "--only") == 0 && i + 1 < argc) only = argv[++i];
+  }
+  if (runs < 1) runs = 1;
+  return tarvex::bench::run(runs, only);
+}
