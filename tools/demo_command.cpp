@@ -1,59 +1,87 @@
-// `tarvex demo`: exchanges with the demo terminals on the simulated bus,
-// each with its line trace.
-#include <array>
-#include <cstdio>
-#include <iostream>
-#include <memory>
+// `tarvex demo`: a short guided tour of the library on the simulated bus,
+// one exchange per family, each with its line trace and a sentence on what
+// it shows.
+#include <functional>
+#include <sstream>
+#include <string>
+#include <vector>
 
 #include "exchange/request_reply.h"
-#include "sim/demo_terminal.h"
-#include "sim/sim_bus.h"
+#include "sim/demo_bus.h"
 #include "sim/trace_format.h"
-#include "tool_commands.h"
+#include "tools/exit_status.h"
+#include "tools/tool_commands.h"
 
 namespace tarvex::tool {
 namespace {
 
-constexpr const char* kSimPort = "SIM1";
+// One stop of the tour: what it does, then the exchange itself, which
+// returns the result and the lines that sum up what came back.
+struct Step {
+  std::string title;
+  std::string sentence;
+  std::function<Result(sim::DemoBus&, std::vector<std::string>&)> exchange;
+};
 
-void print_bytes(const char* label, const std::uint8_t* bytes, std::size_t count) {
-  std::printf("%s", label);
-  for (std::size_t i = 0; i < count; ++i) std::printf(" %02X", bytes[i]);
-  std::printf("\n");
-}
-
-int run_demo() {
-  sim::SimBus bus;
-  bus.add_port(kSimPort);
-  bus.attach(kSimPort, std::make_shared<sim::DemoTerminal>(0x05));
-  bus.attach(kSimPort, std::make_shared<sim::DemoTerminal>(0x12));
-
-  std::printf("Simulated bus on port %s with demo terminals at addresses 0x05 and 0x12.\n\n",
-              kSimPort);
-  std::printf("getdata: read the record log of terminal 0x05 (command 0xC2, 8 reply bytes).\n");
-  std::printf("The address byte goes out under MARK parity, the rest under SPACE; the reply is\n");
-  std::printf("checked against its checksum and, for 0xC2, acknowledged with 02 4F.\n\n");
-
-  std::array<std::uint8_t, 3> frame{0x05, 0xC2, 0x00};
-  std::array<std::uint8_t, 9> reply{};
-  const Result result = exchange::getdata(bus, 2, frame.data(), 8, reply.data(), kSimPort);
-
-  bus.advance(5000);  // let the acknowledgement leave the line before the trace is printed
-  sim::print_trace(std::cout, bus.trace());
-  std::cout.flush();
-  std::printf("\n");
-  print_bytes("frame sent:", frame.data(), frame.size());
-  print_bytes("reply:     ", reply.data(), reply.size());
-  std::printf("result:      %d (%s)\n", result, result_meaning(result));
+Result read_record_log(sim::DemoBus& demo, std::vector<std::string>& summary) {
+  Bytes frame{0x05, 0xC2, 0x00};
+  Bytes reply(9);
+  const Result result = exchange::getdata(demo.bus, 2, frame.data(), 8, reply.data(), sim::kDemoPort);
+  summary.push_back("frame sent: " + hex_text(frame));
+  summary.push_back("reply:      " + hex_text(reply));
   return result;
 }
 
+std::vector<Step> tour() {
+  return {
+      {"getdata 05C2, 8 reply bytes",
+       "Read the record log of terminal 05. The address byte goes out alone under MARK\n"
+       "parity, the rest under SPACE; the reply is checked against its checksum and, for\n"
+       "command C2, acknowledged with 02 4F.",
+       read_record_log},
+  };
+}
+
+class DemoCommand final : public Command {
+ public:
+  explicit DemoCommand(CLI::App& cli) {
+    cli.footer("Runs on the simulated bus only; every step is one call of the library's C++ API.");
+  }
+
+  int run(Invocation& invocation) override {
+    if (invocation.options().port) {
+      throw UsageError("the tour runs on the simulated bus; drop --port (try `tarvex --port ... get` instead)");
+    }
+    std::ostream& out = invocation.console().out;
+    sim::DemoBus demo;
+    out << "Simulated bus on port " << sim::kDemoPort << " with demo terminals at 05, 12 and 31.\n"
+        << "Times are milliseconds from the start of each step; tx lines show parity (M/S/N),\n"
+        << "stop bits and baud of the bytes that left the line, rx the bytes read back.\n";
+    int status = 0;
+    const std::vector<Step> steps = tour();
+    for (std::size_t i = 0; i < steps.size(); ++i) {
+      const Step& step = steps[i];
+      out << "\n== " << i + 1 << ". " << step.title << "\n" << step.sentence << "\n\n";
+      demo.bus.clear_trace();
+      const std::uint64_t origin = demo.bus.now_us();
+      std::vector<std::string> summary;
+      const Result result = step.exchange(demo, summary);
+      demo.bus.advance(50000);  // let the acknowledgement leave the line
+      sim::print_trace(out, demo.bus.trace(), origin);
+      out << "\n";
+      for (const std::string& line : summary) out << line << "\n";
+      out << "result:     " << result << " (" << result_meaning(result) << ")\n";
+      if (result != kOk && status == 0) status = result;
+    }
+    return status;
+  }
+};
+
 }  // namespace
 
-void add_demo_command(CLI::App& app, int& status) {
-  CLI::App* demo = app.add_subcommand(
-      "demo", "Run a getdata exchange against a demo terminal on the simulated bus and print the line trace");
-  demo->callback([&status] { status = run_demo(); });
+void add_demo_command(CLI::App& app, CommandSet& commands) {
+  add_command<DemoCommand>(app, commands, "demo",
+                           "A short guided tour on the simulated bus, with the line trace of each step");
 }
 
 }  // namespace tarvex::tool
