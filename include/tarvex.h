@@ -84,6 +84,104 @@ TARVEX_API int32_t TARVEX_CALL HANDLE_GetData(tarvex_port_t port, int32_t n, uin
                                               int32_t reply_length, uint8_t* reply,
                                               uint32_t limit_ms) TARVEX_NOEXCEPT;
 
+/* ---- Command with data block ------------------------------------------ */
+
+/* Each sends frame bytes 0..n-1 plus checksum (frame: n + 1 bytes), then block
+ * bytes 0..m-1 plus checksum (block: m + 1 bytes; 11 when frame byte 1 is 0xC5,
+ * which fixes the block at 10 bytes for all but Nsend), and awaits 0x02 0x4F
+ * except for the command codes that need none. m = 0 sends no block.
+ * Results 0, 2, 3 (block not taken or acknowledgement incomplete), 4. */
+
+/* By port name, 9600 baud, two stop bits in the data phase; accepts any
+ * acknowledgement whose first byte is 0x02; none awaited for 0xB3/0xB5/0xB6. */
+TARVEX_API int32_t TARVEX_CALL senddata(int32_t n, uint8_t* frame, int32_t m, uint8_t* block,
+                                        const char* port_name) TARVEX_NOEXCEPT;
+/* By port name at the given baud; limit_ms bounds the drain and each acknowledgement byte. */
+TARVEX_API int32_t TARVEX_CALL nSendData(int32_t n, uint8_t* frame, int32_t m, uint8_t* block,
+                                         const char* port_name, uint32_t baud,
+                                         uint32_t limit_ms) TARVEX_NOEXCEPT;
+/* By port name, frame, block and acknowledgement all under MARK parity. */
+TARVEX_API int32_t TARVEX_CALL dxSenddata(int32_t n, uint8_t* frame, int32_t m, uint8_t* block,
+                                          const char* port_name) TARVEX_NOEXCEPT;
+/* On a held port in its current setting; awaits no acknowledgement. Results 0, 2, 3;
+ * on 2 the port's unread input is discarded. */
+TARVEX_API int32_t TARVEX_CALL Nsend(int32_t n, uint8_t* frame, int32_t m, uint8_t* block,
+                                     tarvex_port_t port) TARVEX_NOEXCEPT;
+/* On a held port, baud kept, leaves it in SPACE; none awaited for 0xB4/0xB5/0xB6. */
+TARVEX_API int32_t TARVEX_CALL HANDLE_SendData(tarvex_port_t port, int32_t n, uint8_t* frame,
+                                               int32_t m, uint8_t* block,
+                                               uint32_t limit_ms) TARVEX_NOEXCEPT;
+/* As HANDLE_SendData, with the address byte sent without a parity bit. */
+TARVEX_API int32_t TARVEX_CALL sendDataUIM(tarvex_port_t port, int32_t n, uint8_t* frame,
+                                           int32_t m, uint8_t* block,
+                                           uint32_t limit_ms) TARVEX_NOEXCEPT;
+
+/* ---- Combined and raw module exchanges (held ports) ------------------- */
+
+/* Frame plus checksum, block plus checksum (the caller's m, none when 0), then
+ * N reply bytes plus checksum into reply (N + 1 bytes). Results 0, 2, 3, 4. */
+TARVEX_API int32_t TARVEX_CALL HANDLE_ComData(tarvex_port_t port, int32_t n, uint8_t* frame,
+                                              int32_t m, uint8_t* block, int32_t reply_length,
+                                              uint8_t* reply, uint32_t limit_ms) TARVEX_NOEXCEPT;
+/* Sends the n frame bytes as given without a parity bit, reads exactly N bytes. Results 0, 2, 3. */
+TARVEX_API int32_t TARVEX_CALL getDataUIM(tarvex_port_t port, int32_t n, const uint8_t* frame,
+                                          int32_t reply_length, uint8_t* reply,
+                                          uint32_t limit_ms) TARVEX_NOEXCEPT;
+/* Frame bytes 0-1 under MARK, the rest under SPACE, as given; reads exactly N bytes.
+ * n = 0 only listens, n = 1 returns 2. Results 0, 2, 3. */
+TARVEX_API int32_t TARVEX_CALL sam_GetData(tarvex_port_t port, int32_t n, const uint8_t* frame,
+                                           int32_t reply_length, uint8_t* reply,
+                                           uint32_t limit_ms) TARVEX_NOEXCEPT;
+
+/* ---- On-line query ---------------------------------------------------- */
+
+/* Is the terminal at address (low 8 bits) on line? Fills record[7] on a confirmed echo. 0, 2..8 */
+TARVEX_API int32_t TARVEX_CALL onNet(int32_t address, uint8_t* record,
+                                     const char* port_name) TARVEX_NOEXCEPT;
+/* The same query on a held port, which stays open in SPACE parity. 0, 2, 3, 4, 7, 8 */
+TARVEX_API int32_t TARVEX_CALL HANDLE_OnNet(tarvex_port_t port, int32_t address,
+                                            uint8_t* record) TARVEX_NOEXCEPT;
+
+/* ---- Lock-code transforms and small codecs ---------------------------- */
+
+/* None of these touches a port or keeps anything between calls.
+ *
+ * Lock codes are three bytes: a plain code, its key form or its card form.
+ * keylock and cardLock convert one code (3 bytes in, 3 out); faka_485 (key
+ * form to card form), faka_4852 (key form to plain code) and fakaUnlock
+ * (card form to key form) convert two codes at once (6 bytes in, 6 out,
+ * code 1 in bytes 0..2, code 2 in bytes 3..5, code 1 first). The first
+ * argument is never read. Results: TARVEX_OK, or TARVEX_LOCK_REJECTED when a
+ * code does not fit its form. A rejected code is not written: a rejection in
+ * code 1 leaves the output untouched, one in code 2 leaves code 1's result in
+ * bytes 0..2. fakaUnlock also rejects when a code does not come out as
+ * decimal digits; all six bytes are written in that case. Input and output
+ * may be the same buffer. A null buffer gives TARVEX_LOCK_REJECTED with
+ * nothing written (a guard, not a contract: pass valid buffers). */
+TARVEX_API int32_t TARVEX_CALL keylock(int32_t ignored, const uint8_t* plain_code,
+                                       uint8_t* key_form) TARVEX_NOEXCEPT;
+TARVEX_API int32_t TARVEX_CALL cardLock(int32_t ignored, const uint8_t* plain_code,
+                                        uint8_t* card_form) TARVEX_NOEXCEPT;
+TARVEX_API int32_t TARVEX_CALL faka_485(int32_t ignored, const uint8_t* key_forms,
+                                        uint8_t* card_forms) TARVEX_NOEXCEPT;
+TARVEX_API int32_t TARVEX_CALL faka_4852(int32_t ignored, const uint8_t* key_forms,
+                                         uint8_t* plain_codes) TARVEX_NOEXCEPT;
+TARVEX_API int32_t TARVEX_CALL fakaUnlock(int32_t ignored, const uint8_t* card_forms,
+                                          uint8_t* key_forms) TARVEX_NOEXCEPT;
+
+/* abcd: eight bytes (as a rule eight decimal digit characters) to eight
+ * upper-case hex characters, no terminating zero. Mode 0 and mode 1 each mix
+ * their own way; any other mode mixes a third way. change: six bytes mixed
+ * into six. ascc: three bytes copied. MJExchangeData: does nothing. Each
+ * returns TARVEX_OK and writes only its own output bytes (8, 6, 3); input and
+ * output may be the same buffer. A null buffer gives TARVEX_FRAME_NOT_SENT
+ * (an argument out of contract) with nothing written. */
+TARVEX_API int32_t TARVEX_CALL abcd(const uint8_t* digits, uint8_t* hex_code,
+                                    int32_t mode) TARVEX_NOEXCEPT;
+TARVEX_API int32_t TARVEX_CALL change(const uint8_t* in, uint8_t* out) TARVEX_NOEXCEPT;
+TARVEX_API int32_t TARVEX_CALL ascc(const uint8_t* in, uint8_t* out) TARVEX_NOEXCEPT;
+TARVEX_API int32_t TARVEX_CALL MJExchangeData(void) TARVEX_NOEXCEPT;
+
 #ifdef __cplusplus
 }
 #endif

@@ -1,27 +1,19 @@
 #include "exchange/request_reply.h"
 
-#include <optional>
-
+#include "exchange/frame_phase.h"
 #include "line/primitives.h"
 
 namespace tarvex::exchange {
 namespace {
 
-using line::LineSetting;
 using line::Port;
-using line::ReplyOutcome;
 
 enum class Acknowledge { Never, OnlyForC2, Always };
 
 // How one member runs the family's shared sequence. A wait of 0 is a wait the
-// member does not have; an empty setting leaves the port as it is.
+// member does not have.
 struct RequestProfile {
-  std::optional<LineSetting> address_setting = std::nullopt;
-  std::uint32_t wait_before_address = 0;
-  bool whole_frame_with_address = false;  // no switch: frame bytes 0 to n in one write
-  std::uint32_t wait_after_address = 0;
-  std::optional<LineSetting> data_setting = std::nullopt;
-  std::uint32_t wait_before_rest = 0;
+  FramePhase frame;
   std::uint32_t drain_limit = 0;
   std::uint32_t byte_limit = 0;
   std::uint32_t wait_after_reply = 0;
@@ -32,10 +24,10 @@ struct RequestProfile {
 // The members side by side.
 
 RequestProfile getdata_profile(std::uint32_t limit) {
-  return {.address_setting = line::mark(),
-          .wait_after_address = 9,
-          .data_setting = line::space(),
-          .wait_before_rest = 9,
+  return {.frame = {.address_setting = line::mark(),
+                    .wait_after_address = 9,
+                    .data_setting = line::space(),
+                    .wait_before_rest = 9},
           .drain_limit = limit,
           .byte_limit = limit,
           .wait_after_reply = 9,
@@ -43,10 +35,10 @@ RequestProfile getdata_profile(std::uint32_t limit) {
 }
 
 RequestProfile nGetData_profile(std::uint32_t baud, std::uint32_t limit) {
-  return {.address_setting = line::mark(baud),
-          .wait_after_address = 9,
-          .data_setting = line::space(baud),
-          .wait_before_rest = 9,
+  return {.frame = {.address_setting = line::mark(baud),
+                    .wait_after_address = 9,
+                    .data_setting = line::space(baud),
+                    .wait_before_rest = 9},
           .drain_limit = limit,
           .byte_limit = limit,
           .wait_after_reply = 9,
@@ -55,8 +47,7 @@ RequestProfile nGetData_profile(std::uint32_t baud, std::uint32_t limit) {
 
 // The reply is read under MARK too: the line is never switched.
 RequestProfile dxGetdata_profile(std::uint32_t limit) {
-  return {.address_setting = line::mark(),
-          .whole_frame_with_address = true,
+  return {.frame = {.address_setting = line::mark(), .whole_frame_with_address = true},
           .drain_limit = limit,
           .byte_limit = limit};
 }
@@ -64,15 +55,11 @@ RequestProfile dxGetdata_profile(std::uint32_t limit) {
 // No line setting at all: the frame goes out in whatever setting the held
 // port has.
 RequestProfile Nget_profile() {
-  return {.whole_frame_with_address = true, .drain_limit = 1000, .byte_limit = 100};
+  return {.frame = {.whole_frame_with_address = true}, .drain_limit = 1000, .byte_limit = 100};
 }
 
 RequestProfile HANDLE_GetData_profile(std::uint32_t limit) {
-  return {.address_setting = line::mark(line::kKeepBaud),
-          .wait_before_address = 19,
-          .wait_after_address = 19,
-          .data_setting = line::space(line::kKeepBaud),
-          .wait_before_rest = 19,
+  return {.frame = held_port_frame(),
           .drain_limit = limit,
           .byte_limit = limit,
           .wait_after_reply = 5,
@@ -94,25 +81,13 @@ bool out_of_contract(std::int32_t n, const std::uint8_t* frame, std::int32_t rep
 Result exchange(Port port, const RequestProfile& profile, std::uint8_t command_code,
                 std::int32_t n, const std::uint8_t* frame, std::int32_t reply_length,
                 std::uint8_t* reply) {
-  if (profile.address_setting) line::set_line(port, *profile.address_setting);
-  line::busy_wait(port.os, profile.wait_before_address);
-  if (profile.whole_frame_with_address) {
-    if (n != 0 && !line::checked_write(port, frame, n + 1)) return kFrameNotSent;
-  } else {
-    if (n != 0 && !line::checked_write(port, frame, 1)) return kFrameNotSent;
-    line::busy_wait(port.os, profile.wait_after_address);
-    if (profile.data_setting) line::set_line(port, *profile.data_setting);
-    line::busy_wait(port.os, profile.wait_before_rest);
-    if (n != 0 && !line::checked_write(port, frame + 1, n)) return kFrameNotSent;
-  }
+  if (!send_frame(port, profile.frame, frame, wire_length(n))) return kFrameNotSent;
   if (!line::drain_wait(port, profile.drain_limit)) return kFrameNotSent;
   if (reply_length == 0) return kOk;
 
-  switch (line::checked_reply(port, reply, reply_length, profile.byte_limit)) {
-    case ReplyOutcome::Incomplete: return kReplyIncomplete;
-    case ReplyOutcome::WrongChecksum: return kReplyWrong;
-    case ReplyOutcome::Good: break;
-  }
+  const Result replied =
+      reply_result(line::checked_reply(port, reply, reply_length, profile.byte_limit));
+  if (replied != kOk) return replied;
   line::busy_wait(port.os, profile.wait_after_reply);
   if (profile.acknowledge == Acknowledge::Always ||
       (profile.acknowledge == Acknowledge::OnlyForC2 && command_code == 0xC2)) {

@@ -15,6 +15,10 @@ bool checked_write(Port port, const std::uint8_t* bytes, std::int32_t count) {
   return port.os.write(port.handle, bytes, wanted) == wanted;
 }
 
+bool lenient_write(Port port, const std::uint8_t* bytes, std::int32_t count) {
+  return port.os.write(port.handle, bytes, static_cast<std::uint32_t>(count)) != 0;
+}
+
 void busy_wait(Platform& os, std::uint32_t ms) {
   if (ms == 0) return;
   const std::uint32_t start = os.tick();
@@ -76,8 +80,10 @@ void append_checksum(std::uint8_t* bytes, std::int32_t count) {
   bytes[count] = additive_checksum(bytes, count);
 }
 
+void discard_input(Port port) { port.os.purge_input(port.handle); }
+
 void release(Port port) {
-  port.os.purge_input(port.handle);
+  discard_input(port);
   port.os.close(port.handle);
 }
 

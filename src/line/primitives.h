@@ -43,6 +43,10 @@ void set_line(Port port, const LineSetting& setting);
 // One write of `count` bytes; true when all of them were taken.
 bool checked_write(Port port, const std::uint8_t* bytes, std::int32_t count);
 
+// One write of `count` bytes that fails only when it takes no byte at all: a
+// short count goes on, and the bytes that were not taken are not sent again.
+bool lenient_write(Port port, const std::uint8_t* bytes, std::int32_t count);
+
 // Spins on the tick until at least `ms` milliseconds have passed. A wait of 0
 // is no wait at all.
 void busy_wait(Platform& os, std::uint32_t ms);
@@ -100,6 +104,9 @@ std::uint8_t additive_checksum(const std::uint8_t* bytes, std::int32_t count);
 
 // Writes the additive checksum of bytes 0 to count - 1 into byte `count`.
 void append_checksum(std::uint8_t* bytes, std::int32_t count);
+
+// Discards unread input; the port stays open.
+void discard_input(Port port);
 
 // Discards unread input, then closes the handle.
 void release(Port port);

@@ -52,6 +52,33 @@ TEST_P(PrimitivesTest, DrainWaitFailsWhenTheQueueEmptiesOnlyAfterTheLimit) {
   }
 }
 
+// A checked write wants every byte taken; a lenient one fails only when the
+// port takes none.
+TEST_P(PrimitivesTest, CheckedAndLenientWritesJudgeTheCountTaken) {
+  struct Case {
+    std::uint32_t takes;
+    bool checked, lenient;
+  };
+  for (const Case c : {Case{4, true, true}, Case{3, false, true}, Case{1, false, true},
+                       Case{0, false, false}}) {
+    SCOPED_TRACE(c.takes);
+    const Bytes four{0xA0, 0x00, 0x00, 0xA5};
+    for (const bool lenient : {false, true}) {
+      fresh();
+      bus().faults().short_write_at = 0;
+      bus().faults().short_write_takes = c.takes;
+      const line::Port port = open();
+      const bool ok = lenient ? line::lenient_write(port, four.data(), 4)
+                              : line::checked_write(port, four.data(), 4);
+      EXPECT_EQ(ok, lenient ? c.lenient : c.checked);
+      line::release(port);
+    }
+  }
+  const std::uint8_t address = 0x05;
+  EXPECT_FALSE(line::lenient_write({bus(), line::kInvalidHandle}, &address, 1))
+      << "a port that never opened takes nothing";
+}
+
 TEST_P(PrimitivesTest, DrainWaitOnAPortThatNeverOpenedFailsAtOnce) {
   const std::uint64_t before = bus().now_us();
   EXPECT_FALSE(line::drain_wait({bus(), line::kInvalidHandle}, 4500));

@@ -1,0 +1,32 @@
+// The data-block family: a command frame and a data block to one terminal,
+// and, for most command codes, the terminal's acknowledgement of the block.
+#pragma once
+
+#include <cstdint>
+
+#include "line/platform.h"
+#include "line/result.h"
+
+namespace tarvex::exchange {
+
+using line::Handle;
+using line::Platform;
+
+// Every member writes the frame checksum into frame byte n and the block
+// checksum into block byte m before it touches the port. Command code 0xC5
+// fixes the block at 10 bytes (11 sent) for every member but Nsend.
+Result senddata(Platform& os, std::int32_t n, std::uint8_t* frame, std::int32_t m,
+                std::uint8_t* block, const char* port_name);
+Result nSendData(Platform& os, std::int32_t n, std::uint8_t* frame, std::int32_t m,
+                 std::uint8_t* block, const char* port_name, std::uint32_t baud,
+                 std::uint32_t limit_ms);
+Result dxSenddata(Platform& os, std::int32_t n, std::uint8_t* frame, std::int32_t m,
+                  std::uint8_t* block, const char* port_name);
+Result Nsend(Platform& os, std::int32_t n, std::uint8_t* frame, std::int32_t m,
+             std::uint8_t* block, Handle port);
+Result HANDLE_SendData(Platform& os, Handle port, std::int32_t n, std::uint8_t* frame,
+                       std::int32_t m, std::uint8_t* block, std::uint32_t limit_ms);
+Result sendDataUIM(Platform& os, Handle port, std::int32_t n, std::uint8_t* frame,
+                   std::int32_t m, std::uint8_t* block, std::uint32_t limit_ms);
+
+}  // namespace tarvex::exchange

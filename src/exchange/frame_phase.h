@@ -1,0 +1,48 @@
+// How a command frame goes on the line: the address phase, the switch to the
+// data phase, and the rest of the frame. Every exchange family sends its frame
+// this way; each member states its own settings and waits in a FramePhase.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+
+#include "line/primitives.h"
+#include "line/result.h"
+
+namespace tarvex::exchange {
+
+// A wait of 0 is a wait the member does not have; an empty setting leaves the
+// port as it is.
+struct FramePhase {
+  std::uint32_t wait_before_setting = 0;
+  std::optional<line::LineSetting> address_setting = std::nullopt;
+  std::uint32_t wait_before_address = 0;
+  // No switch: every byte of the frame in one write under the address setting.
+  bool whole_frame_with_address = false;
+  // How many leading bytes form the address, written alone.
+  std::int32_t address_bytes = 1;
+  std::uint32_t wait_after_address = 0;
+  std::optional<line::LineSetting> data_setting = std::nullopt;
+  std::uint32_t wait_before_rest = 0;
+};
+
+// Sends `count` bytes exactly as they go on the wire (a frame followed by its
+// checksum, or a raw frame). With a count of 0 nothing is written, but the
+// line settings and waits still happen. False when a write was not taken
+// whole; the exchange then ends with 2.
+bool send_frame(line::Port port, const FramePhase& phase, const std::uint8_t* bytes,
+                std::int32_t count);
+
+// The bytes a checksummed frame of n bytes puts on the wire: none when the
+// frame is empty, else the n bytes and their checksum.
+constexpr std::int32_t wire_length(std::int32_t n) { return n == 0 ? 0 : n + 1; }
+
+// The two-phase frame of the exchanges on a held port: MARK, 19 ms, the
+// address byte, 19 ms, SPACE, 19 ms, the rest; the baud is kept.
+FramePhase held_port_frame();
+
+// What a checked reply, raw reply or awaited acknowledgement makes of the
+// exchange: 0, 3 (incomplete) or 4 (wrong).
+Result reply_result(line::ReplyOutcome outcome);
+
+}  // namespace tarvex::exchange

@@ -1,0 +1,472 @@
+// The data-block family on the simulated bus.
+#include "exchange/data_block.h"
+
+#include <algorithm>
+#include <array>
+#include <functional>
+
+#include "line/held_port.h"
+#include "line/primitives.h"
+#include "sim_fixture.h"
+
+namespace tarvex::testing {
+namespace {
+
+namespace ex = exchange;
+using line::Parity;
+using line::StopBits;
+
+constexpr std::uint32_t kLimit = 300;   // the T of the members that take one
+constexpr std::uint32_t kBaud = 19200;  // nSendData's
+
+// One member, called the way a host calls it. Held-port members get their
+// port from com_init (MARK, 9600).
+struct Member {
+  const char* name;
+  bool held;
+  std::function<Result(sim::SimBus&, line::Handle, std::int32_t, std::uint8_t*, std::int32_t,
+                       std::uint8_t*)>
+      call;
+  // Frame 05 A1 33 and block FF 02, taken and acknowledged:
+  const char* wire;
+  std::vector<std::uint64_t> waits;  // busy waits in ms, in order
+  std::uint32_t baud;
+  StopBits data_stop_bits;  // of every byte after the address byte
+  int frame_writes;         // 2: address byte alone, then the rest; 1: one write
+  std::uint32_t drain_limit;
+  std::uint32_t ack_limit;  // 0: no acknowledgement is ever awaited
+  Bytes codes_without_ack;  // among B3 B4 B5 B6 A1
+  bool fixed_block_for_c5;
+};
+
+const Member kMembers[] = {
+    {"senddata",
+     false,
+     [](sim::SimBus& bus, line::Handle, std::int32_t n, std::uint8_t* f, std::int32_t m,
+        std::uint8_t* b) { return ex::senddata(bus, n, f, m, b, SimRig::kPort); },
+     "M05 SA1 S33 SD9 SFF S02 S01",
+     {9, 10, 10, 11},
+     9600,
+     StopBits::Two,
+     2,
+     1500,
+     2000,
+     {0xB3, 0xB5, 0xB6},
+     true},
+    {"nSendData",
+     false,
+     [](sim::SimBus& bus, line::Handle, std::int32_t n, std::uint8_t* f, std::int32_t m,
+        std::uint8_t* b) { return ex::nSendData(bus, n, f, m, b, SimRig::kPort, kBaud, kLimit); },
+     "M05 SA1 S33 SD9 SFF S02 S01",
+     {9, 9, 10, 11},
+     kBaud,
+     StopBits::One,
+     2,
+     kLimit,
+     kLimit,
+     {},
+     true},
+    {"dxSenddata",
+     false,
+     [](sim::SimBus& bus, line::Handle, std::int32_t n, std::uint8_t* f, std::int32_t m,
+        std::uint8_t* b) { return ex::dxSenddata(bus, n, f, m, b, SimRig::kPort); },
+     "M05 MA1 M33 MD9 MFF M02 M01",
+     {30},
+     9600,
+     StopBits::One,
+     1,
+     2000,
+     4550,
+     {},
+     true},
+    {"Nsend",
+     true,
+     [](sim::SimBus& bus, line::Handle h, std::int32_t n, std::uint8_t* f, std::int32_t m,
+        std::uint8_t* b) { return ex::Nsend(bus, n, f, m, b, h); },
+     "M05 MA1 M33 MD9 MFF M02 M01",
+     {30},
+     9600,
+     StopBits::One,
+     1,
+     2500,
+     0,
+     {0xB3, 0xB4, 0xB5, 0xB6, 0xA1},
+     false},
+    {"HANDLE_SendData",
+     true,
+     [](sim::SimBus& bus, line::Handle h, std::int32_t n, std::uint8_t* f, std::int32_t m,
+        std::uint8_t* b) { return ex::HANDLE_SendData(bus, h, n, f, m, b, kLimit); },
+     "M05 SA1 S33 SD9 SFF S02 S01",
+     {19, 19, 19, 19, 20},
+     9600,
+     StopBits::One,
+     2,
+     kLimit,
+     kLimit,
+     {0xB4, 0xB5, 0xB6},
+     true},
+    {"sendDataUIM",
+     true,
+     [](sim::SimBus& bus, line::Handle h, std::int32_t n, std::uint8_t* f, std::int32_t m,
+        std::uint8_t* b) { return ex::sendDataUIM(bus, h, n, f, m, b, kLimit); },
+     "N05 SA1 S33 SD9 SFF S02 S01",
+     {19, 19, 19, 19, 20},
+     9600,
+     StopBits::One,
+     2,
+     kLimit,
+     kLimit,
+     {0xB4, 0xB5, 0xB6},
+     true},
+};
+constexpr std::size_t kMemberCount = std::size(kMembers);
+
+class DataBlockTest : public SimTest {
+ protected:
+  struct Outcome {
+    Result result;
+    std::size_t purges, closes;  // during the call and its release
+  };
+
+  Outcome run(const Member& member, Bytes& frame, std::int32_t n, Bytes& block, std::int32_t m) {
+    const line::Handle held =
+        member.held ? line::com_init(bus(), kPort, 9600) : line::kInvalidHandle;
+    bus().clear_trace();
+    const Result result = member.call(bus(), held, n, frame.data(), m, block.data());
+    bus().advance(20'000);  // let everything written leave the line
+    const Outcome outcome{result, events(TraceEvent::Kind::Purge).size(),
+                          events(TraceEvent::Kind::Close).size()};
+    if (member.held) line::com_exit(bus(), held);
+    return outcome;
+  }
+
+  // No wait, write or read follows the last output-queue query.
+  bool nothing_after_the_drain() {
+    const auto& trace = bus().trace();
+    const auto last_query = std::ranges::find_if(
+        trace.rbegin(), trace.rend(),
+        [](const TraceEvent& e) { return e.kind == TraceEvent::Kind::QueueQuery; });
+    return last_query != trace.rend() &&
+           std::none_of(trace.rbegin(), last_query, [](const TraceEvent& e) {
+             return e.kind == TraceEvent::Kind::Spin || e.kind == TraceEvent::Kind::Write ||
+                    e.kind == TraceEvent::Kind::Read || e.kind == TraceEvent::Kind::ReadIdle;
+           });
+  }
+};
+TARVEX_SIM_TEST_SUITE(DataBlockTest);
+
+TEST_P(DataBlockTest, EachMemberSendsFrameAndBlockAndTakesTheAcknowledgement) {
+  for (const Member& member : kMembers) {
+    SCOPED_TRACE(member.name);
+    fresh();
+    terminal().then(7, {0x02, 0x4F});
+    Bytes frame{0x05, 0xA1, 0x33, 0xEE, 0xEE};
+    Bytes block{0xFF, 0x02, 0xEE, 0xEE};
+    const Outcome outcome = run(member, frame, 3, block, 2);
+    EXPECT_EQ(outcome.result, kOk);
+    EXPECT_EQ(wire(), member.wire);
+    EXPECT_EQ(busy_waits_ms(), member.waits);
+    EXPECT_EQ(frame, (Bytes{0x05, 0xA1, 0x33, 0xD9, 0xEE})) << "only the frame checksum";
+    EXPECT_EQ(block, (Bytes{0xFF, 0x02, 0x01, 0xEE})) << "only the block checksum, wrapped";
+    const auto sent = bus().sent(kPort);
+    for (std::size_t i = 0; i < sent.size(); ++i) {
+      EXPECT_EQ(sent[i].baud, member.baud);
+      EXPECT_EQ(sent[i].stop_bits, i == 0 ? StopBits::One : member.data_stop_bits) << i;
+    }
+    // Nsend awaits nothing: the answer stays for the next exchange.
+    EXPECT_EQ(bus().pending_input(kPort), member.ack_limit == 0 ? 2u : 0u);
+    if (!member.held) {
+      EXPECT_EQ(events(TraceEvent::Kind::Open).at(0).timeouts, line::TimeoutSet::Standard);
+    }
+    EXPECT_EQ(bus().open_handles(), 0u);
+    EXPECT_EQ(bus().hazards(), 0u);
+  }
+}
+
+// The terminal's answer or the port's fault, and each member's result, in
+// the order of kMembers.
+struct Fault {
+  const char* name;
+  std::function<void(const Member&, sim::ScriptedTerminal&, sim::SimBus&)> arrange;
+  std::array<Result, kMemberCount> results;
+};
+
+void short_write(sim::SimBus& bus, int index, std::uint32_t takes) {
+  bus.faults().short_write_at = static_cast<std::uint64_t>(index);
+  bus.faults().short_write_takes = takes;
+}
+
+const Fault kFaults[] = {
+    {"answers 02 00",
+     [](const Member&, sim::ScriptedTerminal& t, sim::SimBus&) {
+       t.then(7, {0x02, 0x00});
+     },
+     {kOk, kReplyWrong, kReplyWrong, kOk, kReplyWrong, kReplyWrong}},
+    {"answers 4F 02",
+     [](const Member&, sim::ScriptedTerminal& t, sim::SimBus&) {
+       t.then(7, {0x4F, 0x02});
+     },
+     {kReplyWrong, kReplyWrong, kReplyWrong, kOk, kReplyWrong, kReplyWrong}},
+    {"one acknowledgement byte",
+     [](const Member&, sim::ScriptedTerminal& t, sim::SimBus&) { t.then(7, {0x02}); },
+     {kReplyIncomplete, kReplyIncomplete, kReplyIncomplete, kOk, kReplyIncomplete,
+      kReplyIncomplete}},
+    {"silent",
+     [](const Member&, sim::ScriptedTerminal&, sim::SimBus&) {},
+     {kReplyIncomplete, kReplyIncomplete, kReplyIncomplete, kOk, kReplyIncomplete,
+      kReplyIncomplete}},
+    {"first frame write takes nothing",
+     [](const Member&, sim::ScriptedTerminal&, sim::SimBus& b) { short_write(b, 0, 0); },
+     {kFrameNotSent, kFrameNotSent, kFrameNotSent, kFrameNotSent, kFrameNotSent, kFrameNotSent}},
+    {"last frame write short",
+     [](const Member& m, sim::ScriptedTerminal&, sim::SimBus& b) {
+       short_write(b, m.frame_writes - 1, 1);
+     },
+     {kFrameNotSent, kFrameNotSent, kFrameNotSent, kFrameNotSent, kFrameNotSent, kFrameNotSent}},
+    {"output never drains",
+     [](const Member&, sim::ScriptedTerminal&, sim::SimBus& b) {
+       b.faults().queue_never_drains = true;
+     },
+     {kFrameNotSent, kFrameNotSent, kFrameNotSent, kFrameNotSent, kFrameNotSent, kFrameNotSent}},
+    {"block write short",
+     [](const Member& m, sim::ScriptedTerminal&, sim::SimBus& b) {
+       short_write(b, m.frame_writes, 1);
+     },
+     {kReplyIncomplete, kReplyIncomplete, kReplyIncomplete, kReplyIncomplete, kReplyIncomplete,
+      kReplyIncomplete}},
+};
+
+// Named ports are released on every path; Nsend discards the held port's
+// input on its 2 paths only; no held port is ever closed by an exchange.
+TEST_P(DataBlockTest, EachResultAndWhatHappensToThePortAtEveryExit) {
+  for (std::size_t i = 0; i < kMemberCount; ++i) {
+    const Member& member = kMembers[i];
+    for (const Fault& fault : kFaults) {
+      SCOPED_TRACE(std::string(member.name) + ": " + fault.name);
+      fresh();
+      fault.arrange(member, terminal(), bus());
+      Bytes frame{0x05, 0xA1, 0x33, 0xEE};
+      Bytes block{0xFF, 0x02, 0xEE};
+      const Outcome outcome = run(member, frame, 3, block, 2);
+      EXPECT_EQ(outcome.result, fault.results[i]);
+      const bool nsend = std::string(member.name) == "Nsend";
+      const bool purged = !member.held || (nsend && outcome.result == kFrameNotSent);
+      EXPECT_EQ(outcome.purges, purged ? 1u : 0u);
+      EXPECT_EQ(outcome.closes, member.held ? 0u : 1u);
+      EXPECT_EQ(bus().open_handles(), 0u);
+    }
+  }
+}
+
+// A stuck queue times the drain out after the member's limit, a silent
+// terminal the first acknowledgement byte after its per-byte limit.
+TEST_P(DataBlockTest, EachMemberWaitsItsOwnLimitsAndNoLonger) {
+  for (const Member& member : kMembers) {
+    for (const bool stuck_queue : {true, false}) {
+      if (!stuck_queue && member.ack_limit == 0) continue;
+      SCOPED_TRACE(std::string(member.name) + (stuck_queue ? " drain" : " acknowledgement"));
+      fresh();
+      bus().faults().queue_never_drains = stuck_queue;
+      Bytes frame{0x05, 0xA1, 0xEE};
+      Bytes block{0x01, 0xEE};
+      EXPECT_EQ(run(member, frame, 2, block, 1).result,
+                stuck_queue ? kFrameNotSent : kReplyIncomplete);
+      const auto polls =
+          events(stuck_queue ? TraceEvent::Kind::QueueQuery : TraceEvent::Kind::ReadIdle);
+      ASSERT_EQ(polls.size(), 1u);
+      const std::uint64_t waited_ms = polls[0].end_us / 1000 - polls[0].time_us / 1000;
+      const std::uint32_t limit = stuck_queue ? member.drain_limit : member.ack_limit;
+      EXPECT_GT(waited_ms, limit);
+      EXPECT_LE(waited_ms, limit + (stuck_queue ? 1 : 16))
+          << "one read poll past the limit at most";
+    }
+  }
+}
+
+// Frame byte 1 selects the codes that need no acknowledgement, also when the
+// frame itself is empty and not sent.
+TEST_P(DataBlockTest, CommandCodesThatAwaitNoAcknowledgement) {
+  for (const Member& member : kMembers) {
+    for (const std::uint8_t code : Bytes{0xB3, 0xB4, 0xB5, 0xB6, 0xA1}) {
+      for (const std::int32_t n : {2, 0}) {
+        SCOPED_TRACE(std::string(member.name) + " code " + std::to_string(code) + " n " +
+                     std::to_string(n));
+        fresh();
+        Bytes frame{0x05, code, 0xEE};
+        Bytes block{0x01, 0xEE};
+        const bool awaited =
+            std::ranges::find(member.codes_without_ack, code) == member.codes_without_ack.end();
+        EXPECT_EQ(run(member, frame, n, block, 1).result, awaited ? kReplyIncomplete : kOk);
+        EXPECT_EQ(events(TraceEvent::Kind::ReadIdle).empty(), !awaited) << "nothing is read";
+        EXPECT_TRUE(wire().ends_with("01 S01") || wire().ends_with("01 M01")) << wire();
+      }
+    }
+  }
+}
+
+// 0xC5 fixes the block at 10 bytes (11 sent) for all but Nsend; m = 0
+// otherwise ends the call after the drain with 0 in block byte 0.
+TEST_P(DataBlockTest, BlockLength) {
+  struct Case {
+    std::uint8_t code;
+    std::int32_t m;
+  };
+  for (const Member& member : kMembers) {
+    for (const Case c : {Case{0xA1, 0}, Case{0xC5, 0}, Case{0xC5, 3}}) {
+      SCOPED_TRACE(std::string(member.name) + " code " + std::to_string(c.code) + " m " +
+                   std::to_string(c.m));
+      fresh();
+      const bool fixed = c.code == 0xC5 && member.fixed_block_for_c5;
+      const std::int32_t m = fixed ? 10 : c.m;
+      terminal().then(3 + static_cast<std::size_t>(m) + 1, {0x02, 0x4F});
+      Bytes frame{0x05, c.code, 0xEE};
+      Bytes block{1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 0xEE, 0xEE};
+      Bytes expected = block;
+      expected[static_cast<std::size_t>(m)] = m == 0 ? 0 : m == 3 ? 6 : 55;
+      EXPECT_EQ(run(member, frame, 2, block, c.m).result, kOk);
+      EXPECT_EQ(block, expected);
+      const auto sent = bus().sent(kPort);
+      EXPECT_EQ(sent.size(), 3u + (m == 0 ? 0u : static_cast<std::size_t>(m) + 1));
+      EXPECT_EQ(nothing_after_the_drain(), m == 0);
+    }
+  }
+}
+
+// Without a frame nothing of it is sent and frame byte 0 gets the checksum of
+// no bytes; senddata starts straight in its data phase on a port opened with
+// the re-open timeouts, dxSenddata has nothing to drain.
+TEST_P(DataBlockTest, EmptyFrameSendsOnlyTheBlock) {
+  struct Case {
+    const Member& member;
+    const char* wire;
+    std::vector<std::uint64_t> waits;
+    line::TimeoutSet opened_with;
+    bool drained;
+  };
+  const Case cases[] = {
+      {kMembers[0], "SFF S02 S01", {10, 11}, line::TimeoutSet::Reopen, true},
+      {kMembers[1], "SFF S02 S01", {9, 9, 10, 11}, line::TimeoutSet::Standard, true},
+      {kMembers[2], "MFF M02 M01", {30}, line::TimeoutSet::Standard, false},
+      {kMembers[3], "MFF M02 M01", {30}, line::TimeoutSet::Standard, true},
+      // The waits on either side of the missing address byte run together.
+      {kMembers[4], "SFF S02 S01", {19, 38, 19, 20}, line::TimeoutSet::Standard, true},
+      {kMembers[5], "SFF S02 S01", {19, 38, 19, 20}, line::TimeoutSet::Standard, true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.member.name);
+    fresh();
+    terminal().then(3, {0x02, 0x4F});
+    Bytes frame{0x05, 0xA1, 0xEE};
+    Bytes block{0xFF, 0x02, 0xEE};
+    EXPECT_EQ(run(c.member, frame, 0, block, 2).result, kOk);
+    EXPECT_EQ(frame, (Bytes{0x00, 0xA1, 0xEE}));
+    EXPECT_EQ(wire(), c.wire);
+    EXPECT_EQ(events(TraceEvent::Kind::Write).size(), 1u) << "no frame write, not even empty";
+    EXPECT_EQ(busy_waits_ms(), c.waits);
+    for (const WireByte& b : bus().sent(kPort)) EXPECT_EQ(b.stop_bits, c.member.data_stop_bits);
+    EXPECT_EQ(events(TraceEvent::Kind::QueueQuery).empty(), !c.drained);
+    if (!c.member.held) {
+      EXPECT_EQ(events(TraceEvent::Kind::Open).at(0).timeouts, c.opened_with);
+    }
+    EXPECT_EQ(bus().hazards(), 0u);
+  }
+}
+
+// With n = 0 the first thing to meet a port that never opened is the drain
+// wait (2), except in dxSenddata, which skips it and fails at the block (3).
+TEST_P(DataBlockTest, PortThatCannotBeOpened) {
+  const std::array<Result, kMemberCount> empty_frame_results = {
+      kFrameNotSent, kFrameNotSent, kReplyIncomplete, kFrameNotSent, kFrameNotSent, kFrameNotSent};
+  for (std::size_t i = 0; i < kMemberCount; ++i) {
+    for (const std::int32_t n : {2, 0}) {
+      SCOPED_TRACE(std::string(kMembers[i].name) + " n=" + std::to_string(n));
+      fresh();
+      const line::Handle blocker = line::com_init(bus(), kPort, 9600);  // holds the port
+      const line::Handle held = line::com_init(bus(), kPort, 9600);     // so this open fails
+      ASSERT_EQ(held, line::kInvalidHandle);
+      Bytes frame{0x05, 0xA1, 0xEE};
+      Bytes block{0x01, 0xEE};
+      EXPECT_EQ(kMembers[i].call(bus(), held, n, frame.data(), 1, block.data()),
+                n == 0 ? empty_frame_results[i] : kFrameNotSent);
+      line::com_exit(bus(), blocker);
+      EXPECT_EQ(bus().open_handles(), 0u);
+    }
+  }
+}
+
+TEST_P(DataBlockTest, HeldPortKeepsTheLastSettingApplied) {
+  struct Case {
+    const Member& member;
+    bool address_taken;
+    line::LineSetting left;
+  };
+  const Case cases[] = {
+      {kMembers[3], true, line::mark(9600)},  // Nsend applies none
+      {kMembers[4], true, line::space(9600)}, {kMembers[4], false, line::mark(9600)},
+      {kMembers[5], true, line::space(9600)}, {kMembers[5], false, line::no_parity(9600)},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.member.name) + (c.address_taken ? "" : ", address byte refused"));
+    fresh();
+    if (!c.address_taken) short_write(bus(), 0, 0);
+    const line::Handle held = line::com_init(bus(), kPort, 9600);
+    Bytes frame{0x05, 0xB5, 0xEE};
+    Bytes block{0x01, 0xEE};
+    EXPECT_EQ(c.member.call(bus(), held, 2, frame.data(), 1, block.data()),
+              c.address_taken ? kOk : kFrameNotSent);
+    EXPECT_EQ(bus().setting(kPort), c.left);
+    line::com_exit(bus(), held);
+  }
+}
+
+TEST_P(DataBlockTest, NsendAfterHandleSendDataSendsUnderSpace) {
+  const line::Handle held = line::com_init(bus(), kPort, 9600);
+  Bytes frame{0x05, 0xB5, 0xEE};
+  Bytes block{0x01, 0xEE};
+  EXPECT_EQ(ex::HANDLE_SendData(bus(), held, 2, frame.data(), 1, block.data(), kLimit), kOk);
+  EXPECT_EQ(ex::Nsend(bus(), 2, frame.data(), 1, block.data(), held), kOk);
+  bus().advance(20'000);
+  EXPECT_EQ(wire(), "M05 SB5 SBA S01 S01 S05 SB5 SBA S01 S01");
+  EXPECT_EQ(bus().hazards(), 0u);
+  line::com_exit(bus(), held);
+}
+
+TEST_P(DataBlockTest, OutOfContractArgumentsTouchNothing) {
+  struct Case {
+    const char* name;
+    std::int32_t n, m;
+    bool null_frame, null_block, null_port;
+  };
+  const Case cases[] = {{"negative n", -1, 1, false, false, false},
+                        {"negative m", 2, -1, false, false, false},
+                        {"null frame", 2, 1, true, false, false},
+                        {"null block", 2, 1, false, true, false},
+                        {"null block with m = 0", 2, 0, false, true, false},
+                        {"null port name", 2, 1, false, false, true}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    fresh();
+    Bytes frame{0x05, 0xC5, 0xEE};
+    Bytes block(12, 0xEE);
+    std::uint8_t* f = c.null_frame ? nullptr : frame.data();
+    std::uint8_t* b = c.null_block ? nullptr : block.data();
+    const char* port = c.null_port ? nullptr : kPort;
+    const line::Handle held = line::com_init(bus(), kPort, 9600);
+    bus().clear_trace();
+    EXPECT_EQ(ex::senddata(bus(), c.n, f, c.m, b, port), kFrameNotSent);
+    EXPECT_EQ(ex::nSendData(bus(), c.n, f, c.m, b, port, 9600, kLimit), kFrameNotSent);
+    EXPECT_EQ(ex::dxSenddata(bus(), c.n, f, c.m, b, port), kFrameNotSent);
+    if (!c.null_port) {
+      EXPECT_EQ(ex::Nsend(bus(), c.n, f, c.m, b, held), kFrameNotSent);
+      EXPECT_EQ(ex::HANDLE_SendData(bus(), held, c.n, f, c.m, b, kLimit), kFrameNotSent);
+      EXPECT_EQ(ex::sendDataUIM(bus(), held, c.n, f, c.m, b, kLimit), kFrameNotSent);
+    }
+    EXPECT_TRUE(bus().trace().empty()) << "no platform call at all";
+    EXPECT_EQ(frame, (Bytes{0x05, 0xC5, 0xEE}));
+    EXPECT_EQ(block, Bytes(12, 0xEE));
+    line::com_exit(bus(), held);
+  }
+}
+
+}  // namespace
+}  // namespace tarvex::testing
