@@ -116,6 +116,39 @@ TARVEX_API int32_t TARVEX_CALL sendDataUIM(tarvex_port_t port, int32_t n, uint8_
                                            int32_t m, uint8_t* block,
                                            uint32_t limit_ms) TARVEX_NOEXCEPT;
 
+/* ---- Hex text ---------------------------------------------------------- */
+
+/* Hex text: two characters per byte, high digit first, no terminator; every
+ * character is converted, none rejected. Results as getdata and senddata;
+ * 2 also for n above 99 (getdata_hex) or 11 (senddata_hex), a negative count,
+ * a missing text or port name, or no memory for the call's scratch area. */
+
+/* getdata with hex text: writes 2 * (N + 1) characters (0-9, A-F) into reply_text. */
+TARVEX_API int32_t TARVEX_CALL getdata_hex(int32_t n, const char* command_text,
+                                           int32_t reply_length, char* reply_text,
+                                           const char* port_name) TARVEX_NOEXCEPT;
+/* senddata with hex text: 2n command characters, then a block of 2m characters. */
+TARVEX_API int32_t TARVEX_CALL senddata_hex(int32_t n, const char* command_text,
+                                            int32_t block_length, const char* block_text,
+                                            const char* port_name) TARVEX_NOEXCEPT;
+
+/* ---- Blacklist download ------------------------------------------------ */
+
+/* A card entry is 3 bytes: bit 0 of byte 0 is bit 16 of the card number,
+ * byte 1 bits 8-15, byte 2 bits 0-7. Results 0, 2, 3, 4; 6 when count is 0
+ * or less. */
+
+/* Downloads count card entries (ascending, from 1) to the terminal at address. */
+TARVEX_API int32_t TARVEX_CALL sendBlack(int32_t address, int32_t count, const uint8_t* entries,
+                                         const char* port_name) TARVEX_NOEXCEPT;
+/* The same with the entries as hex text, 6 characters each. */
+TARVEX_API int32_t TARVEX_CALL sendBlack_hex(int32_t address, int32_t count, const char* text,
+                                             const char* port_name) TARVEX_NOEXCEPT;
+/* The same with the caller's command code and bits 8-15 of address_word in frame byte 2. */
+TARVEX_API int32_t TARVEX_CALL sSendBlack(int32_t address_word, int32_t command_code,
+                                          int32_t count, const uint8_t* entries,
+                                          const char* port_name) TARVEX_NOEXCEPT;
+
 /* ---- Combined and raw module exchanges (held ports) ------------------- */
 
 /* Frame plus checksum, block plus checksum (the caller's m, none when 0), then

@@ -185,18 +185,30 @@ std::uint32_t SimBus::write(Handle handle, const std::uint8_t* bytes, std::uint3
   if (faults_.short_write_at == write_index) taken = std::min(count, faults_.short_write_takes);
   event.taken = taken;
   deliver_until(now_us_);
+  // A synchronous write: it hands its bytes to the transmitter one by one and
+  // returns once the last of them has started on the line, or gives up after
+  // the write timeout (5 ms a byte + 10 ms), reporting what it handed over.
+  const std::uint64_t call_start = now_us_;
+  const std::uint64_t give_up = call_start + (5000u * std::uint64_t{count} + 10000u);
   const std::uint64_t char_us = character_time_us(port->setting, *port->setting.baud);
-  for (std::uint32_t i = 0; i < taken; ++i) {
+  std::uint32_t handed = 0;
+  for (; handed < taken; ++handed) {
     const std::uint64_t start = std::max(now_us_, port->line_free_us);
+    if (start > give_up) break;
     port->line_free_us = start + char_us;
     port->outgoing.push_back(WireByte{.start_us = start,
                                       .end_us = port->line_free_us,
-                                      .value = bytes[i],
+                                      .value = bytes[handed],
                                       .parity = port->setting.parity,
                                       .stop_bits = port->setting.stop_bits,
                                       .baud = *port->setting.baud});
   }
-  return taken;
+  event.taken = handed;
+  const std::uint64_t returns_at = handed < taken    ? give_up
+                                   : handed > 0      ? port->outgoing.back().start_us
+                                                     : call_start;
+  if (returns_at > now_us_) advance(returns_at - now_us_);
+  return handed;
 }
 
 std::uint32_t SimBus::read_byte(Handle handle, std::uint8_t* destination) {

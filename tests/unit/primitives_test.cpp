@@ -36,47 +36,38 @@ TEST_P(PrimitivesTest, BusyWaitReturnsOnTheFirstReadingThatIsFarEnough) {
 }
 
 TEST_P(PrimitivesTest, DrainWaitFailsWhenTheQueueEmptiesOnlyAfterTheLimit) {
-  // Ten characters under MARK at 9600 baud take 11.46 ms.
+  // At 300 baud a character under MARK takes 36.7 ms; the write returns as
+  // it starts, so the queue empties 36 or 37 ticks into the drain wait.
   struct Case {
     std::uint32_t limit;
     bool drained;
   };
-  for (const Case c : {Case{10, false}, Case{12, true}, Case{0, false}}) {
+  for (const Case c : {Case{30, false}, Case{35, false}, Case{38, true}, Case{0, false}}) {
     const line::Port port = open();
-    line::set_line(port, line::mark());
-    const Bytes ten(10, 0x55);
-    ASSERT_TRUE(line::checked_write(port, ten.data(), 10));
+    line::set_line(port, line::mark(300));
+    const Bytes one{0x55};
+    ASSERT_TRUE(line::checked_write(port, one.data(), 1));
     EXPECT_EQ(line::drain_wait(port, c.limit), c.drained) << "limit " << c.limit;
     bus().advance(50'000);
     line::release(port);
   }
 }
 
-// A checked write wants every byte taken; a lenient one fails only when the
-// port takes none.
-TEST_P(PrimitivesTest, CheckedAndLenientWritesJudgeTheCountTaken) {
-  struct Case {
-    std::uint32_t takes;
-    bool checked, lenient;
-  };
-  for (const Case c : {Case{4, true, true}, Case{3, false, true}, Case{1, false, true},
-                       Case{0, false, false}}) {
-    SCOPED_TRACE(c.takes);
-    const Bytes four{0xA0, 0x00, 0x00, 0xA5};
-    for (const bool lenient : {false, true}) {
-      fresh();
-      bus().faults().short_write_at = 0;
-      bus().faults().short_write_takes = c.takes;
-      const line::Port port = open();
-      const bool ok = lenient ? line::lenient_write(port, four.data(), 4)
-                              : line::checked_write(port, four.data(), 4);
-      EXPECT_EQ(ok, lenient ? c.lenient : c.checked);
-      line::release(port);
-    }
-  }
-  const std::uint8_t address = 0x05;
-  EXPECT_FALSE(line::lenient_write({bus(), line::kInvalidHandle}, &address, 1))
-      << "a port that never opened takes nothing";
+TEST_P(PrimitivesTest, WriteReturnsOnceItsLastByteIsOnTheLineOrItsTimeoutPasses) {
+  const line::Port port = open();
+  line::set_line(port, line::mark(9600));
+  const Bytes ten(10, 0x55);
+  const std::uint64_t before = bus().now_us();
+  EXPECT_TRUE(line::checked_write(port, ten.data(), 10));
+  EXPECT_EQ(bus().now_us() - before, 9u * 1146u) << "nine characters before the last one starts";
+  // At 300 baud a character takes 36.7 ms, more than the 5 ms a byte the
+  // write allows: a write of 10 bytes gives up after 60 ms with 2 taken.
+  line::set_line(port, line::mark(300));
+  bus().advance(10'000);
+  const std::uint64_t slow = bus().now_us();
+  EXPECT_EQ(bus().write(port.handle, ten.data(), 10), 2u);
+  EXPECT_EQ(bus().now_us() - slow, 60'000u);
+  line::release(port);
 }
 
 TEST_P(PrimitivesTest, DrainWaitOnAPortThatNeverOpenedFailsAtOnce) {
