@@ -48,8 +48,7 @@ class GetCommand final : public Command {
     const std::size_t chosen = choose_member(member_text_, kMembers);
     const auto member = static_cast<Member>(chosen);
     const std::string library(kMembers[chosen].library);
-    Bytes frame = parse_hex(frame_text_, "FRAME", kMaxBytes);
-    if (frame.empty()) throw UsageError("FRAME: empty; give at least the address byte and the command code");
+    Bytes frame = parse_frame(frame_text_, kMaxBytes);
     const auto length = static_cast<std::int32_t>(parse_count(length_text_, "LENGTH", kMaxBytes));
     const bool takes_baud = member == Member::N || member == Member::Held || member == Member::Handle;
     const bool takes_limit = member == Member::N || member == Member::Handle;

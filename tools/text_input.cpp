@@ -1,6 +1,7 @@
 #include "tools/text_input.h"
 
 #include <cctype>
+#include <charconv>
 #include <cstdio>
 
 #include "tools/exit_status.h"
@@ -65,6 +66,22 @@ Bytes parse_hex(std::string_view text, std::string_view what, std::size_t max_by
                      std::to_string(max_bytes) + " fit here");
   }
   return bytes;
+}
+
+Bytes parse_frame(std::string_view text, std::size_t max_bytes) {
+  Bytes frame = parse_hex(text, "FRAME", max_bytes);
+  if (frame.empty()) throw UsageError("FRAME: empty; give at least the address byte and the command code");
+  return frame;
+}
+
+std::int32_t parse_signed(std::string_view text, std::string_view what) {
+  std::int32_t value = 0;
+  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+  if (text.empty() || error != std::errc() || end != text.data() + text.size()) {
+    throw UsageError(std::string(what) + ": '" + std::string(text) +
+                     "' is not a whole number from -2147483648 to 2147483647");
+  }
+  return value;
 }
 
 std::uint8_t parse_byte(std::string_view text, std::string_view what) {
