@@ -28,7 +28,7 @@ struct Table {
   std::string key;                  // in JSON: an array of objects under this key
   std::vector<std::string> keys;    // per column, in JSON
   std::vector<std::string> labels;  // per column, in text
-  std::vector<std::vector<Value>> rows;
+  std::vector<std::vector<Value>> rows = {};
 };
 
 struct Report {

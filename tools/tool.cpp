@@ -55,6 +55,12 @@ int run(const std::vector<std::string>& args, Console& console) {
   add_global_options(app, options);
   CommandSet commands;
   add_get_command(app, commands);
+  add_send_command(app, commands);
+  add_blacklist_command(app, commands);
+  add_online_command(app, commands);
+  add_scan_command(app, commands);
+  add_lock_command(app, commands);
+  add_codec_command(app, commands);
   add_demo_command(app, commands);
 
   try {

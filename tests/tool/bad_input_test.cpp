@@ -35,6 +35,13 @@ const BadCase kCases[] = {
     {{"get", "05C2", "8", "--bogus"}, 64, "--bogus"},
     {{"get", "05C2", "8", "--diagram", "/nonexistent/dir/x.svg"}, 73, "cannot write the diagram"},
     {{"demo", "--port", "/dev/null"}, 64, "drop --port"},
+    {{"send", "05B1", "AAB"}, 64, "BLOCK: an odd number of hex digits"},
+    {{"send", "09B1", "AA"}, 64, "no terminal at address 09"},
+    {{"online", "100"}, 64, "ADDRESS: '100' does not fit in a byte"},
+    {{"online", "07"}, 64, "no terminal at address 07"},
+    {{"online", "05", "--baud", "4800"}, 64, "--baud: onNet runs at 9600 baud"},
+    {{"scan", "20", "10"}, 64, "FROM 20 is above TO 10; swap them"},
+    {{"blacklist", "05", "-", "--command", "A6"}, 64, "--command belongs to --member s"},
 };
 
 TEST(BadInput, GetsOneLineThatSaysWhatToFix) {
@@ -54,7 +61,7 @@ TEST(Help, EveryCommandExplainsItself) {
   EXPECT_EQ(top.status, 0);
   EXPECT_TRUE(top.shows("simulated bus")) << top.out;
   EXPECT_TRUE(top.shows("Exit status")) << top.out;
-  for (const char* command : {"get", "demo"}) {
+  for (const char* command : {"get", "send", "blacklist", "online", "scan", "lock", "codec", "demo"}) {
     SCOPED_TRACE(command);
     EXPECT_TRUE(top.shows(std::string("  ") + command)) << top.out;
     const ToolRun run = run_tool({command, "--help"});

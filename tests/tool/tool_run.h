@@ -18,12 +18,14 @@ struct ToolRun {
   bool complains(const std::string& text) const { return err.find(text) != std::string::npos; }
 };
 
+// `input` feeds standard input; `interactive` makes both it and standard
+// error count as terminals (questions asked, progress drawn).
 inline ToolRun run_tool(const std::vector<std::string>& args, const std::string& input = "",
                         bool interactive = false) {
   std::istringstream in(input);
   std::ostringstream out;
   std::ostringstream err;
-  tool::Console console{in, out, err, interactive, false};
+  tool::Console console{in, out, err, interactive, interactive};
   const int status = tool::run(args, console);
   return {status, out.str(), err.str()};
 }
