@@ -56,6 +56,7 @@ int run(const std::vector<std::string>& args, Console& console) {
   CommandSet commands;
   add_get_command(app, commands);
   add_send_command(app, commands);
+  add_hex_commands(app, commands);
   add_blacklist_command(app, commands);
   add_online_command(app, commands);
   add_scan_command(app, commands);

@@ -7,6 +7,7 @@ namespace tarvex::tool {
 
 void add_get_command(CLI::App& app, CommandSet& commands);
 void add_send_command(CLI::App& app, CommandSet& commands);
+void add_hex_commands(CLI::App& app, CommandSet& commands);
 void add_blacklist_command(CLI::App& app, CommandSet& commands);
 void add_online_command(CLI::App& app, CommandSet& commands);
 void add_scan_command(CLI::App& app, CommandSet& commands);
