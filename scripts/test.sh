@@ -15,9 +15,12 @@ cmake --build build/linux -j"$jobs"
 echo "== build: win32, win64"
 scripts/build_windows.sh
 
+echo "== packages: the Windows zips"
+scripts/package.sh
+
 echo "== unit tier under AddressSanitizer and UndefinedBehaviorSanitizer"
 cmake --preset asan >/dev/null
-cmake --build build/asan -j"$jobs" --target tarvex_unit_tests
+cmake --build build/asan -j"$jobs" --target tarvex_unit_tests tarvex_export_tests
 ctest --preset asan -j"$jobs"
 
 echo "== all tiers"

@@ -7,7 +7,7 @@
 
 #include "exchange/blacklist_block.h"
 #include "exchange/hex_text.h"
-#include "exchange/reopen_switch.h"
+#include "exchange/frame_phase.h"
 #include "line/primitives.h"
 
 namespace tarvex::exchange {
@@ -48,9 +48,8 @@ Result download(Platform& os, const char* port_name, const Frame& frame,
   const std::size_t block_bytes = build_blacklist_block(entries, count, block);
 
   line::NamedPort port(os, port_name, line::TimeoutSet::Standard);
-  constexpr auto kRest = static_cast<std::int32_t>(std::tuple_size_v<Frame> - 1);
-  if (!address_phase_by_reopening(port, frame.data(), kRest)) return kFrameNotSent;
-  if (!data_phase(port.port(), frame.data(), kRest)) return kFrameNotSent;
+  constexpr auto kFrameBytes = static_cast<std::int32_t>(std::tuple_size_v<Frame>);
+  if (!send_frame(port, reopening_frame(), frame.data(), kFrameBytes)) return kFrameNotSent;
   if (!line::drain_wait(port.port(), kDrainMs)) return kFrameNotSent;
   if (!line::checked_write(port.port(), block.data(), static_cast<std::int32_t>(block_bytes))) {
     return kReplyIncomplete;

@@ -1,8 +1,8 @@
 #include "exchange/data_block.h"
 
 #include <algorithm>
-#include <span>
 
+#include "exchange/block_profile.h"
 #include "exchange/frame_phase.h"
 #include "line/primitives.h"
 
@@ -23,23 +23,6 @@ constexpr std::int32_t kFixedBlockLength = 10;
 // Command codes the terminal takes a block for without acknowledging it.
 constexpr std::uint8_t kB3B5B6[] = {0xB3, 0xB5, 0xB6};
 constexpr std::uint8_t kB4B5B6[] = {0xB4, 0xB5, 0xB6};
-
-// How one member runs the family's shared sequence. A wait of 0 is a wait the
-// member does not have.
-struct BlockProfile {
-  line::TimeoutSet open_with = line::TimeoutSet::Standard;  // ports opened by name
-  FramePhase frame;
-  bool fixed_block_for_c5 = true;
-  bool drain_after_empty_frame = true;
-  std::uint32_t drain_limit = 0;
-  std::uint32_t wait_before_block = 0;
-  bool awaits_acknowledgement = true;
-  std::span<const std::uint8_t> codes_without_acknowledgement = {};
-  std::uint32_t wait_before_acknowledgement = 0;
-  std::uint32_t acknowledgement_limit = 0;
-  AckCheck acknowledgement_check = AckCheck::BothBytes;
-  bool discard_input_when_frame_not_sent = false;  // held port, not closed
-};
 
 // The members side by side.
 
@@ -114,14 +97,6 @@ BlockProfile sendDataUIM_profile(std::uint32_t limit) {
   return profile;
 }
 
-// Out of contract: the call returns 2 before it opens a port or writes a
-// caller byte. Both buffers are always used: frame byte 1 is read and a
-// checksum goes into each.
-bool out_of_contract(std::int32_t n, const std::uint8_t* frame, std::int32_t m,
-                     const std::uint8_t* block) {
-  return n < 0 || m < 0 || frame == nullptr || block == nullptr;
-}
-
 bool awaits_acknowledgement(const BlockProfile& profile, std::uint8_t command_code) {
   return profile.awaits_acknowledgement &&
          std::ranges::find(profile.codes_without_acknowledgement, command_code) ==
@@ -145,11 +120,9 @@ Prepared prepare(const BlockProfile& profile, std::int32_t n, std::uint8_t* fram
   return {command_code, m};
 }
 
-// The shared sequence, from the frame to the result. Releasing a named port
-// is the caller's.
-Result exchange(Port port, const BlockProfile& profile, std::int32_t n,
-                const std::uint8_t* frame, Prepared prepared, const std::uint8_t* block) {
-  if (!send_frame(port, profile.frame, frame, wire_length(n))) return kFrameNotSent;
+// After the frame: the drain wait, the block and the acknowledgement.
+Result after_frame(Port port, const BlockProfile& profile, std::int32_t n, Prepared prepared,
+                   const std::uint8_t* block) {
   if ((n != 0 || profile.drain_after_empty_frame) && !line::drain_wait(port, profile.drain_limit)) {
     return kFrameNotSent;
   }
@@ -164,18 +137,13 @@ Result exchange(Port port, const BlockProfile& profile, std::int32_t n,
                                                    profile.acknowledgement_check));
 }
 
-Result by_name(Platform& os, const char* port_name, const BlockProfile& profile, std::int32_t n,
-               std::uint8_t* frame, std::int32_t m, std::uint8_t* block) {
-  const Prepared prepared = prepare(profile, n, frame, m, block);
-  const line::NamedPort port(os, port_name, profile.open_with);
-  return exchange(port.port(), profile, n, frame, prepared, block);
-}
-
 Result on_held_port(Platform& os, Handle held, const BlockProfile& profile, std::int32_t n,
                     std::uint8_t* frame, std::int32_t m, std::uint8_t* block) {
   const Prepared prepared = prepare(profile, n, frame, m, block);
   const Port port{os, held};
-  const Result result = exchange(port, profile, n, frame, prepared, block);
+  const Result result = send_frame(port, profile.frame, frame, wire_length(n))
+                            ? after_frame(port, profile, n, prepared, block)
+                            : kFrameNotSent;
   if (result == kFrameNotSent && profile.discard_input_when_frame_not_sent) {
     line::discard_input(port);
   }
@@ -184,40 +152,53 @@ Result on_held_port(Platform& os, Handle held, const BlockProfile& profile, std:
 
 }  // namespace
 
+bool block_out_of_contract(std::int32_t n, const std::uint8_t* frame, std::int32_t m,
+                           const std::uint8_t* block) {
+  return n < 0 || m < 0 || frame == nullptr || block == nullptr;
+}
+
+Result block_by_name(Platform& os, const char* port_name, const BlockProfile& profile,
+                     std::int32_t n, std::uint8_t* frame, std::int32_t m, std::uint8_t* block) {
+  const Prepared prepared = prepare(profile, n, frame, m, block);
+  line::NamedPort port(os, port_name, profile.open_with);
+  if (!send_frame(port, profile.frame, frame, wire_length(n))) return kFrameNotSent;
+  return after_frame(port.port(), profile, n, prepared, block);
+}
+
 Result senddata(Platform& os, std::int32_t n, std::uint8_t* frame, std::int32_t m,
                 std::uint8_t* block, const char* port_name) {
-  if (out_of_contract(n, frame, m, block) || port_name == nullptr) return kFrameNotSent;
-  return by_name(os, port_name, senddata_profile(n == 0), n, frame, m, block);
+  if (block_out_of_contract(n, frame, m, block) || port_name == nullptr) return kFrameNotSent;
+  return block_by_name(os, port_name, senddata_profile(n == 0), n, frame, m, block);
 }
 
 Result nSendData(Platform& os, std::int32_t n, std::uint8_t* frame, std::int32_t m,
                  std::uint8_t* block, const char* port_name, std::uint32_t baud,
                  std::uint32_t limit_ms) {
-  if (out_of_contract(n, frame, m, block) || port_name == nullptr) return kFrameNotSent;
-  return by_name(os, port_name, nSendData_profile(baud, limit_ms), n, frame, m, block);
+  if (block_out_of_contract(n, frame, m, block) || port_name == nullptr) return kFrameNotSent;
+  return block_by_name(os, port_name, nSendData_profile(baud, limit_ms), n, frame, m, block);
 }
 
 Result dxSenddata(Platform& os, std::int32_t n, std::uint8_t* frame, std::int32_t m,
                   std::uint8_t* block, const char* port_name) {
-  if (out_of_contract(n, frame, m, block) || port_name == nullptr) return kFrameNotSent;
-  return by_name(os, port_name, dxSenddata_profile(), n, frame, m, block);
+  if (block_out_of_contract(n, frame, m, block) || port_name == nullptr) return kFrameNotSent;
+  return block_by_name(os, port_name, dxSenddata_profile(), n, frame, m, block);
 }
 
 Result Nsend(Platform& os, std::int32_t n, std::uint8_t* frame, std::int32_t m,
              std::uint8_t* block, Handle port) {
-  if (out_of_contract(n, frame, m, block)) return kFrameNotSent;
+  if (block_out_of_contract(n, frame, m, block)) return kFrameNotSent;
   return on_held_port(os, port, Nsend_profile(), n, frame, m, block);
 }
 
 Result HANDLE_SendData(Platform& os, Handle port, std::int32_t n, std::uint8_t* frame,
                        std::int32_t m, std::uint8_t* block, std::uint32_t limit_ms) {
-  if (out_of_contract(n, frame, m, block)) return kFrameNotSent;
+  if (block_out_of_contract(n, frame, m, block)) return kFrameNotSent;
   return on_held_port(os, port, HANDLE_SendData_profile(limit_ms), n, frame, m, block);
 }
 
 Result sendDataUIM(Platform& os, Handle port, std::int32_t n, std::uint8_t* frame,
                    std::int32_t m, std::uint8_t* block, std::uint32_t limit_ms) {
-  if (out_of_contract(n, frame, m, block)) return kFrameNotSent;
+  if (block_out_of_contract(n, frame, m, block)) return kFrameNotSent;
   return on_held_port(os, port, sendDataUIM_profile(limit_ms), n, frame, m, block);
 }
 

@@ -4,20 +4,41 @@
 
 namespace tarvex::exchange {
 
-bool send_frame(line::Port port, const FramePhase& phase, const std::uint8_t* bytes,
-                std::int32_t count) {
-  line::busy_wait(port.os, phase.wait_before_setting);
-  if (phase.address_setting) line::set_line(port, *phase.address_setting);
-  line::busy_wait(port.os, phase.wait_before_address);
-  if (phase.whole_frame_with_address) return count == 0 || line::checked_write(port, bytes, count);
+namespace {
+
+// The address phase goes on `first`; `named` is the port to re-open when the
+// phase switches that way, null for a held port.
+bool send(line::Port first, line::NamedPort* named, const FramePhase& phase,
+          const std::uint8_t* bytes, std::int32_t count) {
+  line::busy_wait(first.os, phase.wait_before_setting);
+  if (phase.address_setting) line::set_line(first, *phase.address_setting);
+  line::busy_wait(first.os, phase.wait_before_address);
+  if (phase.whole_frame_with_address) return count == 0 || line::checked_write(first, bytes, count);
 
   // Never more address bytes than the frame has, so the rest is never negative.
   const std::int32_t address = std::min(phase.address_bytes, count);
-  if (count != 0 && !line::checked_write(port, bytes, address)) return false;
-  line::busy_wait(port.os, phase.wait_after_address);
-  if (phase.data_setting) line::set_line(port, *phase.data_setting);
-  line::busy_wait(port.os, phase.wait_before_rest);
-  return count == 0 || line::checked_write(port, bytes + address, count - address);
+  if (count != 0 && !line::checked_write(first, bytes, address)) return false;
+  line::busy_wait(first.os, phase.wait_after_address);
+  if (phase.reopen_after_address) {
+    if (named == nullptr) return false;
+    named->reopen();
+  }
+  const line::Port data = named != nullptr ? named->port() : first;
+  if (phase.data_setting) line::set_line(data, *phase.data_setting);
+  line::busy_wait(data.os, phase.wait_before_rest);
+  return count == 0 || line::checked_write(data, bytes + address, count - address);
+}
+
+}  // namespace
+
+bool send_frame(line::NamedPort& port, const FramePhase& phase, const std::uint8_t* bytes,
+                std::int32_t count) {
+  return send(port.port(), &port, phase, bytes, count);
+}
+
+bool send_frame(line::Port port, const FramePhase& phase, const std::uint8_t* bytes,
+                std::int32_t count) {
+  return send(port, nullptr, phase, bytes, count);
 }
 
 FramePhase held_port_frame() {
@@ -26,6 +47,10 @@ FramePhase held_port_frame() {
           .wait_after_address = 19,
           .data_setting = line::space(line::kKeepBaud),
           .wait_before_rest = 19};
+}
+
+FramePhase reopening_frame(line::LineSetting data) {
+  return {.address_setting = line::mark(), .reopen_after_address = true, .data_setting = data};
 }
 
 Result reply_result(line::ReplyOutcome outcome) {

@@ -22,14 +22,23 @@ struct FramePhase {
   // How many leading bytes form the address, written alone.
   std::int32_t address_bytes = 1;
   std::uint32_t wait_after_address = 0;
+  // Switch by re-opening: after the address the port is released and opened
+  // again with the re-open timeouts, and the data phase goes on the new
+  // handle. Only a port opened by name can be re-opened.
+  bool reopen_after_address = false;
   std::optional<line::LineSetting> data_setting = std::nullopt;
   std::uint32_t wait_before_rest = 0;
 };
 
 // Sends `count` bytes exactly as they go on the wire (a frame followed by its
 // checksum, or a raw frame). With a count of 0 nothing is written, but the
-// line settings and waits still happen. False when a write was not taken
-// whole; the exchange then ends with 2.
+// line settings, waits and a re-open still happen. False when a write was not
+// taken whole; the exchange then ends with 2.
+bool send_frame(line::NamedPort& port, const FramePhase& phase, const std::uint8_t* bytes,
+                std::int32_t count);
+
+// The same on a held port. The host owns it, so it is never re-opened: a
+// phase that switches by re-opening cannot go out on it (false).
 bool send_frame(line::Port port, const FramePhase& phase, const std::uint8_t* bytes,
                 std::int32_t count);
 
@@ -40,6 +49,11 @@ constexpr std::int32_t wire_length(std::int32_t n) { return n == 0 ? 0 : n + 1; 
 // The two-phase frame of the exchanges on a held port: MARK, 19 ms, the
 // address byte, 19 ms, SPACE, 19 ms, the rest; the baud is kept.
 FramePhase held_port_frame();
+
+// Switch by re-opening: MARK, one stop bit, 9600 baud; the address byte; the
+// re-open, with no busy wait on either side; `data` (SPACE, one stop bit,
+// 9600 baud unless given) and the rest of the frame.
+FramePhase reopening_frame(line::LineSetting data = line::space());
 
 // What a checked reply, raw reply or awaited acknowledgement makes of the
 // exchange: 0, 3 (incomplete) or 4 (wrong).

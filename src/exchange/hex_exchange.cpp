@@ -6,7 +6,7 @@
 #include <limits>
 
 #include "exchange/hex_text.h"
-#include "exchange/reopen_switch.h"
+#include "exchange/frame_phase.h"
 #include "line/primitives.h"
 
 namespace tarvex::exchange {
@@ -64,8 +64,7 @@ Result getdata_hex(Platform& os, std::int32_t n, const char* command_text,
   line::append_checksum(frame.data(), n);
 
   line::NamedPort port(os, port_name, line::TimeoutSet::Standard);
-  if (!address_phase_by_reopening(port, frame.data(), n)) return kFrameNotSent;
-  if (!data_phase(port.port(), frame.data(), n)) return kFrameNotSent;
+  if (!send_frame(port, reopening_frame(), frame.data(), wire_length(n))) return kFrameNotSent;
   if (!line::drain_wait(port.port(), kGetdataHexDrainMs)) return kFrameNotSent;
   if (reply_length == 0) return kOk;
 
@@ -107,8 +106,8 @@ Result senddata_hex(Platform& os, std::int32_t n, const char* command_text,
   // handle opened with the re-open timeouts.
   line::NamedPort port(os, port_name,
                        n != 0 ? line::TimeoutSet::Standard : line::TimeoutSet::Reopen);
-  if (n != 0 && !address_phase_by_reopening(port, frame.data(), n)) return kFrameNotSent;
-  if (!data_phase(port.port(), frame.data(), n)) return kFrameNotSent;
+  const FramePhase phase = n != 0 ? reopening_frame() : FramePhase{.data_setting = line::space()};
+  if (!send_frame(port, phase, frame.data(), wire_length(n))) return kFrameNotSent;
   if (!line::drain_wait(port.port(), kSenddataHexDrainMs)) return kFrameNotSent;
   if (m == 0) return kOk;
 

@@ -1,25 +1,13 @@
 #include "exchange/request_reply.h"
 
 #include "exchange/frame_phase.h"
+#include "exchange/request_profile.h"
 #include "line/primitives.h"
 
 namespace tarvex::exchange {
 namespace {
 
 using line::Port;
-
-enum class Acknowledge { Never, OnlyForC2, Always };
-
-// How one member runs the family's shared sequence. A wait of 0 is a wait the
-// member does not have.
-struct RequestProfile {
-  FramePhase frame;
-  std::uint32_t drain_limit = 0;
-  std::uint32_t byte_limit = 0;
-  std::uint32_t wait_after_reply = 0;
-  Acknowledge acknowledge = Acknowledge::Never;
-  std::uint32_t wait_after_acknowledgement = 0;
-};
 
 // The members side by side.
 
@@ -67,21 +55,9 @@ RequestProfile HANDLE_GetData_profile(std::uint32_t limit) {
           .wait_after_acknowledgement = 5};
 }
 
-// Out of contract: the call returns 2 before it opens a port or writes a
-// caller byte. The frame is always read (its command code, its checksum
-// byte); the reply only when one is asked for.
-bool out_of_contract(std::int32_t n, const std::uint8_t* frame, std::int32_t reply_length,
-                     const std::uint8_t* reply) {
-  return n < 0 || reply_length < 0 || frame == nullptr || (reply_length > 0 && reply == nullptr);
-}
-
-// The shared sequence, from the first line setting to the result. The
-// checksum is already in frame byte n; releasing a named port is the
-// caller's.
-Result exchange(Port port, const RequestProfile& profile, std::uint8_t command_code,
-                std::int32_t n, const std::uint8_t* frame, std::int32_t reply_length,
-                std::uint8_t* reply) {
-  if (!send_frame(port, profile.frame, frame, wire_length(n))) return kFrameNotSent;
+// After the frame: the drain wait, the checked reply and the acknowledgement.
+Result after_frame(Port port, const RequestProfile& profile, std::uint8_t command_code,
+                   std::int32_t reply_length, std::uint8_t* reply) {
   if (!line::drain_wait(port, profile.drain_limit)) return kFrameNotSent;
   if (reply_length == 0) return kOk;
 
@@ -97,23 +73,31 @@ Result exchange(Port port, const RequestProfile& profile, std::uint8_t command_c
   return kOk;
 }
 
-Result by_name(Platform& os, const char* port_name, const RequestProfile& profile,
-               std::int32_t n, std::uint8_t* frame, std::int32_t reply_length,
-               std::uint8_t* reply) {
-  const std::uint8_t command_code = frame[1];
-  line::append_checksum(frame, n);
-  const line::NamedPort port(os, port_name, line::TimeoutSet::Standard);
-  return exchange(port.port(), profile, command_code, n, frame, reply_length, reply);
-}
-
 Result on_held_port(Platform& os, Handle held, const RequestProfile& profile, std::int32_t n,
                     std::uint8_t* frame, std::int32_t reply_length, std::uint8_t* reply) {
   const std::uint8_t command_code = frame[1];
   line::append_checksum(frame, n);
-  return exchange({os, held}, profile, command_code, n, frame, reply_length, reply);
+  const Port port{os, held};
+  if (!send_frame(port, profile.frame, frame, wire_length(n))) return kFrameNotSent;
+  return after_frame(port, profile, command_code, reply_length, reply);
 }
 
 }  // namespace
+
+bool request_out_of_contract(std::int32_t n, const std::uint8_t* frame, std::int32_t reply_length,
+                             const std::uint8_t* reply) {
+  return n < 0 || reply_length < 0 || frame == nullptr || (reply_length > 0 && reply == nullptr);
+}
+
+Result request_by_name(Platform& os, const char* port_name, const RequestProfile& profile,
+                       std::int32_t n, std::uint8_t* frame, std::int32_t reply_length,
+                       std::uint8_t* reply) {
+  const std::uint8_t command_code = frame[1];
+  line::append_checksum(frame, n);
+  line::NamedPort port(os, port_name, line::TimeoutSet::Standard);
+  if (!send_frame(port, profile.frame, frame, wire_length(n))) return kFrameNotSent;
+  return after_frame(port.port(), profile, command_code, reply_length, reply);
+}
 
 std::uint32_t getdata_limit(std::uint8_t command_code) {
   switch (command_code) {
@@ -136,34 +120,41 @@ std::uint32_t dxGetdata_limit(std::uint8_t command_code) {
 
 Result getdata(Platform& os, std::int32_t n, std::uint8_t* frame, std::int32_t reply_length,
                std::uint8_t* reply, const char* port_name) {
-  if (out_of_contract(n, frame, reply_length, reply) || port_name == nullptr) return kFrameNotSent;
-  return by_name(os, port_name, getdata_profile(getdata_limit(frame[1])), n, frame, reply_length,
-                 reply);
+  if (request_out_of_contract(n, frame, reply_length, reply) || port_name == nullptr) {
+    return kFrameNotSent;
+  }
+  return request_by_name(os, port_name, getdata_profile(getdata_limit(frame[1])), n, frame,
+                         reply_length, reply);
 }
 
 Result nGetData(Platform& os, std::int32_t n, std::uint8_t* frame, std::int32_t reply_length,
                 std::uint8_t* reply, const char* port_name, std::uint32_t baud,
                 std::uint32_t limit_ms) {
-  if (out_of_contract(n, frame, reply_length, reply) || port_name == nullptr) return kFrameNotSent;
-  return by_name(os, port_name, nGetData_profile(baud, limit_ms), n, frame, reply_length, reply);
+  if (request_out_of_contract(n, frame, reply_length, reply) || port_name == nullptr) {
+    return kFrameNotSent;
+  }
+  return request_by_name(os, port_name, nGetData_profile(baud, limit_ms), n, frame, reply_length,
+                         reply);
 }
 
 Result dxGetdata(Platform& os, std::int32_t n, std::uint8_t* frame, std::int32_t reply_length,
                  std::uint8_t* reply, const char* port_name) {
-  if (out_of_contract(n, frame, reply_length, reply) || port_name == nullptr) return kFrameNotSent;
-  return by_name(os, port_name, dxGetdata_profile(dxGetdata_limit(frame[1])), n, frame,
-                 reply_length, reply);
+  if (request_out_of_contract(n, frame, reply_length, reply) || port_name == nullptr) {
+    return kFrameNotSent;
+  }
+  return request_by_name(os, port_name, dxGetdata_profile(dxGetdata_limit(frame[1])), n, frame,
+                         reply_length, reply);
 }
 
 Result Nget(Platform& os, std::int32_t n, std::uint8_t* frame, std::int32_t reply_length,
             std::uint8_t* reply, Handle port) {
-  if (out_of_contract(n, frame, reply_length, reply)) return kFrameNotSent;
+  if (request_out_of_contract(n, frame, reply_length, reply)) return kFrameNotSent;
   return on_held_port(os, port, Nget_profile(), n, frame, reply_length, reply);
 }
 
 Result HANDLE_GetData(Platform& os, Handle port, std::int32_t n, std::uint8_t* frame,
                       std::int32_t reply_length, std::uint8_t* reply, std::uint32_t limit_ms) {
-  if (out_of_contract(n, frame, reply_length, reply)) return kFrameNotSent;
+  if (request_out_of_contract(n, frame, reply_length, reply)) return kFrameNotSent;
   return on_held_port(os, port, HANDLE_GetData_profile(limit_ms), n, frame, reply_length, reply);
 }
 

@@ -11,7 +11,9 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <climits>
 
 namespace tarvex::line {
 namespace {
@@ -35,12 +37,36 @@ std::uint64_t monotonic_ms() {
 // no software flow control, reads that never block in the driver.
 void make_raw(termios2& tio) {
   tio.c_iflag &= ~static_cast<tcflag_t>(IGNBRK | BRKINT | PARMRK | ISTRIP | INLCR | IGNCR | ICRNL |
-                                         IXON | IXOFF | IXANY | INPCK | IGNPAR);
+                                        IUCLC | IXON | IXOFF | IXANY | INPCK | IGNPAR);
   tio.c_oflag &= ~static_cast<tcflag_t>(OPOST);
   tio.c_lflag &= ~static_cast<tcflag_t>(ECHO | ECHONL | ICANON | ISIG | IEXTEN);
   tio.c_cflag |= static_cast<tcflag_t>(CLOCAL | CREAD);
   tio.c_cc[VMIN] = 0;
   tio.c_cc[VTIME] = 0;
+}
+
+// The rates termios names with a constant. Every driver understands these;
+// BOTHER, which takes any rate, is kept for the others. 0 is not among them:
+// as a constant it would hang up the line.
+struct NamedRate {
+  std::uint32_t baud;
+  tcflag_t code;
+};
+constexpr NamedRate kNamedRates[] = {
+    {50, B50},           {75, B75},           {110, B110},         {134, B134},
+    {150, B150},         {200, B200},         {300, B300},         {600, B600},
+    {1200, B1200},       {1800, B1800},       {2400, B2400},       {4800, B4800},
+    {9600, B9600},       {19200, B19200},     {38400, B38400},     {57600, B57600},
+    {115200, B115200},   {230400, B230400},   {460800, B460800},   {500000, B500000},
+    {576000, B576000},   {921600, B921600},   {1000000, B1000000}, {1152000, B1152000},
+    {1500000, B1500000}, {2000000, B2000000}, {2500000, B2500000}, {3000000, B3000000},
+    {3500000, B3500000}, {4000000, B4000000}};
+
+tcflag_t rate_code(std::uint32_t baud) {
+  for (const NamedRate& named : kNamedRates) {
+    if (named.baud == baud) return named.code;
+  }
+  return BOTHER;
 }
 
 bool get(int fd, termios2& tio) { return ioctl(fd, TCGETS2, &tio) == 0; }
@@ -81,9 +107,11 @@ void PosixPort::set_line(Handle port, const LineSetting& setting) {
   if (setting.stop_bits == StopBits::Two) tio.c_cflag |= CSTOPB;
   tio.c_iflag &= ~static_cast<tcflag_t>(INPCK);  // parity errors are not reported
   if (setting.baud) {
-    // BOTHER takes any rate, the standard ones included.
+    // Input and output at the same rate. The speed fields count only with
+    // BOTHER; the kernel fills them in for a named rate.
+    const tcflag_t code = rate_code(*setting.baud);
     tio.c_cflag &= ~static_cast<tcflag_t>(CBAUD | (CBAUD << IBSHIFT));
-    tio.c_cflag |= BOTHER | (BOTHER << IBSHIFT);
+    tio.c_cflag |= code | (code << IBSHIFT);
     tio.c_ispeed = *setting.baud;
     tio.c_ospeed = *setting.baud;
   }
@@ -104,8 +132,19 @@ std::uint32_t PosixPort::write(Handle port, const std::uint8_t* bytes, std::uint
     if (n < 0 && errno != EAGAIN && errno != EINTR) break;
     const std::uint64_t spent = monotonic_ms() - start;
     if (spent >= limit) break;
+    // The limit of a huge write would not fit poll's int, and a negative
+    // timeout would mean waiting for ever.
     pollfd pfd{fd, POLLOUT, 0};
-    poll(&pfd, 1, static_cast<int>(limit - spent));
+    poll(&pfd, 1, static_cast<int>(std::min<std::uint64_t>(limit - spent, INT_MAX)));
+  }
+  // A serial write with write timeouts returns once its bytes have gone out,
+  // not when they sit in a buffer: the limits that follow a write (an
+  // acknowledgement after a large block) count from there. The kernel's
+  // buffer is given the rest of the write's own time limit to empty.
+  int queued = 0;
+  while (taken > 0 && ioctl(fd, TIOCOUTQ, &queued) == 0 && queued > 0 &&
+         monotonic_ms() - start < limit) {
+    poll(nullptr, 0, 1);
   }
   return taken;
 }

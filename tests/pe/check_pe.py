@@ -10,6 +10,13 @@
   check_pe.py stdcall --dll D --def F --header H --objdump O
       (i686) each export pops its own arguments: its ret takes 4 bytes for
       every parameter the public header declares
+  check_pe.py importlib --dll D --lib L --def F --header H --objdump O --cc C
+      (i686) a 32-bit host that calls every entry point of the .def, linked
+      against the import library L, imports them from the DLL's file name
+      under their undecorated names
+  check_pe.py exports ... --only-reserved
+      also: the .def lists the ten names of ordinals 1 to 10 and no other
+      (the legacy build)
 
 The expected names come from the .def file and the parameter counts from the
 public header, so a new family of entry points needs nothing added here.
@@ -22,6 +29,7 @@ import re
 import shutil
 import subprocess
 import sys
+import tempfile
 
 # DLLs a deliverable may import: the system and the C runtime it was linked
 # against. Anything else (libgcc, libstdc++, winpthread, the UCRT forwarders)
@@ -76,10 +84,15 @@ def read_def(path):
     return exports
 
 
-def check_def_ordinals(def_exports, def_path):
+def check_def_ordinals(def_exports, def_path, only_reserved=False):
     errors = []
     by_ordinal = {}
     reserved_for = {name: ordinal for ordinal, name in RESERVED_ORDINALS.items()}
+    errors += [f"{def_path}: {name} (ordinal {ordinal}) is missing; both builds have it"
+               for name, ordinal in reserved_for.items() if name not in def_exports]
+    if only_reserved:
+        errors += [f"{def_path}: {name} is not one of the ten entry points of this build"
+                   for name in def_exports if name not in reserved_for]
     for name, ordinal in def_exports.items():
         if ordinal in by_ordinal:
             errors.append(f"{def_path}: ordinal {ordinal} given to {by_ordinal[ordinal]} and {name}")
@@ -183,7 +196,7 @@ def require_dll(dll, preset):
 
 def check_exports(args):
     def_exports = read_def(args.def_file)
-    errors = check_def_ordinals(def_exports, args.def_file)
+    errors = check_def_ordinals(def_exports, args.def_file, args.only_reserved)
     _, exports, _ = read_private_headers(args.objdump, args.dll)
     for name, ordinal in def_exports.items():
         if name not in exports:
@@ -271,6 +284,39 @@ def check_stdcall(args):
     report(errors, f"{checked} exports pop their own arguments")
 
 
+def check_importlib(args):
+    """Links a host against the import library and reads its import table."""
+    def_exports = read_def(args.def_file)
+    if not os.path.isfile(args.lib):
+        raise CheckFailed(f"{args.lib} is missing: build the win32 preset first")
+    compiler = shutil.which(args.cc)
+    if compiler is None:
+        raise CheckFailed(f"{args.cc} not found: install mingw-w64")
+    refs = "\n".join(f"  table[{i}] = (void (*)(void)){name};"
+                      for i, name in enumerate(def_exports))
+    source = (f'#include "tarvex.h"\nvoid (*volatile table[{len(def_exports)}])(void);\n'
+              f"int main(void) {{\n{refs}\n  return 0;\n}}\n")
+    with tempfile.TemporaryDirectory() as work:
+        host_c = os.path.join(work, "host.c")
+        host_exe = os.path.join(work, "host.exe")
+        with open(host_c, "w", encoding="utf-8") as f:
+            f.write(source)
+        run = subprocess.run([compiler, "-I", os.path.dirname(args.header), host_c, args.lib,
+                              "-o", host_exe], capture_output=True, text=True)
+        if run.returncode != 0:
+            raise CheckFailed(f"a host does not link against {args.lib}:\n{run.stderr.strip()}")
+        _, _, imports = read_private_headers(args.objdump, host_exe)
+    dll_name = os.path.basename(args.dll).lower()
+    from_dll = next((fns for d, fns in imports.items() if d.lower() == dll_name), None)
+    if from_dll is None:
+        raise CheckFailed(f"the host imports nothing from {dll_name} (imports {', '.join(imports)})")
+    errors = [f"{fn}: imported as such, but the DLL exports no such name"
+              for fn in from_dll if fn not in def_exports]
+    errors += [f"{name}: not imported undecorated" for name in def_exports if name not in from_dll]
+    report(errors, f"a host linked against {os.path.basename(args.lib)} imports "
+                   f"{len(from_dll)} undecorated names from {dll_name}")
+
+
 def report(errors, summary):
     for e in errors:
         print(f"FAIL {e}")
@@ -281,16 +327,20 @@ def report(errors, summary):
 
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
-    parser.add_argument("check", choices=["exports", "imports", "stdcall"])
+    parser.add_argument("check", choices=["exports", "imports", "stdcall", "importlib"])
     parser.add_argument("--dll", required=True)
     parser.add_argument("--preset", default="win32", help="the preset that builds the DLL")
     parser.add_argument("--objdump", required=True)
     parser.add_argument("--def", dest="def_file")
     parser.add_argument("--header")
+    parser.add_argument("--only-reserved", action="store_true")
+    parser.add_argument("--lib", help="import library (importlib)")
+    parser.add_argument("--cc", help="the i686 C compiler (importlib)")
     args = parser.parse_args()
     try:
         require_dll(args.dll, args.preset)
-        {"exports": check_exports, "imports": check_imports, "stdcall": check_stdcall}[args.check](args)
+        {"exports": check_exports, "imports": check_imports, "stdcall": check_stdcall,
+         "importlib": check_importlib}[args.check](args)
     except CheckFailed as e:
         print(f"FAIL {e}")
         return 1

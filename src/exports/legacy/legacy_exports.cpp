@@ -1,0 +1,25 @@
+// C entry points of the legacy build: getdata and senddata with the legacy
+// profile. The legacy build links this unit in place of the current build's
+// request/reply and data-block units; its other eight entry points come from
+// the same export units as in the current build.
+#include "legacy/legacy_exchanges.h"
+#include "line/os_platform.h"
+#include "tarvex.h"
+
+using tarvex::line::OsPlatform;
+
+extern "C" {
+
+TARVEX_API int32_t TARVEX_CALL senddata(int32_t n, uint8_t* frame, int32_t m, uint8_t* block,
+                                        const char* port_name) TARVEX_NOEXCEPT {
+  OsPlatform os;
+  return tarvex::legacy::senddata(os, n, frame, m, block, port_name);
+}
+
+TARVEX_API int32_t TARVEX_CALL getdata(int32_t n, uint8_t* frame, int32_t reply_length,
+                                       uint8_t* reply, const char* port_name) TARVEX_NOEXCEPT {
+  OsPlatform os;
+  return tarvex::legacy::getdata(os, n, frame, reply_length, reply, port_name);
+}
+
+}  // extern "C"

@@ -1,0 +1,200 @@
+#include "wine_host.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/file.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+#include <sstream>
+
+extern char** environ;
+
+namespace tarvex::testing {
+namespace {
+
+namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
+
+const fs::path kWine64 = TARVEX_WINE64;
+const fs::path kHostExe = TARVEX_WINE_HOST_EXE;
+const fs::path kDll = TARVEX_WIN64_DLL;
+const fs::path kPrefix = TARVEX_WINE_PREFIX;
+
+// The Windows path of a file: the default prefix maps Z: to the root.
+std::string windows_path(const fs::path& path) {
+  std::string text = "Z:" + fs::absolute(path).string();
+  for (char& c : text) {
+    if (c == '/') c = '\\';
+  }
+  return text;
+}
+
+// The environment of every wine run: the private prefix, no debug channels,
+// no display, and no offer to install the .NET or HTML engines.
+std::vector<std::string> wine_environment() {
+  const auto replaced = [](const std::string& entry) {
+    for (const char* name : {"WINEPREFIX=", "WINEDEBUG=", "WINEDLLOVERRIDES=", "DISPLAY="}) {
+      if (entry.rfind(name, 0) == 0) return true;
+    }
+    return false;
+  };
+  std::vector<std::string> env;
+  for (char** e = environ; *e != nullptr; ++e) {
+    if (!replaced(*e)) env.emplace_back(*e);
+  }
+  env.push_back("WINEPREFIX=" + kPrefix.string());
+  env.push_back("WINEDEBUG=-all");
+  env.push_back("WINEDLLOVERRIDES=mscoree,mshtml=");
+  return env;
+}
+
+struct Finished {
+  int exit_status = -1;
+  std::string out;
+  std::string err;
+};
+
+// Runs a program with the wine environment, collecting its output, and kills
+// it when it is not done by `timeout`. It does not wait for the end of the
+// output: wineserver, which the first run starts, may keep the pipes open
+// after the program itself has gone.
+Finished run_program(const std::vector<std::string>& argv, std::chrono::seconds timeout) {
+  Finished done;
+  int out_pipe[2];
+  int err_pipe[2];
+  if (pipe2(out_pipe, O_CLOEXEC) != 0 || pipe2(err_pipe, O_CLOEXEC) != 0) return done;
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_adddup2(&actions, out_pipe[1], 1);
+  posix_spawn_file_actions_adddup2(&actions, err_pipe[1], 2);
+  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+
+  std::vector<char*> args;
+  for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+  args.push_back(nullptr);
+  std::vector<std::string> env_strings = wine_environment();
+  std::vector<char*> env;
+  for (std::string& e : env_strings) env.push_back(e.data());
+  env.push_back(nullptr);
+
+  pid_t pid = -1;
+  const int spawned = posix_spawn(&pid, args[0], &actions, nullptr, args.data(), env.data());
+  posix_spawn_file_actions_destroy(&actions);
+  close(out_pipe[1]);
+  close(err_pipe[1]);
+  if (spawned != 0) {
+    done.err = "cannot start " + argv[0] + ": " + std::strerror(spawned);
+    close(out_pipe[0]);
+    close(err_pipe[0]);
+    return done;
+  }
+  fcntl(out_pipe[0], F_SETFL, O_NONBLOCK);
+  fcntl(err_pipe[0], F_SETFL, O_NONBLOCK);
+
+  const auto drain = [&] {
+    char buffer[4096];
+    ssize_t n;
+    while ((n = read(out_pipe[0], buffer, sizeof buffer)) > 0)
+      done.out.append(buffer, static_cast<std::size_t>(n));
+    while ((n = read(err_pipe[0], buffer, sizeof buffer)) > 0)
+      done.err.append(buffer, static_cast<std::size_t>(n));
+  };
+  const Clock::time_point deadline = Clock::now() + timeout;
+  for (;;) {
+    pollfd fds[2] = {{out_pipe[0], POLLIN, 0}, {err_pipe[0], POLLIN, 0}};
+    poll(fds, 2, 20);
+    drain();
+    int status = 0;
+    if (waitpid(pid, &status, WNOHANG) == pid) {
+      drain();
+      done.exit_status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+      break;
+    }
+    if (Clock::now() > deadline) {
+      kill(pid, SIGKILL);
+      waitpid(pid, &status, 0);
+      drain();
+      done.err += "\n(killed after " + std::to_string(timeout.count()) + " s)";
+      break;
+    }
+  }
+  close(out_pipe[0]);
+  close(err_pipe[0]);
+  return done;
+}
+
+bool prefix_initialised() {
+  return fs::exists(kPrefix / "system.reg");
+}
+
+}  // namespace
+
+::testing::AssertionResult WineHost::ready() {
+  if (!fs::exists(kDll)) {
+    return ::testing::AssertionFailure()
+           << kDll << " is missing: build the win64 preset first "
+           << "(cmake --preset win64 && cmake --build build/win64 -j2)";
+  }
+  if (!fs::exists(kWine64)) {
+    return ::testing::AssertionFailure()
+           << "wine64 not found (" << kWine64 << "): install the wine64 package";
+  }
+  if (!fs::exists(kHostExe)) {
+    return ::testing::AssertionFailure()
+           << kHostExe << " is missing: it is built with x86_64-w64-mingw32-g++ "
+           << "(package g++-mingw-w64-x86-64), found when the linux preset is configured";
+  }
+  if (prefix_initialised()) return ::testing::AssertionSuccess();
+
+  // One creator at a time; the others wait and find it done.
+  fs::create_directories(kPrefix.parent_path());
+  const std::string lock_path = kPrefix.string() + ".lock";
+  const int lock = open(lock_path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+  if (lock >= 0) flock(lock, LOCK_EX);
+  Finished boot;
+  if (!prefix_initialised()) {
+    boot = run_program({kWine64.string(), "wineboot.exe", "-i"}, std::chrono::seconds{300});
+    // The registry reaches the disk when the wine server stops.
+    run_program({(kWine64.parent_path() / "wineserver").string(), "-w"}, std::chrono::seconds{60});
+  }
+  if (lock >= 0) close(lock);
+  if (prefix_initialised()) return ::testing::AssertionSuccess();
+  return ::testing::AssertionFailure()
+         << "wineboot did not create " << kPrefix << " (status " << boot.exit_status << "):\n"
+         << boot.err;
+}
+
+HostRun WineHost::run(const PtyTerminal& terminal, const std::vector<std::string>& arguments,
+                      std::chrono::seconds timeout) {
+  // Wine names serial devices by their links in dosdevices, in lower case.
+  const fs::path link = kPrefix / "dosdevices" / "com5";
+  std::error_code ignored;
+  fs::remove(link, ignored);
+  fs::create_symlink(terminal.port(), link);
+
+  std::vector<std::string> argv = {kWine64.string(), kHostExe.string(), windows_path(kDll), kPort};
+  argv.insert(argv.end(), arguments.begin(), arguments.end());
+  const Finished done = run_program(argv, timeout);
+  fs::remove(link, ignored);
+
+  HostRun result;
+  result.exit_status = done.exit_status;
+  result.output = done.out + done.err;
+  std::istringstream lines(done.out);
+  std::string line;
+  while (std::getline(lines, line)) {
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    const std::size_t equals = line.find('=');
+    if (equals != std::string::npos)
+      result.values[line.substr(0, equals)] = line.substr(equals + 1);
+  }
+  return result;
+}
+
+}  // namespace tarvex::testing
