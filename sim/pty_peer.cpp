@@ -9,6 +9,7 @@
 #include <sys/ioctl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <stdexcept>
@@ -85,19 +86,33 @@ LineSample PtyPeer::line_now() const {
   return decode(tio);
 }
 
-PtyPeer::Batch PtyPeer::receive(int timeout_ms) const {
+PtyPeer::Batch PtyPeer::receive(int timeout_ms) {
+  using std::chrono::steady_clock;
   Batch batch;
-  batch.before = line_now();
-  pollfd pfd{master_fd_, POLLIN, 0};
-  poll(&pfd, 1, timeout_ms);
+  const auto sample = [&] {
+    const LineSample now = line_now();
+    if (now.parity == LineParity::Mark && last_parity_ != LineParity::Mark) batch.mark_entered = true;
+    last_parity_ = now.parity;
+    return now;
+  };
+  batch.before = sample();
+  const auto deadline = steady_clock::now() + std::chrono::milliseconds(timeout_ms);
+  for (;;) {
+    const auto left = std::chrono::duration_cast<std::chrono::nanoseconds>(deadline - steady_clock::now());
+    const long slice_ns = std::clamp<long>(static_cast<long>(left.count()), 0, 250000);
+    pollfd pfd{master_fd_, POLLIN, 0};
+    const timespec slice{0, slice_ns};
+    if (ppoll(&pfd, 1, &slice, nullptr) != 0 || slice_ns < 250000) break;
+    sample();
+  }
   for (;;) {
     std::uint8_t chunk[256];
     const ssize_t n = ::read(master_fd_, chunk, sizeof chunk);
     if (n <= 0) break;
     batch.bytes.insert(batch.bytes.end(), chunk, chunk + n);
   }
-  batch.after = line_now();
-  batch.at = std::chrono::steady_clock::now();
+  batch.after = sample();
+  batch.at = steady_clock::now();
   return batch;
 }
 

@@ -12,9 +12,10 @@
 // A sample is the setting when it was read, not necessarily when a byte was
 // written: the kernel hands bytes written on the slave to the master through
 // a worker thread, which on a loaded machine can run after the host has
-// switched the line. receive() therefore samples both before it waits and
-// after it reads, so a reader can tell a batch during which the setting
-// changed.
+// switched the line. receive() therefore samples before it waits, every
+// quarter millisecond while it waits, and after it reads, so a reader can
+// tell a batch during which the setting changed, and whether the line went
+// into MARK since the previous batch.
 #pragma once
 
 #include <chrono>
@@ -51,6 +52,9 @@ class PtyPeer {
     std::vector<std::uint8_t> bytes;
     LineSample before;  // sampled before waiting for them
     LineSample after;   // sampled right after the read that returned them
+    // The line went into MARK since the previous batch: a sample showed MARK
+    // after one that did not (the last sample of the previous batch counts).
+    bool mark_entered = false;
     std::chrono::steady_clock::time_point at;  // of that read
   };
 
@@ -73,7 +77,7 @@ class PtyPeer {
 
   // Waits up to `timeout_ms` for bytes and takes all there are; an empty
   // batch when none came.
-  Batch receive(int timeout_ms) const;
+  Batch receive(int timeout_ms);
 
   // Writes what the pseudo-terminal takes now: the count, 0 when it is full,
   // -1 when the pair is gone.
@@ -83,6 +87,7 @@ class PtyPeer {
   int master_fd_ = -1;
   int slave_fd_ = -1;
   std::string slave_path_;
+  LineParity last_parity_ = LineParity::None;  // of the last sample receive() took
 };
 
 }  // namespace tarvex::sim

@@ -62,6 +62,7 @@ int run(const std::vector<std::string>& args, Console& console) {
   add_scan_command(app, commands);
   add_lock_command(app, commands);
   add_codec_command(app, commands);
+  add_terminal_command(app, commands);
   add_demo_command(app, commands);
 
   try {

@@ -13,6 +13,7 @@ void add_online_command(CLI::App& app, CommandSet& commands);
 void add_scan_command(CLI::App& app, CommandSet& commands);
 void add_lock_command(CLI::App& app, CommandSet& commands);
 void add_codec_command(CLI::App& app, CommandSet& commands);
+void add_terminal_command(CLI::App& app, CommandSet& commands);
 void add_demo_command(CLI::App& app, CommandSet& commands);
 
 }  // namespace tarvex::tool

@@ -61,7 +61,7 @@ TEST(Help, EveryCommandExplainsItself) {
   EXPECT_EQ(top.status, 0);
   EXPECT_TRUE(top.shows("simulated bus")) << top.out;
   EXPECT_TRUE(top.shows("Exit status")) << top.out;
-  for (const char* command : {"get", "send", "get-hex", "send-hex", "blacklist", "online", "scan", "lock", "codec", "demo"}) {
+  for (const char* command : {"get", "send", "get-hex", "send-hex", "blacklist", "online", "scan", "lock", "codec", "terminal", "demo"}) {
     SCOPED_TRACE(command);
     EXPECT_TRUE(top.shows(std::string("  ") + command)) << top.out;
     const ToolRun run = run_tool({command, "--help"});
