@@ -4,6 +4,7 @@
 #include <optional>
 
 #include "exchange/request_reply.h"
+#include "legacy/legacy_exchanges.h"
 #include "tools/exit_status.h"
 #include "tools/held_port_scope.h"
 #include "tools/member_choice.h"
@@ -39,6 +40,9 @@ class GetCommand final : public Command {
     cli.add_option("--limit", limit_text_,
                    "Drain and per-byte limit in ms for n and handle (default: the limit getdata "
                    "chooses for the command code)");
+    cli.add_flag("--legacy", legacy_,
+                 "Run getdata with the legacy build's profile: re-open instead of busy waits, "
+                 "its own limits, every good reply acknowledged");
     cli.footer(
         "The library appends the checksum, sends the frame, waits for the line to drain and\n"
         "reads LENGTH bytes and their checksum. Example: tarvex --trace get 05C2 8");
@@ -60,6 +64,9 @@ class GetCommand final : public Command {
       throw UsageError("--limit: " + library +
                        " has limits of its own; choose --member n or handle to set one");
     }
+    if (legacy_ && member != Member::Plain) {
+      throw UsageError("--legacy: the legacy build has getdata only; drop --member " + member_text_);
+    }
     const std::uint32_t baud = baud_text_ ? parse_count(*baud_text_, "--baud", 4000000) : 9600;
     const std::uint32_t limit = limit_text_ ? parse_count(*limit_text_, "--limit", 600000)
                                             : exchange::getdata_limit(frame.size() > 1 ? frame[1] : 0);
@@ -73,7 +80,10 @@ class GetCommand final : public Command {
     const char* port = line.port_name().c_str();
     Result result = kOk;
     switch (member) {
-      case Member::Plain: result = exchange::getdata(os, n, frame.data(), length, reply.data(), port); break;
+      case Member::Plain:
+        result = legacy_ ? legacy::getdata(os, n, frame.data(), length, reply.data(), port)
+                         : exchange::getdata(os, n, frame.data(), length, reply.data(), port);
+        break;
       case Member::N:
         result = exchange::nGetData(os, n, frame.data(), length, reply.data(), port, baud, limit);
         break;
@@ -91,7 +101,7 @@ class GetCommand final : public Command {
     }
     frame.resize(static_cast<std::size_t>(n) + 1);
     Report report{.command = "get"};
-    report.add("member", "member", library)
+    report.add("member", "member", legacy_ ? "getdata (legacy build)" : library)
         .add("port", "port", line.port_name())
         .add("frame", "frame sent", frame);
     // A reply that came whole is worth showing, its checksum good or not.
@@ -106,6 +116,7 @@ class GetCommand final : public Command {
   std::string member_text_ = "plain";
   std::optional<std::string> baud_text_;
   std::optional<std::string> limit_text_;
+  bool legacy_ = false;
 };
 
 }  // namespace

@@ -4,6 +4,7 @@
 #include <optional>
 
 #include "exchange/data_block.h"
+#include "legacy/legacy_exchanges.h"
 #include "tools/exit_status.h"
 #include "tools/held_port_scope.h"
 #include "tools/member_choice.h"
@@ -43,6 +44,9 @@ class SendCommand final : public Command {
     cli.add_option("--baud", baud_text_, "Baud rate for n, held, handle and uim (default 9600)");
     cli.add_option("--limit", limit_text_,
                    "Drain and acknowledgement limit in ms for n, handle and uim (default 2000)");
+    cli.add_flag("--legacy", legacy_,
+                 "Run senddata with the legacy build's profile: re-open instead of busy waits, "
+                 "longer limits, the acknowledgement awaited for every command code");
     cli.footer(
         "The library appends a checksum to the frame and one to the block, sends both and\n"
         "awaits the acknowledgement 02 4F (not for every command code and member).\n"
@@ -64,6 +68,9 @@ class SendCommand final : public Command {
     if (limit_text_ && !takes_limit) {
       throw UsageError("--limit: " + library + " has limits of its own; choose --member n, handle or uim");
     }
+    if (legacy_ && member != Member::Plain) {
+      throw UsageError("--legacy: the legacy build has senddata only; drop --member " + member_text_);
+    }
     const std::uint32_t baud = baud_text_ ? parse_count(*baud_text_, "--baud", 4000000) : 9600;
     const std::uint32_t limit = limit_text_ ? parse_count(*limit_text_, "--limit", 600000) : 2000;
     // Every member but Nsend sends exactly 10 block bytes for C5, whatever
@@ -84,7 +91,10 @@ class SendCommand final : public Command {
     const char* port = line.port_name().c_str();
     Result result = kOk;
     switch (member) {
-      case Member::Plain: result = exchange::senddata(os, n, frame.data(), m, block.data(), port); break;
+      case Member::Plain:
+        result = legacy_ ? legacy::senddata(os, n, frame.data(), m, block.data(), port)
+                         : exchange::senddata(os, n, frame.data(), m, block.data(), port);
+        break;
       case Member::N:
         result = exchange::nSendData(os, n, frame.data(), m, block.data(), port, baud, limit);
         break;
@@ -108,7 +118,7 @@ class SendCommand final : public Command {
     frame.resize(static_cast<std::size_t>(n) + 1);
     if (m == 0) block.clear();  // no block byte goes out
     Report report{.command = "send"};
-    report.add("member", "member", library)
+    report.add("member", "member", legacy_ ? "senddata (legacy build)" : library)
         .add("port", "port", line.port_name())
         .add("frame", "frame sent", frame)
         .add("block", "block sent", block);
@@ -122,6 +132,7 @@ class SendCommand final : public Command {
   std::string member_text_ = "plain";
   std::optional<std::string> baud_text_;
   std::optional<std::string> limit_text_;
+  bool legacy_ = false;
 };
 
 }  // namespace

@@ -35,6 +35,8 @@ const BadCase kCases[] = {
     {{"get", "05C2", "8", "--bogus"}, 64, "--bogus"},
     {{"get", "05C2", "8", "--diagram", "/nonexistent/dir/x.svg"}, 73, "cannot write the diagram"},
     {{"demo", "--port", "/dev/null"}, 64, "drop --port"},
+    {{"get", "05C2", "8", "--legacy", "--member", "dx"}, 64, "--legacy: the legacy build has getdata only"},
+    {{"send", "05B1", "AA", "--legacy", "--member", "n"}, 64, "--legacy: the legacy build has senddata only"},
     {{"send", "05B1", "AAB"}, 64, "BLOCK: an odd number of hex digits"},
     {{"send", "09B1", "AA"}, 64, "no terminal at address 09"},
     {{"online", "100"}, 64, "ADDRESS: '100' does not fit in a byte"},

@@ -25,6 +25,9 @@ const GetCase kCases[] = {
      "tx     M 1 9600  05 A1 A6"},
     {{"get", "31:A1", "4", "--member", "handle", "--baud", "4800"}, "HANDLE_GetData", "31 A1 D2",
      "31 01 01 00 33", 0, "line   S 1 4800"},
+    // The legacy profile re-opens the port and acknowledges every good reply.
+    {{"get", "05A1", "4", "--legacy"}, "getdata (legacy build)", "05 A1 A6", "05 01 01 00 07", 0,
+     "open   SIM1 (re-open timeouts)"},
     {{"get", "05C2", "9"}, "getdata", "05 C2 C7", "", 3, "read   nothing for"},
     {{"get", "05C2", "7"}, "getdata", "05 C2 C7", "20 26 12 08 17 00 05 01", 4, "rx     20 26"},
 };

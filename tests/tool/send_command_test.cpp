@@ -30,6 +30,10 @@ const SendCase kCases[] = {
     // The frame announces three bytes: the terminal waits for the third.
     {{"send", "05 B1 10 03", "AA BB"}, "senddata", "AA BB 65", 3, "read   nothing for"},
     {{"send", "05 B5 00 01", "42"}, "senddata", "42 42", 0, "tx     S 2 9600  42 42"},
+    // The legacy profile awaits an acknowledgement even for B5, which the
+    // terminal never sends.
+    {{"send", "05 B5 00 01", "42", "--legacy"}, "senddata (legacy build)", "42 42", 3, "open   SIM1 (re-open timeouts)"},
+    {{"send", "05 B1 10 02", "AA BB", "--legacy"}, "senddata (legacy build)", "AA BB 65", 0, "rx     02 4F"},
     {{"send", "05 B1 00 00", ""}, "senddata", "", 0, "drain"},
 };
 
