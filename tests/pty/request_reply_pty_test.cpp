@@ -7,10 +7,9 @@
 #include <gtest/gtest.h>
 #include <sys/ioctl.h>
 
-#include <cstdio>
-#include <iostream>
 #include <string>
 
+#include "pty_checks.h"
 #include "pty_terminal.h"
 #include "tarvex.h"
 
@@ -18,86 +17,6 @@ namespace tarvex::testing {
 namespace {
 
 using namespace std::chrono_literals;
-
-// The per-byte limits the cases pick are long (1 s and more) wherever the
-// test does not wait one out: a loaded machine can hold up the terminal's
-// thread for tens of milliseconds.
-constexpr milliseconds kGenerous = 5000ms;
-// How long a test waits for the terminal's side; it returns as soon as it
-// is there.
-constexpr milliseconds kPatience = 5000ms;
-
-Bytes with_checksum(Bytes data) {
-  std::uint8_t sum = 0;
-  for (const std::uint8_t b : data) sum = static_cast<std::uint8_t>(sum + b);
-  data.push_back(sum);
-  return data;
-}
-
-// A frame buffer as the caller passes it: the n frame bytes and the spare
-// byte the library writes the checksum into.
-Bytes frame_buffer(Bytes frame) {
-  frame.push_back(0xEE);
-  return frame;
-}
-
-std::int32_t length(const Bytes& bytes) {
-  return static_cast<std::int32_t>(bytes.size());
-}
-
-milliseconds since(Clock::time_point from, Clock::time_point to) {
-  return std::chrono::duration_cast<milliseconds>(to - from);
-}
-// Strictly more than `ms` milliseconds from `from` to `to`.
-::testing::AssertionResult more_than(Clock::time_point from, Clock::time_point to,
-                                     milliseconds ms) {
-  const auto took = std::chrono::duration_cast<std::chrono::microseconds>(to - from);
-  if (took > ms) return ::testing::AssertionSuccess();
-  return ::testing::AssertionFailure()
-         << took.count() << " us, not more than " << ms.count() << " ms";
-}
-
-std::string describe(const HeardByte& b) {
-  return "byte " + hex({b.value}) + " read under " + name_of(b.line.parity) + ", cflag 0" + [&] {
-    char octal[16];
-    std::snprintf(octal, sizeof octal, "%o", b.line.cflag);
-    return std::string(octal);
-  }();
-}
-
-// Every byte under one setting, after which the line stays as it is: each
-// sample is the setting the byte went out with.
-void expect_all_under(const std::vector<HeardByte>& heard, std::size_t from, std::size_t to,
-                      LineParity parity, std::uint32_t baud) {
-  ASSERT_GE(heard.size(), to);
-  for (std::size_t i = from; i < to; ++i) {
-    EXPECT_EQ(heard[i].line.parity, parity) << "at " << i << ", " << describe(heard[i]);
-    EXPECT_EQ(heard[i].line.baud, baud) << "at " << i;
-    EXPECT_FALSE(heard[i].line.two_stop_bits) << "at " << i;
-  }
-}
-
-// The address byte under MARK, the next `data_bytes` under SPACE. The
-// address byte's sample shows MARK unless the kernel handed it over only
-// after the switch to SPACE (a loaded machine): that is noted, not failed.
-// The MARK setting itself is checked exactly where nothing switches after it.
-void expect_address_then_data(const std::vector<HeardByte>& heard, std::size_t data_bytes,
-                              std::uint32_t baud) {
-  ASSERT_GE(heard.size(), 1 + data_bytes);
-  if (heard[0].line.parity != LineParity::Mark) {
-    std::cout << "note: the pty did not show the address byte's parity, " << describe(heard[0])
-              << '\n';
-  }
-  expect_all_under(heard, 1, 1 + data_bytes, LineParity::Space, baud);
-}
-
-// What the terminal heard once `count` bytes came, and a little longer, so a
-// byte too many shows.
-std::string heard_once(const PtyTerminal& terminal, std::size_t count) {
-  terminal.wait_heard(count, kPatience);
-  terminal.wait_heard(count + 1, 50ms);
-  return hex(terminal.heard_values());
-}
 
 int exclusive_flag(const PtyTerminal& terminal) {
   int exclusive = -1;
@@ -126,7 +45,7 @@ class GetdataPty : public ::testing::TestWithParam<GetdataCase> {};
 TEST_P(GetdataPty, FrameOnTheLineReplyInTheBufferResult) {
   const GetdataCase& c = GetParam();
   PtyTerminal terminal;
-  Bytes frame = frame_buffer(c.frame);
+  Bytes frame = checksum_buffer(c.frame);
   const Bytes wire_frame = with_checksum(c.frame);
   terminal.then(wire_frame.size(), c.answer, 2ms);
   Bytes reply(static_cast<std::size_t>(c.reply_length) + 1, 0);
@@ -147,7 +66,7 @@ TEST_P(GetdataPty, FrameOnTheLineReplyInTheBufferResult) {
   EXPECT_EQ(heard_once(terminal, expected_wire.size()), hex(expected_wire));
 
   const std::vector<HeardByte> heard = terminal.heard();
-  expect_address_then_data(heard, heard.size() - 1, 9600);
+  expect_address_then_data(heard, 0, heard.size() - 1, {LineParity::Space, 9600});
   ASSERT_GE(heard.size(), 2u);
   EXPECT_TRUE(more_than(start, heard[1].at, 17ms)) << "two 9 ms waits before the rest of the frame";
 
@@ -203,14 +122,14 @@ INSTANTIATE_TEST_SUITE_P(
 TEST(DxGetdataPty, WholeFrameUnderMark) {
   PtyTerminal terminal;
   const Bytes data{0x05, 0x92, 0x02};  // 500 ms per byte
-  Bytes frame = frame_buffer(data);
+  Bytes frame = checksum_buffer(data);
   const Bytes answer = with_checksum({0x0A, 0x0B});
   terminal.then(4, answer);
   Bytes reply(3, 0);
   EXPECT_EQ(dxGetdata(3, frame.data(), 2, reply.data(), terminal.port().c_str()), TARVEX_OK);
   EXPECT_EQ(hex(reply), hex(answer));
   EXPECT_EQ(heard_once(terminal, 4), hex(with_checksum(data))) << "no acknowledgement";
-  expect_all_under(terminal.heard(), 0, 4, LineParity::Mark, 9600);
+  expect_all_under(terminal.heard(), 0, 4, {LineParity::Mark, 9600});
   EXPECT_EQ(terminal.line_now().parity, LineParity::Mark);
 }
 
@@ -222,7 +141,7 @@ TEST(PortModePty, CookedPortIsMadeRaw) {
   const Bytes control{0x0D, 0x0A, 0x03, 0x04, 0x11, 0x13, 0x16, 0x1A, 0x7F, 0xFF};
   Bytes frame_bytes{0x0A, 0xC2};
   frame_bytes.insert(frame_bytes.end(), control.begin(), control.end());
-  Bytes frame = frame_buffer(frame_bytes);
+  Bytes frame = checksum_buffer(frame_bytes);
   const Bytes answer = with_checksum(control);
   terminal.then(frame_bytes.size() + 1, answer);
   Bytes reply(answer.size(), 0);
@@ -242,14 +161,14 @@ TEST(PortModePty, CallersBaudIsSet) {
   for (const std::uint32_t baud : {38400u, 12345u}) {
     PtyTerminal terminal;
     const Bytes data{0x09, 0x91};
-    Bytes frame = frame_buffer(data);
+    Bytes frame = checksum_buffer(data);
     terminal.then(3, with_checksum({0x55}));
     Bytes reply(2, 0);
     EXPECT_EQ(nGetData(2, frame.data(), 1, reply.data(), terminal.port().c_str(), baud, 2000),
               TARVEX_OK)
         << baud;
     terminal.wait_heard(5, kPatience);  // the frame and the acknowledgement
-    expect_address_then_data(terminal.heard(), 4, baud);
+    expect_address_then_data(terminal.heard(), 0, 4, {LineParity::Space, baud});
   }
 }
 
@@ -269,7 +188,7 @@ TEST(HeldPortPty, NgetHandleGetDataNgetThenExit) {
   // per-byte limit is a fixed 100 ms, so its reply is waiting in the port
   // before the call, where a held-up terminal thread cannot make it late.
   const Bytes nget_frame{0x07, 0xA1, 0x00};
-  Bytes frame = frame_buffer(nget_frame);
+  Bytes frame = checksum_buffer(nget_frame);
   const Bytes first_answer = with_checksum({0x31, 0x32});
   terminal.then(0, first_answer);
   ASSERT_TRUE(terminal.wait_unread(first_answer.size(), kPatience));
@@ -277,12 +196,12 @@ TEST(HeldPortPty, NgetHandleGetDataNgetThenExit) {
   EXPECT_EQ(Nget(3, frame.data(), 2, reply.data(), port), TARVEX_OK);
   EXPECT_EQ(hex(reply), hex(first_answer));
   ASSERT_TRUE(terminal.wait_heard(4, kPatience));
-  expect_all_under(terminal.heard(), 0, 4, LineParity::Mark, 19200);
+  expect_all_under(terminal.heard(), 0, 4, {LineParity::Mark, 19200});
 
   // HANDLE_GetData: 19 ms before the address byte, 19 after, 19 before the
   // rest; the baud is kept; the reply is always acknowledged.
   const Bytes handle_frame{0x07, 0xC1, 0x10};
-  frame = frame_buffer(handle_frame);
+  frame = checksum_buffer(handle_frame);
   const Bytes second_answer = with_checksum({0x41, 0x42, 0x43});
   terminal.then(4, second_answer);
   reply.assign(4, 0);
@@ -295,7 +214,7 @@ TEST(HeldPortPty, NgetHandleGetDataNgetThenExit) {
   const std::vector<HeardByte> exchange(heard.begin() + 4, heard.end());
   EXPECT_EQ(hex(terminal.heard_values()),
             hex({0x07, 0xA1, 0x00, 0xA8, 0x07, 0xC1, 0x10, 0xD8, 0x02, 0x4F}));
-  expect_address_then_data(exchange, 5, 19200);
+  expect_address_then_data(exchange, 0, 5, {LineParity::Space, 19200});
   EXPECT_TRUE(more_than(start, exchange[0].at, 18ms)) << "19 ms before the address byte";
   EXPECT_TRUE(more_than(start, exchange[1].at, 56ms)) << "three 19 ms waits before the rest";
   EXPECT_TRUE(more_than(terminal.answers().at(1).last_at, exchange[4].at, 4ms))
@@ -304,13 +223,13 @@ TEST(HeldPortPty, NgetHandleGetDataNgetThenExit) {
   EXPECT_LT(since(start, end), kGenerous);
 
   // HANDLE_GetData left the port in SPACE: Nget now sends under SPACE.
-  frame = frame_buffer(nget_frame);
+  frame = checksum_buffer(nget_frame);
   terminal.then(0, first_answer);
   ASSERT_TRUE(terminal.wait_unread(first_answer.size(), kPatience));
   reply.assign(3, 0);
   EXPECT_EQ(Nget(3, frame.data(), 2, reply.data(), port), TARVEX_OK);
   ASSERT_TRUE(terminal.wait_heard(14, kPatience));
-  expect_all_under(terminal.heard(), 10, 14, LineParity::Space, 19200);
+  expect_all_under(terminal.heard(), 10, 14, {LineParity::Space, 19200});
 
   EXPECT_EQ(com_exit(port), TARVEX_OK);
   EXPECT_EQ(exclusive_flag(terminal), 0) << "the exclusive flag does not outlive the handle";
@@ -322,7 +241,7 @@ TEST(HeldPortPty, SecondOpenOfAHeldPortFailsAndLeavesTheHolderAlone) {
   ASSERT_NE(port, TARVEX_INVALID_PORT);
 
   const Bytes data{0x05, 0xC2};
-  Bytes frame = frame_buffer(data);
+  Bytes frame = checksum_buffer(data);
   Bytes reply(2, 0);
   EXPECT_EQ(getdata(2, frame.data(), 1, reply.data(), terminal.port().c_str()),
             TARVEX_FRAME_NOT_SENT);
@@ -342,7 +261,7 @@ TEST(HeldPortPty, SecondOpenOfAHeldPortFailsAndLeavesTheHolderAlone) {
 TEST(MissingPortPty, EveryCallFailsQuietly) {
   const char* missing = "/dev/tarvex-no-such-port";
   const Bytes data{0x05, 0xC1, 0x01};
-  Bytes frame = frame_buffer(data);
+  Bytes frame = checksum_buffer(data);
   Bytes reply(4, 0);
   EXPECT_EQ(getdata(3, frame.data(), 3, reply.data(), missing), TARVEX_FRAME_NOT_SENT);
   EXPECT_EQ(frame[3], 0xC7);

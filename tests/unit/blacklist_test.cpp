@@ -158,13 +158,7 @@ class BlacklistTest : public SimTest {
     bus().advance(50'000);
     return result;
   }
-  std::string opens() const {
-    std::string sets;
-    for (const TraceEvent& e : events(TraceEvent::Kind::Open)) {
-      sets += e.timeouts == TimeoutSet::Standard ? 'S' : 'R';
-    }
-    return sets;
-  }
+
 };
 TARVEX_SIM_TEST_SUITE(BlacklistTest);
 

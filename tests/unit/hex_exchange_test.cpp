@@ -36,15 +36,6 @@ class HexExchangeTest : public SimTest {
     return result;
   }
 
-  // The timeout sets of the opens, in order: "SR" is an open with the
-  // standard timeouts and a re-open.
-  std::string opens() const {
-    std::string sets;
-    for (const TraceEvent& e : events(TraceEvent::Kind::Open)) {
-      sets += e.timeouts == TimeoutSet::Standard ? 'S' : 'R';
-    }
-    return sets;
-  }
   bool acknowledged() const { return wire().ends_with("S02 S4F"); }
 
   ScratchLedger ledger;

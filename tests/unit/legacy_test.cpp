@@ -33,15 +33,6 @@ class LegacyTest : public SimTest {
   }
 
  protected:
-  // The timeout sets of the opens, in order: "SR" is an open with the
-  // standard timeouts, then one with the re-open timeouts.
-  std::string opens() const {
-    std::string sets;
-    for (const TraceEvent& e : events(TraceEvent::Kind::Open)) {
-      sets += e.timeouts == TimeoutSet::Standard ? 'S' : 'R';
-    }
-    return sets;
-  }
 
   // Milliseconds from the first poll of `kind` to the end of the last.
   std::uint64_t polled_ms(TraceEvent::Kind kind) const {

@@ -49,6 +49,16 @@ struct SimRig {
     return found;
   }
 
+  // The timeout sets of the opens, in order: "SR" is an open with the
+  // standard timeouts, then a re-open.
+  std::string opens() const {
+    std::string sets;
+    for (const TraceEvent& e : events(TraceEvent::Kind::Open)) {
+      sets += e.timeouts == line::TimeoutSet::Standard ? 'S' : 'R';
+    }
+    return sets;
+  }
+
   // The busy waits, in ticks from the first reading to the last.
   std::vector<std::uint64_t> busy_waits_ms() const {
     std::vector<std::uint64_t> waits;
@@ -78,6 +88,7 @@ class SimTest : public ::testing::TestWithParam<std::uint32_t> {
   std::string wire() const { return rig_->wire(); }
   std::vector<TraceEvent> events(TraceEvent::Kind kind) const { return rig_->events(kind); }
   std::vector<std::uint64_t> busy_waits_ms() const { return rig_->busy_waits_ms(); }
+  std::string opens() const { return rig_->opens(); }
 
  private:
   std::optional<SimRig> rig_;

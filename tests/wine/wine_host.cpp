@@ -24,6 +24,7 @@ using Clock = std::chrono::steady_clock;
 const fs::path kWine64 = TARVEX_WINE64;
 const fs::path kHostExe = TARVEX_WINE_HOST_EXE;
 const fs::path kDll = TARVEX_WIN64_DLL;
+const fs::path kLegacyDll = TARVEX_WIN64_LEGACY_DLL;
 const fs::path kPrefix = TARVEX_WINE_PREFIX;
 
 // The Windows path of a file: the default prefix maps Z: to the root.
@@ -136,10 +137,12 @@ bool prefix_initialised() {
 }  // namespace
 
 ::testing::AssertionResult WineHost::ready() {
-  if (!fs::exists(kDll)) {
-    return ::testing::AssertionFailure()
-           << kDll << " is missing: build the win64 preset first "
-           << "(cmake --preset win64 && cmake --build build/win64 -j2)";
+  for (const fs::path& dll : {kDll, kLegacyDll}) {
+    if (!fs::exists(dll)) {
+      return ::testing::AssertionFailure()
+             << dll << " is missing: build the win64 preset first "
+             << "(cmake --preset win64 && cmake --build build/win64 -j2)";
+    }
   }
   if (!fs::exists(kWine64)) {
     return ::testing::AssertionFailure()
@@ -171,14 +174,15 @@ bool prefix_initialised() {
 }
 
 HostRun WineHost::run(const PtyTerminal& terminal, const std::vector<std::string>& arguments,
-                      std::chrono::seconds timeout) {
+                      Build build, std::chrono::seconds timeout) {
+  const fs::path& dll = build == Build::Current ? kDll : kLegacyDll;
   // Wine names serial devices by their links in dosdevices, in lower case.
   const fs::path link = kPrefix / "dosdevices" / "com5";
   std::error_code ignored;
   fs::remove(link, ignored);
   fs::create_symlink(terminal.port(), link);
 
-  std::vector<std::string> argv = {kWine64.string(), kHostExe.string(), windows_path(kDll), kPort};
+  std::vector<std::string> argv = {kWine64.string(), kHostExe.string(), windows_path(dll), kPort};
   argv.insert(argv.end(), arguments.begin(), arguments.end());
   const Finished done = run_program(argv, timeout);
   fs::remove(link, ignored);
@@ -191,8 +195,17 @@ HostRun WineHost::run(const PtyTerminal& terminal, const std::vector<std::string
   while (std::getline(lines, line)) {
     if (!line.empty() && line.back() == '\r') line.pop_back();
     const std::size_t equals = line.find('=');
-    if (equals != std::string::npos)
-      result.values[line.substr(0, equals)] = line.substr(equals + 1);
+    if (equals == std::string::npos) continue;
+    const std::string key = line.substr(0, equals);
+    const std::string value = line.substr(equals + 1);
+    // Each case starts with its name; anything before the first (a DLL that
+    // did not load) counts as the first case's.
+    if (key == "case" || result.cases.empty()) result.cases.push_back({});
+    if (key == "case") {
+      result.cases.back().name = value;
+    } else {
+      result.cases.back().values[key] = value;
+    }
   }
   return result;
 }

@@ -13,11 +13,10 @@
 
 namespace tarvex::testing {
 
-// What one run of the host printed.
-struct HostRun {
-  int exit_status = -1;                       // -1: it did not finish in time
-  std::map<std::string, std::string> values;  // its key=value lines
-  std::string output;                         // everything, for messages
+// What one case of a run printed: its key=value lines.
+struct HostCase {
+  std::string name;
+  std::map<std::string, std::string> values;
 
   std::string operator[](const std::string& key) const {
     const auto found = values.find(key);
@@ -25,18 +24,35 @@ struct HostRun {
   }
 };
 
+// What one run of the host printed, case by case.
+struct HostRun {
+  int exit_status = -1;         // -1: it did not finish in time
+  std::vector<HostCase> cases;  // in the order they ran
+  std::string output;           // everything, for messages
+
+  // The first (or only) case's value.
+  std::string operator[](const std::string& key) const { return case_at(0)[key]; }
+  // The i-th case; an empty one when the run stopped before it.
+  HostCase case_at(std::size_t i) const { return i < cases.size() ? cases[i] : HostCase{}; }
+};
+
 class WineHost {
  public:
   // The COM port the host opens; the prefix maps it to the terminal's pty.
   static constexpr const char* kPort = "COM5";
 
-  // The DLL and wine64 are there, and the prefix is initialised (the first
+  // The two deliverables: every entry point, and the legacy build's ten.
+  enum class Build { Current, Legacy };
+
+  // The DLLs and wine64 are there, and the prefix is initialised (the first
   // call creates it, which takes a while). A failure says what to do.
   static ::testing::AssertionResult ready();
 
   // Points the prefix's COM port at `terminal`, runs
-  // `tarvex_host.exe <dll> COM5 <arguments...>` and returns what it printed.
+  // `tarvex_host.exe <dll> COM5 <arguments...>` with the given build's DLL
+  // and returns what it printed. Several cases go in one run joined by "+".
   static HostRun run(const PtyTerminal& terminal, const std::vector<std::string>& arguments,
+                     Build build = Build::Current,
                      std::chrono::seconds timeout = std::chrono::seconds{120});
 };
 
