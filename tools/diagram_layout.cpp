@@ -51,8 +51,8 @@ void sent_boxes(const std::vector<sim::TraceEvent>& events, DiagramLayout& layou
 }
 
 // A read is seen when it returns; the box of its byte ends there and takes
-// one character time, or less when the byte before it ends later (bytes a
-// real port had buffered come back faster than the line carries them).
+// one character time. Bytes a port had buffered come back faster than the
+// line carries them: they are laid back to back, each a character wide.
 void read_boxes(const std::vector<sim::TraceEvent>& events, DiagramLayout& layout, std::size_t group_above) {
   std::vector<DiagramBox> run;
   std::uint64_t char_us = sim::character_time_us({line::Parity::None, line::StopBits::One, 9600}, 9600);
@@ -65,8 +65,7 @@ void read_boxes(const std::vector<sim::TraceEvent>& events, DiagramLayout& layou
       continue;
     }
     if (e.kind != Kind::Read) continue;
-    const std::uint64_t end = e.time_us;
-    std::uint64_t start = end >= char_us ? end - char_us : 0;
+    std::uint64_t start = e.time_us >= char_us ? e.time_us - char_us : 0;
     if (!run.empty()) {
       if (run.back().end_us + char_us < start) {
         add_run(layout.boxes, run, group_above);
@@ -74,7 +73,7 @@ void read_boxes(const std::vector<sim::TraceEvent>& events, DiagramLayout& layou
         start = std::max(start, run.back().end_us);
       }
     }
-    run.push_back({Lane::Terminal, start, std::max(end, start + 1), {e.bytes.front()}, parity_bit});
+    run.push_back({Lane::Terminal, start, std::max(e.time_us, start + char_us), {e.bytes.front()}, parity_bit});
   }
   add_run(layout.boxes, run, group_above);
 }

@@ -14,8 +14,9 @@ namespace {
 constexpr const char* kFooter = R"(
 Without --port every command runs against the built-in simulated bus (port
 SIM1) with demo terminals at addresses 05, 12 and 31, so it works on any
-machine. With --port NAME it drives that serial port (/dev/ttyUSB0, say).
-Bytes and addresses are hex (05C2, 0x31); lengths, limits and bauds decimal.
+machine; each run starts with fresh terminals. With --port NAME it drives
+that serial port (/dev/ttyUSB0, say). Bytes and addresses are hex (05C2,
+0x31); lengths, limits and bauds decimal. `tarvex CMD --help` explains each.
 
 Exit status: 0 success; 1 to 8 the library's result code; 64 bad arguments
 or input; 66 an input file cannot be read; 70 a fault in the tool; 71 no
@@ -23,7 +24,8 @@ pseudo-terminal; 73 the diagram cannot be written.)";
 
 void add_global_options(CLI::App& app, GlobalOptions& options) {
   app.add_option("--port", options.port,
-                 "Serial port to drive (e.g. /dev/ttyUSB0); the simulated bus when absent");
+                 "Serial port to drive (e.g. /dev/ttyUSB0); the simulated bus when absent")
+      ->type_name("NAME");
   app.add_flag("--trace", options.trace,
                "Print the line as a bus analyser shows it: time, direction, parity, bytes, waits");
   app.add_option("--diagram", options.diagram, "Draw the trace as an SVG timing diagram into FILE")

@@ -84,6 +84,24 @@ TEST(Diagram, AFailedReadShowsItsLimitAndTheResult) {
   std::filesystem::remove(path);
 }
 
+TEST(Diagram, BytesReadFromTheBufferKeepTheirWidth) {
+  // Phase 2 of the query reads bytes that came in during a busy wait, faster
+  // than the line carries them.
+  const std::string path = ::testing::TempDir() + "tarvex_online.svg";
+  ASSERT_EQ(run_tool({"online", "12", "--diagram", path}).status, 0);
+  const auto svg = read_svg(read_file(path));
+  ASSERT_TRUE(svg.has_value());
+  std::size_t boxes = 0;
+  for (const std::size_t i : groups_of(*svg, "byte")) {
+    const SvgElement* rect = child(*svg, i, "rect");
+    ASSERT_NE(rect, nullptr);
+    EXPECT_GE(std::stod((*rect)["width"]), 26.0) << (*svg)[i]["data-value"];
+    ++boxes;
+  }
+  EXPECT_EQ(boxes, 10u + 8u + 6u);  // sent: 5 + 5; read: 8 + 6
+  std::filesystem::remove(path);
+}
+
 // A trace of `count` bytes sent back to back, then one more after a pause.
 std::vector<sim::TraceEvent> long_run(std::size_t count) {
   std::vector<sim::TraceEvent> trace;
