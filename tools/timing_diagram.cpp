@@ -15,6 +15,7 @@ constexpr double kLeft = 118;       // room for the lane names
 constexpr double kCharPx = 6.7;     // one character of the 11 px monospace font
 constexpr double kMarkRowPx = 13;
 constexpr double kBoxPx = 30;       // height of a byte box
+constexpr double kLegendPx = 900;   // the legend's width
 
 std::string num(double v) {
   char text[32];
@@ -85,7 +86,8 @@ class SvgWriter {
     std::size_t result_chars = 0;
     for (const std::string& l : result_lines) result_chars = std::max(result_chars, l.size());
     const double result_x = scale_.right() + 18;
-    const double width = result_x + static_cast<double>(result_chars) * kCharPx + 28;
+    // Never narrower than the legend.
+    const double width = std::max(result_x + static_cast<double>(result_chars) * kCharPx + 28, kLegendPx);
 
     out_ << "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"" << num(width) << "\" height=\""
          << num(rows_.bottom) << "\" viewBox=\"0 0 " << num(width) << " " << num(rows_.bottom)

@@ -87,6 +87,21 @@ TEST(TerminalCommand, TheSharedObjectTalksToTheDemoTerminals) {
   }
 }
 
+// The tool on a real port: the OS backend inside the tracing wrapper.
+TEST(TerminalCommand, TheToolTracesARealPort) {
+  ServedDemo served;
+  const ToolRun run = run_tool({"--port", served.port(), "--trace", "--json", "get", "05C2", "8"});
+  served.stop();
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(json_field(run.out, "reply"), "\"20 26 12 08 17 00 05 01 7D\"");
+  for (const char* line : {"  open   /dev/pts/", "  line   M 1 9600", "  tx     M 1 9600  05  (1.146 ms on the line)",
+                           "  line   S 1 9600", "  tx     S 1 9600  C2 C7  (2.292 ms on the line)",
+                           "  rx     20 26 12 08 17 00 05 01 7D", "  tx     S 1 9600  02 4F", "  close  #",
+                           "  result 0 (success)"}) {
+    EXPECT_TRUE(run.shows(line)) << line << "\n" << run.out;
+  }
+}
+
 TEST(TerminalCommand, PrintsItsPortFirstAndStopsWhenTold) {
   const ToolRun run = run_tool({"terminal", "--seconds", "1"});
   EXPECT_EQ(run.status, 0) << run.err;
