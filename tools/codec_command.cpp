@@ -32,6 +32,10 @@ class CodecCommand final : public Command {
         ->required();
     cli.add_option("--mode", mode_text_, "abcd's mixing: 0, 1, or any other number (default 0)");
     cli.add_flag("--hex", hex_input_, "abcd: INPUT is 8 bytes in hex instead of 8 characters");
+    cli.footer(
+        "Touches no port; the result is always 0. Examples:\n"
+        "  tarvex codec abcd 20240517 --mode 1     (eight hex characters out)\n"
+        "  tarvex codec change 010203040506");
   }
 
   int run(Invocation& invocation) override {
