@@ -24,12 +24,12 @@ struct SimBus::Port {
   std::vector<WireByte> received;
 };
 
-void Responder::send(std::span<const std::uint8_t> bytes, std::uint64_t start_us,
+void BusResponder::send(std::span<const std::uint8_t> bytes, std::uint64_t start_us,
                      std::uint64_t gap_us) {
   bus_.queue_arrivals(port_, bytes, start_us, gap_us);
 }
 
-std::uint64_t Responder::now_us() const { return bus_.now_us(); }
+std::uint64_t BusResponder::now_us() const { return bus_.now_us(); }
 
 SimBus::SimBus() : SimBus(Options{}) {}
 SimBus::SimBus(Options options) : options_(options) {}
@@ -121,7 +121,7 @@ void SimBus::deliver_until(std::uint64_t t) {
       event.time_us = byte.start_us;
       event.end_us = byte.end_us;
       event.wire = byte;
-      Responder responder(*this, name);
+      BusResponder responder(*this, name);
       for (const auto& terminal : port->terminals) terminal->on_byte(byte, responder);
     }
   }

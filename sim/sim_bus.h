@@ -46,14 +46,23 @@ std::uint64_t character_time_us(const LineSetting& setting, std::uint32_t baud);
 
 class SimBus;
 
-// What a terminal uses to answer on the port it hangs on.
+// What a terminal uses to answer on the line it hangs on: the simulated
+// bus, or a pseudo-terminal that a real host drives (sim/pty_demo.h).
 class Responder {
  public:
-  Responder(SimBus& bus, std::string port) : bus_(bus), port_(std::move(port)) {}
+  virtual ~Responder() = default;
   // Queues bytes that start arriving at `start_us`, one after the other, with
   // `gap_us` of silence between two bytes.
-  void send(std::span<const std::uint8_t> bytes, std::uint64_t start_us, std::uint64_t gap_us = 0);
-  std::uint64_t now_us() const;
+  virtual void send(std::span<const std::uint8_t> bytes, std::uint64_t start_us, std::uint64_t gap_us = 0) = 0;
+  virtual std::uint64_t now_us() const = 0;
+};
+
+// The answers of the terminals on one port of the simulated bus.
+class BusResponder final : public Responder {
+ public:
+  BusResponder(SimBus& bus, std::string port) : bus_(bus), port_(std::move(port)) {}
+  void send(std::span<const std::uint8_t> bytes, std::uint64_t start_us, std::uint64_t gap_us = 0) override;
+  std::uint64_t now_us() const override;
 
  private:
   SimBus& bus_;
@@ -165,7 +174,7 @@ class SimBus final : public line::Platform {
   Faults& faults() { return faults_; }
 
  private:
-  friend class Responder;
+  friend class BusResponder;
   struct Port;
   struct Arrival {
     std::uint64_t at_us;

@@ -22,14 +22,22 @@ std::string span(std::uint64_t us) {
   return text;
 }
 
-std::string hex(const std::vector<std::uint8_t>& bytes) {
+std::string hex(const std::vector<std::uint8_t>& bytes, std::size_t max_bytes) {
   std::string text;
   char pair[4];
-  for (const std::uint8_t b : bytes) {
-    std::snprintf(pair, sizeof pair, "%02X ", b);
+  const bool cut = max_bytes != 0 && bytes.size() > max_bytes;
+  const std::size_t tail = cut ? 4 : 0;
+  const std::size_t head = cut ? max_bytes - tail : bytes.size();
+  for (std::size_t i = 0; i < bytes.size(); ++i) {
+    if (i == head && cut) {
+      text += "... ";
+      i = bytes.size() - tail;
+    }
+    std::snprintf(pair, sizeof pair, "%02X ", bytes[i]);
     text += pair;
   }
   if (!text.empty()) text.pop_back();
+  if (cut) text += "  [" + std::to_string(bytes.size()) + " bytes]";
   return text;
 }
 
@@ -59,13 +67,21 @@ const char* parity_letter(line::Parity parity) {
   return "?";
 }
 
-void print_trace(std::ostream& out, const std::vector<TraceEvent>& trace, std::uint64_t origin_us) {
+void print_trace(std::ostream& out, const std::vector<TraceEvent>& trace, std::uint64_t origin_us,
+                 std::size_t max_bytes) {
   // A single tick reading (the start of a timed read, say) is no busy wait.
   std::vector<TraceEvent> events;
   std::copy_if(trace.begin(), trace.end(), std::back_inserter(events),
                [](const TraceEvent& e) { return e.kind != Kind::Spin || e.count > 1; });
-  std::stable_sort(events.begin(), events.end(),
-                   [](const TraceEvent& a, const TraceEvent& b) { return a.time_us < b.time_us; });
+  // Calls keep their order; a character that starts at the same moment as a
+  // call is listed after it, whether the trace recorded it at the write (a
+  // real port) or as it left the line (the simulated bus).
+  std::stable_sort(events.begin(), events.end(), [](const TraceEvent& a, const TraceEvent& b) {
+    const bool a_sent = a.kind == Kind::Sent;
+    const bool b_sent = b.kind == Kind::Sent;
+    return a.time_us < b.time_us || (a.time_us == b.time_us && !a_sent && b_sent);
+  });
+  std::vector<bool> consumed(events.size(), false);
   const auto at = [origin_us](std::uint64_t t) { return ms(t >= origin_us ? t - origin_us : 0); };
   for (std::size_t i = 0; i < events.size(); ++i) {
     const TraceEvent& e = events[i];
@@ -92,7 +108,7 @@ void print_trace(std::ostream& out, const std::vector<TraceEvent>& trace, std::u
           bytes.push_back(events[j].bytes.front());
           ++j;
         }
-        out << at(e.time_us) << "  rx     " << hex(bytes);
+        out << at(e.time_us) << "  rx     " << hex(bytes, max_bytes);
         if (j > i + 1) out << "  (" << span(events[j - 1].end_us - e.time_us) << ")";
         out << "\n";
         i = j - 1;
@@ -109,22 +125,35 @@ void print_trace(std::ostream& out, const std::vector<TraceEvent>& trace, std::u
         out << at(e.time_us) << "  wait   " << span(e.end_us - e.time_us) << " busy\n";
         break;
       case Kind::Sent: {
+        if (consumed[i]) break;
+        // One burst: characters back to back under one setting, on one line
+        // even when a drain poll or a wait starts while they go out.
         std::vector<std::uint8_t> bytes{e.wire.value};
-        std::size_t j = i + 1;
-        while (j < events.size() && events[j].kind == Kind::Sent &&
-               same_setting(events[j].wire, e.wire) && events[j].time_us == events[j - 1].end_us) {
-          bytes.push_back(events[j].wire.value);
-          ++j;
+        std::uint64_t end = e.end_us;
+        for (std::size_t j = i + 1; j < events.size() && events[j].time_us <= end; ++j) {
+          const TraceEvent& next = events[j];
+          if (next.kind != Kind::Sent || consumed[j] || next.time_us != end ||
+              !same_setting(next.wire, e.wire)) {
+            continue;
+          }
+          bytes.push_back(next.wire.value);
+          end = next.end_us;
+          consumed[j] = true;
         }
-        const std::uint64_t end = events[j - 1].end_us;
         out << at(e.time_us) << "  tx     "
-            << setting_text({e.wire.parity, e.wire.stop_bits, e.wire.baud}) << "  " << hex(bytes)
-            << "  (" << span(end - e.time_us) << " on the line)\n";
-        i = j - 1;
+            << setting_text({e.wire.parity, e.wire.stop_bits, e.wire.baud}) << "  "
+            << hex(bytes, max_bytes) << "  (" << span(end - e.time_us) << " on the line)\n";
         break;
       }
     }
   }
+}
+
+void print_result(std::ostream& out, const std::vector<TraceEvent>& trace, Result result,
+                  std::uint64_t origin_us) {
+  std::uint64_t end = origin_us;
+  for (const TraceEvent& e : trace) end = std::max(end, e.end_us);
+  out << ms(end - origin_us) << "  result " << result << " (" << result_meaning(result) << ")\n";
 }
 
 }  // namespace tarvex::sim

@@ -1,59 +1,70 @@
-// `tarvex demo`: exchanges with the demo terminals on the simulated bus,
-// each with its line trace.
-#include <array>
-#include <cstdio>
-#include <iostream>
-#include <memory>
+// `tarvex demo`: a short guided tour of the library on the simulated bus,
+// one exchange per family, each with its line trace and a sentence on what
+// it shows.
+#include <string>
+#include <vector>
 
-#include "exchange/request_reply.h"
-#include "sim/demo_terminal.h"
-#include "sim/sim_bus.h"
 #include "sim/trace_format.h"
-#include "tool_commands.h"
+#include "tools/demo_tour.h"
+#include "tools/exit_status.h"
+#include "tools/tool_commands.h"
 
 namespace tarvex::tool {
 namespace {
 
-constexpr const char* kSimPort = "SIM1";
+class DemoCommand final : public Command {
+ public:
+  explicit DemoCommand(CLI::App& cli) {
+    cli.footer("Runs on the simulated bus only; every step is one call of the library's C++ API.");
+  }
 
-void print_bytes(const char* label, const std::uint8_t* bytes, std::size_t count) {
-  std::printf("%s", label);
-  for (std::size_t i = 0; i < count; ++i) std::printf(" %02X", bytes[i]);
-  std::printf("\n");
-}
+  int run(Invocation& invocation) override {
+    if (invocation.options().port) {
+      throw UsageError("the tour runs on the simulated bus; drop --port (try `tarvex --port ... get` instead)");
+    }
+    std::ostream& out = invocation.console().out;
+    sim::DemoBus demo;
+    out << "Simulated bus " << sim::kDemoPort << " with demo terminals at 05, 12 and 31. In each trace: ms\n"
+        << "since the step began, then tx (bytes that left the line, with parity M/S, stop bits,\n"
+        << "baud), rx (bytes read), line settings, busy waits and drain waits.\n";
+    int status = 0;
+    const std::vector<TourStep> steps = demo_tour();
+    for (std::size_t i = 0; i < steps.size(); ++i) {
+      const TourStep& step = steps[i];
+      out << "\n== " << i + 1 << ". " << step.title << "\n" << step.sentence << "\n";
+      demo.bus.clear_trace();
+      const std::uint64_t origin = demo.bus.now_us();
+      std::vector<std::string> summary;
+      const Result result = step.run(demo, summary);
+      demo.bus.advance(50000);  // let the acknowledgement leave the line
+      if (step.traced) {
+        out << "\n";
+        sim::print_trace(out, compact(demo.bus.trace()), origin);
+      }
+      for (const std::string& line : summary) out << line << "\n";
+      out << "result:     " << result << " (" << result_meaning(result) << ")\n";
+      if (result != kOk && status == 0) status = result;
+    }
+    return status;
+  }
 
-int run_demo() {
-  sim::SimBus bus;
-  bus.add_port(kSimPort);
-  bus.attach(kSimPort, std::make_shared<sim::DemoTerminal>(0x05));
-  bus.attach(kSimPort, std::make_shared<sim::DemoTerminal>(0x12));
-
-  std::printf("Simulated bus on port %s with demo terminals at addresses 0x05 and 0x12.\n\n",
-              kSimPort);
-  std::printf("getdata: read the record log of terminal 0x05 (command 0xC2, 8 reply bytes).\n");
-  std::printf("The address byte goes out under MARK parity, the rest under SPACE; the reply is\n");
-  std::printf("checked against its checksum and, for 0xC2, acknowledged with 02 4F.\n\n");
-
-  std::array<std::uint8_t, 3> frame{0x05, 0xC2, 0x00};
-  std::array<std::uint8_t, 9> reply{};
-  const Result result = exchange::getdata(bus, 2, frame.data(), 8, reply.data(), kSimPort);
-
-  bus.advance(5000);  // let the acknowledgement leave the line before the trace is printed
-  sim::print_trace(std::cout, bus.trace());
-  std::cout.flush();
-  std::printf("\n");
-  print_bytes("frame sent:", frame.data(), frame.size());
-  print_bytes("reply:     ", reply.data(), reply.size());
-  std::printf("result:      %d (%s)\n", result, result_meaning(result));
-  return result;
-}
+ private:
+  // The tour shows the line, not every port call: write calls (their bytes
+  // show as tx) and the purge before each close are left out.
+  static std::vector<sim::TraceEvent> compact(const std::vector<sim::TraceEvent>& trace) {
+    std::vector<sim::TraceEvent> kept;
+    for (const sim::TraceEvent& e : trace) {
+      if (e.kind != sim::TraceEvent::Kind::Write && e.kind != sim::TraceEvent::Kind::Purge) kept.push_back(e);
+    }
+    return kept;
+  }
+};
 
 }  // namespace
 
-void add_demo_command(CLI::App& app, int& status) {
-  CLI::App* demo = app.add_subcommand(
-      "demo", "Run a getdata exchange against a demo terminal on the simulated bus and print the line trace");
-  demo->callback([&status] { status = run_demo(); });
+void add_demo_command(CLI::App& app, CommandSet& commands) {
+  add_command<DemoCommand>(app, commands, "demo",
+                           "A short guided tour on the simulated bus, with the line trace of each step");
 }
 
 }  // namespace tarvex::tool

@@ -1,18 +1,17 @@
 // The tarvex command-line tool.
-#include <CLI/CLI.hpp>
+#include <unistd.h>
 
-#include "tool_commands.h"
+#include <iostream>
+#include <string>
+#include <vector>
+
+#include "tools/tool.h"
 
 int main(int argc, char** argv) {
-  CLI::App app{"tarvex: talk to terminals on an RS-485 bus, or to the built-in simulated one"};
-  app.require_subcommand(1);
-  int status = 0;
-  tarvex::tool::add_demo_command(app, status);
-  try {
-    app.parse(argc, argv);
-  } catch (const CLI::ParseError& e) {
-    const int code = app.exit(e);
-    return code == 0 ? 0 : 64;  // 64 and up: usage errors
-  }
+  tarvex::tool::Console console{std::cin, std::cout, std::cerr, isatty(STDIN_FILENO) == 1,
+                                isatty(STDERR_FILENO) == 1};
+  const std::vector<std::string> args(argv + 1, argv + argc);
+  const int status = tarvex::tool::run(args, console);
+  std::cout.flush();
   return status;
 }

@@ -1,11 +1,19 @@
-// The tool's subcommands. Each one stores its exit status in `status`:
-// 0 on success, otherwise the library's result code.
+// Every subcommand of the tool, one per file.
 #pragma once
 
-#include <CLI/CLI.hpp>
+#include "tools/command.h"
 
 namespace tarvex::tool {
 
-void add_demo_command(CLI::App& app, int& status);
+void add_get_command(CLI::App& app, CommandSet& commands);
+void add_send_command(CLI::App& app, CommandSet& commands);
+void add_hex_commands(CLI::App& app, CommandSet& commands);
+void add_blacklist_command(CLI::App& app, CommandSet& commands);
+void add_online_command(CLI::App& app, CommandSet& commands);
+void add_scan_command(CLI::App& app, CommandSet& commands);
+void add_lock_command(CLI::App& app, CommandSet& commands);
+void add_codec_command(CLI::App& app, CommandSet& commands);
+void add_terminal_command(CLI::App& app, CommandSet& commands);
+void add_demo_command(CLI::App& app, CommandSet& commands);
 
 }  // namespace tarvex::tool

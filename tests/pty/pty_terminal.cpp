@@ -1,63 +1,10 @@
 #include "pty_terminal.h"
 
-// termios2 through the kernel's own header: the speed as a number, and no
-// clash with the C library's termios.
-#include <asm/termbits.h>
-#include <fcntl.h>
-#include <poll.h>
-#include <stdlib.h>
 #include <sys/ioctl.h>
-#include <unistd.h>
 
-#include <cerrno>
 #include <cstdio>
-#include <cstring>
-#include <stdexcept>
 
 namespace tarvex::testing {
-namespace {
-
-[[noreturn]] void fail(const std::string& what) {
-  throw std::runtime_error("pty terminal: " + what + ": " + std::strerror(errno));
-}
-
-// Raw, as a serial port that passes bytes unchanged. On a pty the termios
-// set through the master are the slave's: this is the mode the library finds
-// when it opens the port.
-void make_raw(termios2& tio) {
-  tio.c_iflag &= ~static_cast<tcflag_t>(IGNBRK | BRKINT | PARMRK | ISTRIP | INLCR | IGNCR | ICRNL |
-                                        IXON | IXOFF | IUCLC | IMAXBEL);
-  tio.c_oflag &= ~static_cast<tcflag_t>(OPOST);
-  tio.c_lflag &= ~static_cast<tcflag_t>(ECHO | ECHONL | ICANON | ISIG | IEXTEN);
-  tio.c_cflag &= ~static_cast<tcflag_t>(CSIZE | PARENB);
-  tio.c_cflag |= CS8 | CLOCAL | CREAD;
-  tio.c_cc[VMIN] = 1;
-  tio.c_cc[VTIME] = 0;
-}
-
-LineSample decode(const termios2& tio) {
-  LineSample sample;
-  const tcflag_t c = tio.c_cflag;
-  if ((c & CMSPAR) != 0) {
-    sample.parity = (c & PARODD) != 0 ? LineParity::Mark : LineParity::Space;
-  }
-  sample.two_stop_bits = (c & CSTOPB) != 0;
-  sample.baud = tio.c_ospeed;
-  sample.cflag = c;
-  return sample;
-}
-
-}  // namespace
-
-const char* name_of(LineParity parity) {
-  switch (parity) {
-    case LineParity::Mark: return "MARK";
-    case LineParity::Space: return "SPACE";
-    case LineParity::None: return "NONE";
-  }
-  return "?";
-}
-
 std::string hex(const Bytes& bytes) {
   std::string text;
   for (const std::uint8_t b : bytes) {
@@ -69,29 +16,13 @@ std::string hex(const Bytes& bytes) {
   return text;
 }
 
-PtyTerminal::PtyTerminal(Options options) {
-  master_fd_ = posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-  if (master_fd_ < 0) fail("posix_openpt");
-  if (grantpt(master_fd_) != 0 || unlockpt(master_fd_) != 0) fail("grantpt/unlockpt");
-  char path[64];
-  if (ptsname_r(master_fd_, path, sizeof path) != 0) fail("ptsname_r");
-  slave_path_ = path;
-  slave_fd_ = ::open(path, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-  if (slave_fd_ < 0) fail("open " + slave_path_);
-  if (!options.start_cooked) {
-    termios2 tio{};
-    if (ioctl(master_fd_, TCGETS2, &tio) != 0) fail("TCGETS2");
-    make_raw(tio);
-    if (ioctl(master_fd_, TCSETS2, &tio) != 0) fail("TCSETS2");
-  }
+PtyTerminal::PtyTerminal(Options options) : peer_(sim::PtyPeer::Options{options.start_cooked}) {
   thread_ = std::thread([this] { run(); });
 }
 
 PtyTerminal::~PtyTerminal() {
   stop_ = true;
   if (thread_.joinable()) thread_.join();
-  if (slave_fd_ >= 0) ::close(slave_fd_);
-  if (master_fd_ >= 0) ::close(master_fd_);
 }
 
 PtyTerminal& PtyTerminal::then(Step step) {
@@ -118,7 +49,7 @@ bool PtyTerminal::wait_unread(std::size_t count, milliseconds timeout) const {
   const Clock::time_point deadline = Clock::now() + timeout;
   for (;;) {
     int unread = 0;
-    if (ioctl(slave_fd_, TIOCINQ, &unread) == 0 && unread >= 0 &&
+    if (ioctl(peer_.slave_fd(), TIOCINQ, &unread) == 0 && unread >= 0 &&
         static_cast<std::size_t>(unread) >= count) {
       return true;
     }
@@ -149,28 +80,15 @@ std::size_t PtyTerminal::steps_left() const {
   return steps_.size() + outgoing_.size();
 }
 
-LineSample PtyTerminal::line_now() const {
-  termios2 tio{};
-  ioctl(master_fd_, TCGETS2, &tio);
-  return decode(tio);
-}
+LineSample PtyTerminal::line_now() const { return peer_.line_now(); }
 
 // One pass: wait up to a millisecond for bytes (or until an answer is due),
-// take everything there is, sample the setting, answer what is due.
+// take everything there is with the setting sampled right after, answer what
+// is due.
 void PtyTerminal::run() {
-  Bytes incoming;
   while (!stop_) {
-    pollfd pfd{master_fd_, POLLIN, 0};
-    poll(&pfd, 1, poll_timeout_ms(Clock::now()));
-    incoming.clear();
-    for (;;) {
-      std::uint8_t chunk[256];
-      const ssize_t n = ::read(master_fd_, chunk, sizeof chunk);
-      if (n <= 0) break;
-      incoming.insert(incoming.end(), chunk, chunk + n);
-    }
-    const LineSample line = line_now();
-    take_bytes(incoming.data(), incoming.size(), line, Clock::now());
+    const sim::PtyPeer::Batch batch = peer_.receive(poll_timeout_ms(Clock::now()));
+    take_bytes(batch.bytes.data(), batch.bytes.size(), batch.after, batch.at);
     send_due(Clock::now());
   }
 }
@@ -202,8 +120,8 @@ void PtyTerminal::send_due(Clock::time_point now) {
     const std::size_t wanted = out.gap.count() == 0 ? out.bytes.size() - out.sent : 1;
     // Taken before the write: the library cannot have these bytes sooner.
     const Clock::time_point writing_at = Clock::now();
-    const ssize_t n = ::write(master_fd_, out.bytes.data() + out.sent, wanted);
-    const bool broken = n < 0 && errno != EAGAIN && errno != EINTR;
+    const long n = peer_.send(out.bytes.data() + out.sent, wanted);
+    const bool broken = n < 0;
     if (n <= 0 && !broken) break;  // the pty is full: again on the next pass
     if (n > 0) {
       if (out.sent == 0) out.first_at = writing_at;

@@ -6,12 +6,8 @@
 // writes, with the line setting in force when the byte was read and when it
 // was read, and answers by script: after k bytes, send these bytes after d ms.
 //
-// What a pseudo-terminal shows of parity: no parity bit travels (bytes are
-// just bytes), but termios read through the master are the slave's. This
-// kernel clears PARENB on every setting of a pty (and forces CS8), whatever is
-// asked; CMSPAR, PARODD, CSTOPB and the speed stay as set. So the setting is
-// decoded from CMSPAR and PARODD alone: CMSPAR|PARODD is MARK, CMSPAR alone is
-// SPACE, neither is NONE (a kernel that keeps PARENB decodes the same way).
+// The pair itself, and how the slave's line setting is read through the
+// master, are sim::PtyPeer's (sim/pty_peer.h).
 //
 // The setting is sampled right after the read that returned a byte, so it is
 // the setting the byte went out with only when the library did not switch in
@@ -35,6 +31,8 @@
 #include <thread>
 #include <vector>
 
+#include "sim/pty_peer.h"
+
 namespace tarvex::testing {
 
 using Bytes = std::vector<std::uint8_t>;
@@ -42,19 +40,9 @@ using Bytes = std::vector<std::uint8_t>;
 using Clock = std::chrono::steady_clock;
 using std::chrono::milliseconds;
 
-enum class LineParity { Mark, Space, None };
-const char* name_of(LineParity parity);
-inline std::ostream& operator<<(std::ostream& os, LineParity parity) {
-  return os << name_of(parity);
-}
-
-// The slave's line setting as the master reads it.
-struct LineSample {
-  LineParity parity = LineParity::None;
-  bool two_stop_bits = false;
-  std::uint32_t baud = 0;
-  std::uint32_t cflag = 0;  // as the kernel reports it, for messages
-};
+using sim::LineParity;
+using sim::LineSample;
+using sim::name_of;
 
 // One byte the library wrote, with the slave's setting sampled right after
 // the read that returned it, and the time of that read.
@@ -95,7 +83,7 @@ class PtyTerminal {
   PtyTerminal& operator=(const PtyTerminal&) = delete;
 
   // The slave's path, e.g. /dev/pts/7: the port name to give the library.
-  const std::string& port() const { return slave_path_; }
+  const std::string& port() const { return peer_.port(); }
 
   // Queues an answer; steps fire in order. May be called while it runs.
   PtyTerminal& then(Step step);
@@ -121,7 +109,7 @@ class PtyTerminal {
   // A descriptor of the slave that the terminal keeps open (so the master
   // never sees a hang-up between two opens by the library), for ioctls a test
   // wants to make on the device, such as TIOCGEXCL.
-  int slave_fd() const { return slave_fd_; }
+  int slave_fd() const { return peer_.slave_fd(); }
 
  private:
   struct Outgoing {
@@ -139,9 +127,7 @@ class PtyTerminal {
   void send_due(Clock::time_point now);
   int poll_timeout_ms(Clock::time_point now) const;
 
-  int master_fd_ = -1;
-  int slave_fd_ = -1;
-  std::string slave_path_;
+  sim::PtyPeer peer_;
 
   mutable std::mutex mutex_;
   mutable std::condition_variable changed_;

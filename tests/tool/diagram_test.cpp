@@ -1,0 +1,157 @@
+// The timing diagram: well-formed SVG whose boxes are the bytes of the
+// trace, in time order, with their parity bits; long runs grouped.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "svg_reader.h"
+#include "tool_run.h"
+#include "tools/diagram_layout.h"
+#include "tools/time_scale.h"
+#include "tools/timing_diagram.h"
+
+namespace tarvex::testing {
+namespace {
+
+std::string read_file(const std::string& path) {
+  std::ifstream in(path);
+  std::stringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+std::vector<std::size_t> groups_of(const std::vector<SvgElement>& svg, const std::string& cls) {
+  std::vector<std::size_t> found;
+  for (std::size_t i = 0; i < svg.size(); ++i) {
+    if (svg[i].name == "g" && svg[i]["class"].rfind(cls, 0) == 0) found.push_back(i);
+  }
+  return found;
+}
+
+// "05/1 C2/0 ..." of the byte boxes on one lane, and the box edges in order.
+std::string lane_bytes(const std::vector<SvgElement>& svg, const std::string& lane, std::vector<double>& xs) {
+  std::string text;
+  for (const std::size_t i : groups_of(svg, "byte")) {
+    if (svg[i]["data-lane"] != lane) continue;
+    text += (text.empty() ? "" : " ") + svg[i]["data-value"] + "/" + svg[i]["data-parity"];
+    const SvgElement* rect = child(svg, i, "rect");
+    if (rect != nullptr) xs.push_back(std::stod((*rect)["x"]));
+  }
+  return text;
+}
+
+TEST(Diagram, BoxesAreTheBytesOfTheTraceInTimeOrder) {
+  const std::string path = ::testing::TempDir() + "tarvex_get.svg";
+  const ToolRun run = run_tool({"get", "05C2", "8", "--diagram", path});
+  ASSERT_EQ(run.status, 0) << run.err;
+  const auto svg = read_svg(read_file(path));
+  ASSERT_TRUE(svg.has_value()) << "not well-formed";
+  ASSERT_EQ((*svg)[0].name, "svg");
+
+  std::vector<double> host_x;
+  EXPECT_EQ(lane_bytes(*svg, "host", host_x), "05/1 C2/0 C7/0 02/0 4F/0");
+  std::vector<double> terminal_x;
+  EXPECT_EQ(lane_bytes(*svg, "terminal", terminal_x), "20/0 26/0 12/0 08/0 17/0 00/0 05/0 01/0 7D/0");
+  EXPECT_TRUE(std::is_sorted(host_x.begin(), host_x.end()));
+  EXPECT_TRUE(std::is_sorted(terminal_x.begin(), terminal_x.end()));
+  EXPECT_LT(host_x[2], terminal_x[0]) << "the reply comes after the frame";
+
+  std::string spans;
+  for (const std::size_t i : groups_of(*svg, "span")) spans += (*svg)[i]["data-kind"] + " ";
+  EXPECT_EQ(spans, "busy busy drain busy ");
+  const auto result = groups_of(*svg, "result");
+  ASSERT_EQ(result.size(), 1u);
+  EXPECT_EQ((*svg)[result[0]]["data-code"], "0");
+  std::filesystem::remove(path);
+}
+
+TEST(Diagram, AFailedReadShowsItsLimitAndTheResult) {
+  const std::string path = ::testing::TempDir() + "tarvex_short.svg";
+  const ToolRun run = run_tool({"get", "05A1", "5", "--diagram", path});
+  ASSERT_EQ(run.status, 3);
+  const auto svg = read_svg(read_file(path));
+  ASSERT_TRUE(svg.has_value());
+  const auto reads = groups_of(*svg, "span");
+  const auto limit = std::find_if(reads.begin(), reads.end(), [&](std::size_t i) {
+    return (*svg)[i]["data-kind"] == "read";
+  });
+  ASSERT_NE(limit, reads.end());
+  const SvgElement* title = child(*svg, *limit, "title");
+  ASSERT_NE(title, nullptr);
+  EXPECT_EQ((*svg)[groups_of(*svg, "result")[0]]["data-code"], "3");
+  std::filesystem::remove(path);
+}
+
+TEST(Diagram, BytesReadFromTheBufferKeepTheirWidth) {
+  // Phase 2 of the query reads bytes that came in during a busy wait, faster
+  // than the line carries them.
+  const std::string path = ::testing::TempDir() + "tarvex_online.svg";
+  ASSERT_EQ(run_tool({"online", "12", "--diagram", path}).status, 0);
+  const auto svg = read_svg(read_file(path));
+  ASSERT_TRUE(svg.has_value());
+  std::size_t boxes = 0;
+  for (const std::size_t i : groups_of(*svg, "byte")) {
+    const SvgElement* rect = child(*svg, i, "rect");
+    ASSERT_NE(rect, nullptr);
+    EXPECT_GE(std::stod((*rect)["width"]), 26.0) << (*svg)[i]["data-value"];
+    ++boxes;
+  }
+  EXPECT_EQ(boxes, 10u + 8u + 6u);  // sent: 5 + 5; read: 8 + 6
+  std::filesystem::remove(path);
+}
+
+// A trace of `count` bytes sent back to back, then one more after a pause.
+std::vector<sim::TraceEvent> long_run(std::size_t count) {
+  std::vector<sim::TraceEvent> trace;
+  std::uint64_t at = 0;
+  for (std::size_t i = 0; i <= count; ++i) {
+    if (i == count) at += 50000;
+    sim::TraceEvent e{.kind = sim::TraceEvent::Kind::Sent, .time_us = at, .end_us = at + 1146};
+    e.wire = {.start_us = at, .end_us = at + 1146, .value = static_cast<std::uint8_t>(i),
+              .parity = line::Parity::Space};
+    trace.push_back(e);
+    at += 1146;
+  }
+  return trace;
+}
+
+TEST(Diagram, LongRunsBecomeOneGroup) {
+  struct Case {
+    std::size_t bytes;
+    std::size_t boxes;  // on the host lane, the lone byte after the pause included
+  };
+  for (const Case c : {Case{24, 25}, Case{25, 2}, Case{16250, 2}}) {
+    SCOPED_TRACE(c.bytes);
+    const tool::DiagramLayout layout = tool::layout_diagram(long_run(c.bytes));
+    ASSERT_EQ(layout.boxes.size(), c.boxes);
+    const auto svg = read_svg(tool::render_svg(layout, 0, "run"));
+    ASSERT_TRUE(svg.has_value());
+    const auto groups = groups_of(*svg, "group");
+    if (c.boxes == 2) {
+      ASSERT_EQ(groups.size(), 1u);
+      EXPECT_EQ((*svg)[groups[0]]["data-count"], std::to_string(c.bytes));
+      EXPECT_EQ((*svg)[groups[0]]["data-first"], "00");
+      EXPECT_EQ(std::stoull((*svg)[groups[0]]["data-end-us"]), c.bytes * 1146);
+    } else {
+      EXPECT_TRUE(groups.empty());
+    }
+    EXPECT_LT(std::stod((*svg)[0]["width"]), 2200) << "a long run stays on one screen";
+  }
+}
+
+TEST(TimeScale, DrawsCharactersToScaleAndCompressesLongIntervals) {
+  const tool::TimeScale scale({0, 1146, 2292, 11292, 4561292}, 1146, 100);
+  EXPECT_DOUBLE_EQ(scale.x(0), 100);
+  EXPECT_DOUBLE_EQ(scale.x(1146), 127);
+  EXPECT_DOUBLE_EQ(scale.x(2292), 154);
+  const double busy = scale.x(11292) - scale.x(2292);
+  const double limit = scale.x(4561292) - scale.x(11292);
+  EXPECT_GT(busy, 54);
+  EXPECT_LT(limit, 8 * busy) << "a 4.5 s limit must not dwarf a 9 ms wait";
+  EXPECT_LT(scale.x(5000), scale.x(6000)) << "in between, x grows with time";
+}
+
+}  // namespace
+}  // namespace tarvex::testing

@@ -1,0 +1,72 @@
+// `tarvex get` against the demo terminals of the simulated bus.
+#include <gtest/gtest.h>
+
+#include "tool_run.h"
+
+namespace tarvex::testing {
+namespace {
+
+struct GetCase {
+  std::vector<std::string> args;
+  const char* member;
+  const char* frame;
+  const char* reply;  // "" when no reply is shown
+  int result;
+  const char* trace_shows;
+};
+
+const GetCase kCases[] = {
+    {{"get", "05C2", "8"}, "getdata", "05 C2 C7", "20 26 12 08 17 00 05 01 7D", 0, "tx     S 1 9600  02 4F"},
+    {{"get", "05C2", "8", "--member", "n", "--baud", "19200", "--limit", "300"}, "nGetData", "05 C2 C7",
+     "20 26 12 08 17 00 05 01 7D", 0, "line   M 1 19200"},
+    {{"get", "12C1 0003", "3", "--member", "dx"}, "dxGetdata", "12 C1 00 03 D6", "12 19 20 4B", 0,
+     "tx     M 1 9600  12 C1 00 03 D6"},
+    {{"get", "05A1", "4", "--member", "Nget"}, "Nget", "05 A1 A6", "05 01 01 00 07", 0,
+     "tx     M 1 9600  05 A1 A6"},
+    {{"get", "31:A1", "4", "--member", "handle", "--baud", "4800"}, "HANDLE_GetData", "31 A1 D2",
+     "31 01 01 00 33", 0, "line   S 1 4800"},
+    // The legacy profile re-opens the port and acknowledges every good reply.
+    {{"get", "05A1", "4", "--legacy"}, "getdata (legacy build)", "05 A1 A6", "05 01 01 00 07", 0,
+     "open   SIM1 (re-open timeouts)"},
+    {{"get", "05C2", "9"}, "getdata", "05 C2 C7", "", 3, "read   nothing for"},
+    {{"get", "05C2", "7"}, "getdata", "05 C2 C7", "20 26 12 08 17 00 05 01", 4, "rx     20 26"},
+};
+
+std::string quoted(const char* text) { return std::string("\"") + text + "\""; }
+
+TEST(GetCommand, EachMemberReportsItsExchange) {
+  for (const GetCase& c : kCases) {
+    SCOPED_TRACE(c.args[1] + " " + c.member);
+    std::vector<std::string> args = c.args;
+    args.insert(args.end(), {"--json", "--trace"});
+    const ToolRun run = run_tool(args);
+    EXPECT_EQ(run.status, c.result) << run.err;
+    EXPECT_EQ(json_field(run.out, "member"), quoted(c.member));
+    EXPECT_EQ(json_field(run.out, "frame"), quoted(c.frame));
+    EXPECT_EQ(json_field(run.out, "reply"), *c.reply ? quoted(c.reply) : "");
+    EXPECT_EQ(json_field(run.out, "result"), std::to_string(c.result));
+    EXPECT_TRUE(run.shows(c.trace_shows)) << run.out;
+    EXPECT_TRUE(run.err.empty()) << run.err;
+  }
+}
+
+TEST(GetCommand, TextOutputEndsWithTheResultAndItsMeaning) {
+  const ToolRun run = run_tool({"get", "05C2", "8"});
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.out,
+            "member:     getdata\n"
+            "port:       SIM1\n"
+            "frame sent: 05 C2 C7\n"
+            "reply:      20 26 12 08 17 00 05 01 7D\n"
+            "result:     0 (success)\n");
+}
+
+TEST(GetCommand, TraceClosesWithTheResultLine) {
+  const ToolRun run = run_tool({"--trace", "get", "05A1", "4"});
+  EXPECT_TRUE(run.shows("  open   SIM1 (standard timeouts) -> #100\n")) << run.out;
+  EXPECT_TRUE(run.shows("  tx     M 1 9600  05  (1.146 ms on the line)\n")) << run.out;
+  EXPECT_TRUE(run.shows("  result 0 (success)\n\n")) << run.out;
+}
+
+}  // namespace
+}  // namespace tarvex::testing

@@ -1,0 +1,160 @@
+// `tarvex blacklist`: downloads a list of barred cards, read from a file,
+// to one terminal, through any member of the blacklist family.
+#include <array>
+#include <bit>
+#include <cstdio>
+#include <fstream>
+#include <optional>
+
+#include "exchange/blacklist.h"
+#include "exchange/blacklist_block.h"
+#include "exchange/hex_text.h"
+#include "tools/card_list.h"
+#include "tools/exit_status.h"
+#include "tools/member_choice.h"
+#include "tools/tool_commands.h"
+
+namespace tarvex::tool {
+namespace {
+
+// Above this many bytes on the line a download is confirmed first.
+constexpr std::size_t kConfirmAbove = 1024;
+
+enum class Member { Plain, Hex, S };
+
+constexpr std::array<MemberName, 3> kMembers{{
+    {"plain", "sendBlack", "the list as three-byte card entries, command A5"},
+    {"hex", "sendBlack_hex", "the same list handed over as hex text, six characters a card"},
+    {"s", "sSendBlack", "card entries with the command code of --command and frame byte 2 from --high"},
+}};
+
+std::string block_text(const exchange::BlacklistBuffer& block, std::size_t size) {
+  Bytes shown(block.begin(), block.begin() + static_cast<std::ptrdiff_t>(std::min<std::size_t>(size, 24)));
+  std::string text = hex_text(shown);
+  if (size > 24) text += " ... " + hex_byte(block[size - 1]);
+  return text;
+}
+
+std::string line_time(std::size_t bytes, std::uint32_t baud) {
+  // Start bit, 8 data bits, the parity bit, one stop bit.
+  char text[48];
+  std::snprintf(text, sizeof text, "%.1f ms at %u baud", static_cast<double>(bytes) * 11000.0 / baud, baud);
+  return text;
+}
+
+class BlacklistCommand final : public Command {
+ public:
+  explicit BlacklistCommand(CLI::App& cli) {
+    cli.add_option("ADDRESS", address_text_, "Bus address of the terminal, in hex (e.g. 05)")->required();
+    cli.add_option("FILE", file_, "The card list: one card number or range a-b per line, # comments; - for stdin")
+        ->required();
+    cli.add_option("--member", member_text_, "Which entry point downloads it:" + member_help(kMembers))
+        ->default_str("plain");
+    cli.add_option("--command", command_text_, "s: the command code, in hex (default A5)");
+    cli.add_option("--high", high_text_, "s: bits 8 to 15 of the address word, sent as frame byte 2 (default 00)");
+    cli.add_flag("--dry-run", dry_run_, "Show the block without sending it");
+    cli.footer(
+        "The list is sorted and duplicates dropped; one card goes as a 7-byte single-card\n"
+        "block, more as a bitmap with one bit per card number from 1. A block of more than\n"
+        "1024 bytes is confirmed first unless --yes is given.");
+  }
+
+  int run(Invocation& invocation) override {
+    const std::size_t chosen = choose_member(member_text_, kMembers);
+    const auto member = static_cast<Member>(chosen);
+    const std::uint8_t address = parse_byte(address_text_, "ADDRESS");
+    if ((command_text_ || high_text_) && member != Member::S) {
+      throw UsageError(std::string(command_text_ ? "--command" : "--high") + " belongs to --member s (sSendBlack)");
+    }
+    const std::uint8_t command = command_text_ ? parse_byte(*command_text_, "--command") : 0xA5;
+    const std::uint8_t high = high_text_ ? parse_byte(*high_text_, "--high") : 0x00;
+    const CardList list = read_list(invocation);
+    const Bytes entries = card_entries(list.cards);
+    const auto count = static_cast<std::int32_t>(list.cards.size());
+    exchange::BlacklistBuffer block{};
+    const std::size_t size = exchange::build_blacklist_block(entries.data(), count, block);
+
+    Report report{.command = "blacklist"};
+    report.add("member", "member", std::string(kMembers[chosen].library))
+        .add("address", "address", hex_byte(address))
+        .add("cards", "cards", std::int64_t{count});
+    if (list.duplicates > 0 || list.reordered) {
+      report.add("note", "note", std::string(list.reordered ? "sorted" : "") +
+                                     (list.reordered && list.duplicates > 0 ? ", " : "") +
+                                     (list.duplicates > 0 ? std::to_string(list.duplicates) + " duplicates dropped" : ""));
+    }
+    if (count == 1) {
+      report.add("form", "form", "single card " + std::to_string(list.cards[0]) + ": page " + hex_byte(block[4]) +
+                                     ", offset " + hex_byte(block[5]) + ", mask " + hex_byte(block[6]));
+    } else {
+      report.add("form", "form", "bitmap of " + std::to_string(size - 7) + " bytes, cards 1 to " +
+                                     std::to_string((size - 7) * 8));
+    }
+    report.add("block_bytes", "block size", std::int64_t(size))
+        .add("line_time", "line time", line_time(size, 9600))
+        .add("block", "block", block_text(block, size));
+    if (dry_run_) return invocation.finish(report);
+
+    invocation.require_terminal(address, "ADDRESS");
+    if (size > kConfirmAbove && !invocation.options().yes) confirm(invocation, size, address);
+    LineSession& line = invocation.line();
+    line::Platform& os = line.platform();
+    const char* port = line.port_name().c_str();
+    Result result = kOk;
+    switch (member) {
+      case Member::Plain: result = exchange::sendBlack(os, address, count, entries.data(), port); break;
+      case Member::Hex: {
+        std::string text(entries.size() * 2, '0');
+        for (std::size_t i = 0; i < entries.size(); ++i) exchange::encode_hex(entries[i], &text[2 * i]);
+        result = exchange::sendBlack_hex(os, address, count, text.c_str(), port);
+        break;
+      }
+      case Member::S:
+        result = exchange::sSendBlack(os, high << 8 | address, command, count, entries.data(), port);
+        break;
+    }
+    report.fields.insert(report.fields.begin() + 1, Field{"port", "port", line.port_name()});
+    if (const sim::DemoBus* demo = line.demo(); demo != nullptr && result == kOk) {
+      std::int64_t barred = 0;
+      for (const std::uint8_t b : demo->terminal(address)->blacklist_bitmap()) barred += std::popcount(b);
+      report.add("barred", "terminal bars", barred);
+    }
+    report.result = result;
+    return invocation.finish(report);
+  }
+
+ private:
+  CardList read_list(Invocation& invocation) const {
+    if (file_ == "-") return read_card_list(invocation.console().in, "standard input");
+    std::ifstream in(file_);
+    if (!in) throw UsageError("FILE: cannot read " + file_ + "; check the path", kNoInput);
+    return read_card_list(in, file_);
+  }
+
+  static void confirm(Invocation& invocation, std::size_t size, std::uint8_t address) {
+    Console& console = invocation.console();
+    const std::string what = "the block is " + std::to_string(size) + " bytes";
+    if (!console.in_is_terminal) throw UsageError(what + "; pass --yes to send it without asking");
+    console.err << "Send a " << size << "-byte blacklist block to terminal " << hex_byte(address)
+                << "? It replaces the terminal's list. [y/N] " << std::flush;
+    std::string answer;
+    std::getline(console.in, answer);
+    if (answer != "y" && answer != "Y" && answer != "yes") throw UsageError("not confirmed; nothing was sent");
+  }
+
+  std::string address_text_;
+  std::string file_;
+  std::string member_text_ = "plain";
+  std::optional<std::string> command_text_;
+  std::optional<std::string> high_text_;
+  bool dry_run_ = false;
+};
+
+}  // namespace
+
+void add_blacklist_command(CLI::App& app, CommandSet& commands) {
+  add_command<BlacklistCommand>(app, commands, "blacklist",
+                                "Download a list of barred cards from a file to a terminal");
+}
+
+}  // namespace tarvex::tool

@@ -1,0 +1,34 @@
+// A subcommand: its options live in the object, bound when it is made;
+// run() does the work once the command line has been parsed.
+#pragma once
+
+#include <CLI/CLI.hpp>
+
+#include <memory>
+#include <vector>
+
+#include "tools/invocation.h"
+
+namespace tarvex::tool {
+
+class Command {
+ public:
+  virtual ~Command() = default;
+  virtual int run(Invocation& invocation) = 0;
+};
+
+struct CommandEntry {
+  CLI::App* cli;
+  std::unique_ptr<Command> command;
+};
+using CommandSet = std::vector<CommandEntry>;
+
+// Adds a subcommand to `app` and its object to `commands`.
+template <class C>
+void add_command(CLI::App& app, CommandSet& commands, const std::string& name,
+                 const std::string& description) {
+  CLI::App* cli = app.add_subcommand(name, description);
+  commands.push_back({cli, std::make_unique<C>(*cli)});
+}
+
+}  // namespace tarvex::tool

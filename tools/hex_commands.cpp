@@ -1,0 +1,133 @@
+// `tarvex get-hex` and `tarvex send-hex`: the hex-text exchanges, which take
+// the frame (and block, and give the reply) as text of hex digits.
+#include <optional>
+
+#include "exchange/hex_exchange.h"
+#include "exchange/hex_text.h"
+#include "tools/exit_status.h"
+#include "tools/tool_commands.h"
+
+namespace tarvex::tool {
+namespace {
+
+constexpr std::size_t kMaxReply = 4096;
+constexpr std::size_t kMaxBlock = 4096;
+
+// The text handed to the library: separators dropped. Characters that are no
+// hex digit are refused unless --lenient passes them on, for the library
+// gives every character a digit value (1G is 0x20).
+std::string library_text(const std::string& given, std::string_view what, bool lenient, std::size_t max_bytes) {
+  std::string text;
+  for (const char c : given) {
+    if (c != ' ' && c != ':' && c != '-') text += c;
+  }
+  if (!lenient) parse_hex(text, what, max_bytes);
+  if (text.size() % 2 != 0) {
+    throw UsageError(std::string(what) + ": an odd number of characters; every byte takes two");
+  }
+  if (text.size() / 2 > max_bytes) {
+    throw UsageError(std::string(what) + ": " + std::to_string(text.size() / 2) + " bytes is too long; at most " +
+                     std::to_string(max_bytes) + " fit here");
+  }
+  return text;
+}
+
+// The address byte as the library reads it from the text.
+std::uint8_t address_of(const std::string& frame) {
+  return exchange::byte_from_pair(frame[0], frame[1], exchange::HexText::Command);
+}
+
+class GetHexCommand final : public Command {
+ public:
+  explicit GetHexCommand(CLI::App& cli) {
+    cli.add_option("FRAME", frame_text_, "Command frame as hex text, without its checksum (at most 99 bytes)")
+        ->required()
+        ->type_name("HEX");
+    cli.add_option("LENGTH", length_text_, "Reply bytes expected, not counting the checksum (decimal)")->required();
+    cli.add_flag("--lenient", lenient_, "Pass characters that are no hex digit on to the library (1G is 0x20)");
+    cli.footer(
+        "getdata_hex: the address byte under MARK, then the port is re-opened and the rest\n"
+        "goes under SPACE; the reply comes back as text and is always acknowledged.");
+  }
+
+  int run(Invocation& invocation) override {
+    const std::string frame = library_text(frame_text_, "FRAME", lenient_,
+                                           static_cast<std::size_t>(exchange::kGetdataHexMaxCommand));
+    if (frame.empty()) throw UsageError("FRAME: empty; give at least the address byte and the command code");
+    const auto length = static_cast<std::int32_t>(parse_count(length_text_, "LENGTH", kMaxReply));
+    invocation.require_terminal(address_of(frame), "FRAME");
+    std::string reply(2 * (static_cast<std::size_t>(length) + 1), '.');
+    LineSession& line = invocation.line();
+    const Result result = exchange::getdata_hex(line.platform(), static_cast<std::int32_t>(frame.size() / 2),
+                                                frame.c_str(), length, reply.data(), line.port_name().c_str());
+    Report report{.command = "get-hex"};
+    report.add("member", "member", std::string("getdata_hex"))
+        .add("port", "port", line.port_name())
+        .add("frame_text", "frame text", frame);
+    // Characters are written as each byte is counted: what is there arrived.
+    const std::string arrived = reply.substr(0, reply.find('.'));
+    if (length > 0 && !arrived.empty()) report.add("reply_text", "reply text", arrived);
+    report.result = result;
+    return invocation.finish(report);
+  }
+
+ private:
+  std::string frame_text_;
+  std::string length_text_;
+  bool lenient_ = false;
+};
+
+class SendHexCommand final : public Command {
+ public:
+  explicit SendHexCommand(CLI::App& cli) {
+    cli.add_option("FRAME", frame_text_, "Command frame as hex text, without its checksum (at most 11 bytes)")
+        ->required()
+        ->type_name("HEX");
+    cli.add_option("BLOCK", block_text_, "Data block as hex text, without its checksum")->required()->type_name("HEX");
+    cli.add_flag("--lenient", lenient_, "Pass characters that are no hex digit on to the library (1G is 0x20)");
+    cli.footer(
+        "senddata_hex: the address byte under MARK, the port re-opened, the rest and the\n"
+        "block under SPACE, then the acknowledgement 02 4F for every command code.");
+  }
+
+  int run(Invocation& invocation) override {
+    const std::string frame = library_text(frame_text_, "FRAME", lenient_,
+                                           static_cast<std::size_t>(exchange::kSenddataHexMaxCommand));
+    if (frame.empty()) throw UsageError("FRAME: empty; give at least the address byte and the command code");
+    const std::string block = library_text(block_text_, "BLOCK", lenient_, kMaxBlock);
+    // For C5 the library sends the first ten block bytes; fewer are not there
+    // to send.
+    if (frame.size() >= 4 && (frame.substr(2, 2) == "C5" || frame.substr(2, 2) == "c5") && block.size() < 20) {
+      throw UsageError("BLOCK: command C5 sends a block of 10 bytes; give at least 10 (you gave " +
+                       std::to_string(block.size() / 2) + ")");
+    }
+    invocation.require_terminal(address_of(frame), "FRAME");
+    LineSession& line = invocation.line();
+    const Result result = exchange::senddata_hex(line.platform(), static_cast<std::int32_t>(frame.size() / 2),
+                                                 frame.c_str(), static_cast<std::int32_t>(block.size() / 2),
+                                                 block.c_str(), line.port_name().c_str());
+    Report report{.command = "send-hex"};
+    report.add("member", "member", std::string("senddata_hex"))
+        .add("port", "port", line.port_name())
+        .add("frame_text", "frame text", frame)
+        .add("block_text", "block text", block);
+    report.result = result;
+    return invocation.finish(report);
+  }
+
+ private:
+  std::string frame_text_;
+  std::string block_text_;
+  bool lenient_ = false;
+};
+
+}  // namespace
+
+void add_hex_commands(CLI::App& app, CommandSet& commands) {
+  add_command<GetHexCommand>(app, commands, "get-hex",
+                             "As get, with the frame and the reply as hex text (getdata_hex)");
+  add_command<SendHexCommand>(app, commands, "send-hex",
+                              "As send, with the frame and the block as hex text (senddata_hex)");
+}
+
+}  // namespace tarvex::tool

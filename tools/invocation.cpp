@@ -1,0 +1,74 @@
+#include "tools/invocation.h"
+
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "sim/trace_format.h"
+#include "tools/exit_status.h"
+#include "tools/timing_diagram.h"
+
+namespace tarvex::tool {
+namespace {
+
+std::vector<std::string> lines_of(const std::string& text) {
+  std::vector<std::string> lines;
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  return lines;
+}
+
+}  // namespace
+
+LineSession& Invocation::line() {
+  if (!line_) line_ = open_session(options_.port);
+  return *line_;
+}
+
+void Invocation::require_terminal(std::uint8_t address, std::string_view what) {
+  const sim::DemoBus* demo = line().demo();
+  if (demo == nullptr || demo->terminal(address) != nullptr) return;
+  std::string known;
+  for (const std::uint8_t a : sim::kDemoAddresses) known += (known.empty() ? "" : ", ") + hex_byte(a);
+  throw UsageError(std::string(what) + ": no terminal at address " + hex_byte(address) +
+                   " on the simulated bus; its terminals are at " + known +
+                   " (name a real port with --port)");
+}
+
+int Invocation::finish(const Report& report) {
+  std::vector<sim::TraceEvent> events;
+  if (line_) {
+    line_->settle();
+    events = line_->trace();
+  }
+  std::vector<std::string> trace;
+  if (options_.trace) {
+    std::ostringstream text;
+    sim::print_trace(text, events);
+    if (report.result && line_) sim::print_result(text, events, *report.result);
+    trace = lines_of(text.str());
+  }
+  std::ostream& out = console_.out;
+  if (options_.json) {
+    write_json(out, report, options_.trace ? &trace : nullptr);
+  } else {
+    if (options_.trace) {
+      if (!line_) out << "(this command uses no line)\n";
+      for (const std::string& l : trace) out << l << "\n";
+      out << "\n";
+    }
+    write_text(out, report);
+  }
+  const int status = report.result.value_or(0);
+  if (!options_.diagram.empty()) {
+    const std::string title = "tarvex " + report.command + (line_ ? " on " + line_->port_name() : "");
+    if (!write_diagram_file(options_.diagram, events, report.result, title)) {
+      console_.err << "tarvex: cannot write the diagram to " << options_.diagram
+                   << "; check that its directory exists and is writable\n";
+      return kCannotCreate;
+    }
+  }
+  return status;
+}
+
+}  // namespace tarvex::tool

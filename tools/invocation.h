@@ -1,0 +1,40 @@
+// One run of a subcommand: the console, the global options, the line (opened
+// on first use) and the way a report goes out with its trace and diagram.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string_view>
+
+#include "tools/console.h"
+#include "tools/global_options.h"
+#include "tools/line_session.h"
+#include "tools/report.h"
+
+namespace tarvex::tool {
+
+class Invocation {
+ public:
+  Invocation(Console& console, const GlobalOptions& options) : console_(console), options_(options) {}
+
+  Console& console() { return console_; }
+  const GlobalOptions& options() const { return options_; }
+
+  LineSession& line();
+
+  // On the simulated bus, refuses an address no demo terminal answers at;
+  // on a real port every address goes.
+  void require_terminal(std::uint8_t address, std::string_view what);
+
+  // Shows the report (text or JSON) with the trace when asked for, writes
+  // the diagram, and gives the exit status: the report's result code, 0
+  // when it has none.
+  int finish(const Report& report);
+
+ private:
+  Console& console_;
+  const GlobalOptions& options_;
+  std::unique_ptr<LineSession> line_;
+};
+
+}  // namespace tarvex::tool

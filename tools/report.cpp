@@ -1,0 +1,102 @@
+#include "tools/report.h"
+
+#include <algorithm>
+
+#include "tools/json_writer.h"
+
+namespace tarvex::tool {
+namespace {
+
+std::string text_of(const Value& value) {
+  if (const auto* number = std::get_if<std::int64_t>(&value)) return std::to_string(*number);
+  if (const auto* bytes = std::get_if<Bytes>(&value)) return bytes->empty() ? "(none)" : hex_text(*bytes);
+  return std::get<std::string>(value);
+}
+
+void json_value(JsonWriter& json, const Value& value) {
+  if (const auto* number = std::get_if<std::int64_t>(&value)) {
+    json.value(*number);
+  } else if (const auto* bytes = std::get_if<Bytes>(&value)) {
+    json.value(hex_text(*bytes));
+  } else {
+    json.value(std::get<std::string>(value));
+  }
+}
+
+void write_table(std::ostream& out, const Table& table) {
+  std::vector<std::size_t> widths;
+  for (const std::string& label : table.labels) widths.push_back(label.size());
+  for (const auto& row : table.rows) {
+    for (std::size_t c = 0; c < row.size() && c < widths.size(); ++c) {
+      widths[c] = std::max(widths[c], text_of(row[c]).size());
+    }
+  }
+  const auto line = [&](const std::vector<std::string>& cells) {
+    std::string text;
+    for (std::size_t c = 0; c < cells.size(); ++c) {
+      text += cells[c];
+      if (c + 1 < cells.size()) text += std::string(widths[c] - cells[c].size() + 2, ' ');
+    }
+    out << text << "\n";
+  };
+  line(table.labels);
+  for (const auto& row : table.rows) {
+    std::vector<std::string> cells;
+    for (const Value& v : row) cells.push_back(text_of(v));
+    line(cells);
+  }
+}
+
+}  // namespace
+
+void write_text(std::ostream& out, const Report& report) {
+  std::size_t width = report.result ? 6 : 0;  // "result"
+  for (const Field& f : report.fields) width = std::max(width, f.label.size());
+  for (const Field& f : report.fields) {
+    out << f.label << ":" << std::string(width - f.label.size() + 1, ' ') << text_of(f.value) << "\n";
+  }
+  if (report.table) {
+    if (!report.fields.empty()) out << "\n";
+    write_table(out, *report.table);
+  }
+  if (report.result) {
+    if (report.table) out << "\n";
+    out << "result:" << std::string(width - 6 + 1, ' ') << *report.result << " ("
+        << result_meaning(*report.result) << ")\n";
+  }
+}
+
+void write_json(std::ostream& out, const Report& report, const std::vector<std::string>* trace) {
+  JsonWriter json(out);
+  json.begin_object();
+  json.key("command").value(report.command);
+  for (const Field& f : report.fields) {
+    json.key(f.key);
+    json_value(json, f.value);
+  }
+  if (report.table) {
+    json.key(report.table->key).begin_array();
+    for (const auto& row : report.table->rows) {
+      json.begin_object();
+      for (std::size_t c = 0; c < row.size() && c < report.table->keys.size(); ++c) {
+        json.key(report.table->keys[c]);
+        json_value(json, row[c]);
+      }
+      json.end_object();
+    }
+    json.end_array();
+  }
+  if (report.result) {
+    json.key("result").value(std::int64_t{*report.result});
+    json.key("meaning").value(result_meaning(*report.result));
+  }
+  if (trace != nullptr) {
+    json.key("trace").begin_array();
+    for (const std::string& line : *trace) json.value(line);
+    json.end_array();
+  }
+  json.end_object();
+  out << "\n";
+}
+
+}  // namespace tarvex::tool

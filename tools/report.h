@@ -1,0 +1,51 @@
+// What a command found out, shown as text for people or as JSON for
+// scripts: named fields, an optional table (one row per terminal, say) and
+// the library's result code with its meaning.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <ostream>
+#include <string>
+#include <variant>
+#include <vector>
+
+#include "line/result.h"
+#include "tools/text_input.h"
+
+namespace tarvex::tool {
+
+// A number, a text, or bytes (shown as hex pairs in both forms).
+using Value = std::variant<std::int64_t, std::string, Bytes>;
+
+struct Field {
+  std::string key;    // in JSON
+  std::string label;  // in text
+  Value value;
+};
+
+struct Table {
+  std::string key;                  // in JSON: an array of objects under this key
+  std::vector<std::string> keys;    // per column, in JSON
+  std::vector<std::string> labels;  // per column, in text
+  std::vector<std::vector<Value>> rows = {};
+};
+
+struct Report {
+  std::string command;
+  std::vector<Field> fields = {};
+  std::optional<Table> table = {};
+  std::optional<Result> result = {};
+
+  Report& add(std::string key, std::string label, Value value) {
+    fields.push_back({std::move(key), std::move(label), std::move(value)});
+    return *this;
+  }
+};
+
+void write_text(std::ostream& out, const Report& report);
+
+// `trace` lines go into a "trace" array when present.
+void write_json(std::ostream& out, const Report& report, const std::vector<std::string>* trace);
+
+}  // namespace tarvex::tool

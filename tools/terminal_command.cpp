@@ -1,0 +1,70 @@
+// `tarvex terminal`: the demo terminals on a pseudo-terminal, for a real
+// host to be developed and tested against.
+#include <chrono>
+#include <optional>
+#include <stdexcept>
+
+#include "tools/exit_status.h"
+#include "tools/pty_demo.h"
+#include "tools/tool_commands.h"
+
+namespace tarvex::tool {
+namespace {
+
+class TerminalCommand final : public Command {
+ public:
+  explicit TerminalCommand(CLI::App& cli) {
+    cli.add_option("--seconds", seconds_text_, "Stop after this many seconds (default 0: run until interrupted)");
+    cli.add_option("--frames", frames_text_, "Stop once this many frames have been heard");
+    cli.footer(
+        "Prints the device path first; give it to the host as its port name (for wine, link\n"
+        "a COM port to it under ~/.wine/dosdevices). Then one line per frame heard: the time\n"
+        "in ms, the terminal, each byte with the parity it came under (M, S or N, read from\n"
+        "the port's setting as it arrives; m: taken for an address byte that came after\n"
+        "silence, though the setting read SPACE), and the answer. Ctrl-C stops it.\n\n"
+        "A pseudo-terminal carries no parity bit, and a host that switches to SPACE right\n"
+        "after its address byte (the exchanges that re-open the port) may switch before the\n"
+        "byte is read: such an address byte is recognised only when it follows at least 1 ms\n"
+        "of silence.");
+  }
+
+  int run(Invocation& invocation) override {
+    if (invocation.options().port) {
+      throw UsageError("terminal makes its own port; drop --port");
+    }
+    // 0: no such limit.
+    const std::uint32_t seconds = seconds_text_ ? parse_count(*seconds_text_, "--seconds", 86400 * 365) : 0;
+    const std::uint32_t frames = frames_text_ ? parse_count(*frames_text_, "--frames", 1000000) : 0;
+    std::ostream& out = invocation.console().out;
+    std::optional<PtyDemo> demo;
+    try {
+      demo.emplace(out);
+    } catch (const std::runtime_error& error) {
+      throw UsageError(std::string("no pseudo-terminal to serve on (") + error.what() + ")", kSystem);
+    }
+    out << demo->port() << std::endl;
+    out << "demo terminals at 05, 12 and 31 on " << demo->port() << "; Ctrl-C to stop" << std::endl;
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+    while ((seconds == 0 || std::chrono::steady_clock::now() < until) &&
+           (frames == 0 || demo->frames_logged() < frames)) {
+      demo->serve_once();
+    }
+    // Answers still due go out before the pair closes.
+    const auto drain_until = std::chrono::steady_clock::now() + std::chrono::milliseconds(50);
+    while (std::chrono::steady_clock::now() < drain_until) demo->serve_once();
+    return 0;
+  }
+
+ private:
+  std::optional<std::string> seconds_text_;
+  std::optional<std::string> frames_text_;
+};
+
+}  // namespace
+
+void add_terminal_command(CLI::App& app, CommandSet& commands) {
+  add_command<TerminalCommand>(app, commands, "terminal",
+                               "Run the demo terminals on a pseudo-terminal for a real host to talk to");
+}
+
+}  // namespace tarvex::tool

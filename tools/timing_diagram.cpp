@@ -1,0 +1,313 @@
+#include "tools/timing_diagram.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <fstream>
+#include <sstream>
+
+#include "tools/text_input.h"
+#include "tools/time_scale.h"
+
+namespace tarvex::tool {
+namespace {
+
+constexpr double kLeft = 118;       // room for the lane names
+constexpr double kCharPx = 6.7;     // one character of the 11 px monospace font
+constexpr double kMarkRowPx = 13;
+constexpr double kBoxPx = 30;       // height of a byte box
+constexpr double kLegendPx = 900;   // the legend's width
+
+std::string num(double v) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%.1f", v);
+  return text;
+}
+
+std::string escaped(const std::string& text) {
+  std::string out;
+  for (const char c : text) {
+    switch (c) {
+      case '&': out += "&amp;"; break;
+      case '<': out += "&lt;"; break;
+      case '>': out += "&gt;"; break;
+      case '"': out += "&quot;"; break;
+      default: out += c;
+    }
+  }
+  return out;
+}
+
+std::string parity_class(const std::optional<int>& bit) {
+  return bit ? (*bit == 1 ? "p1" : "p0") : "pn";
+}
+
+std::string parity_attr(const std::optional<int>& bit) { return bit ? std::to_string(*bit) : "none"; }
+
+std::string ms_label(std::uint64_t us) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%.1f", static_cast<double>(us) / 1000.0);
+  return text;
+}
+
+// As many bytes of a group as fit its box: "3757 bytes  00 00 AD 0E ... 3C".
+std::string group_text(const DiagramBox& box, double width) {
+  std::string text = std::to_string(box.bytes.size()) + " bytes ";
+  const auto room = static_cast<std::size_t>(std::max(0.0, width / kCharPx - static_cast<double>(text.size()) - 9));
+  const std::size_t shown = std::min(box.bytes.size(), room / 3);
+  for (std::size_t i = 0; i < shown; ++i) text += " " + hex_byte(box.bytes[i]);
+  if (shown < box.bytes.size()) text += " ... " + hex_byte(box.bytes.back());
+  return text;
+}
+
+struct Rows {
+  double marks_top;
+  double host;
+  double terminal;
+  double waits;
+  double axis;
+  double bottom;
+};
+
+class SvgWriter {
+ public:
+  SvgWriter(const DiagramLayout& layout, std::optional<Result> result, const std::string& title)
+      : layout_(layout), result_(result), title_(title), scale_(all_times(layout), layout.char_us, kLeft) {}
+
+  std::string render() {
+    const std::vector<int> mark_rows = place_marks();
+    const int rows = mark_rows.empty() ? 1 : *std::max_element(mark_rows.begin(), mark_rows.end()) + 1;
+    rows_.marks_top = 44;
+    rows_.host = rows_.marks_top + rows * kMarkRowPx + 14;
+    rows_.terminal = rows_.host + kBoxPx + 22;
+    rows_.waits = rows_.terminal + kBoxPx + 22;
+    rows_.axis = rows_.waits + 30;
+    rows_.bottom = rows_.axis + 58;
+    const std::vector<std::string> result_lines = result_text();
+    std::size_t result_chars = 0;
+    for (const std::string& l : result_lines) result_chars = std::max(result_chars, l.size());
+    const double result_x = scale_.right() + 18;
+    // Never narrower than the legend.
+    const double width = std::max(result_x + static_cast<double>(result_chars) * kCharPx + 28, kLegendPx);
+
+    out_ << "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"" << num(width) << "\" height=\""
+         << num(rows_.bottom) << "\" viewBox=\"0 0 " << num(width) << " " << num(rows_.bottom)
+         << "\" font-family=\"DejaVu Sans Mono, Menlo, Consolas, monospace\" font-size=\"11\">\n";
+    style();
+    out_ << "<rect class=\"page\" x=\"0\" y=\"0\" width=\"" << num(width) << "\" height=\"" << num(rows_.bottom)
+         << "\"/>\n";
+    out_ << "<text class=\"title\" x=\"12\" y=\"22\">" << escaped(title_) << "</text>\n";
+    lanes(width);
+    marks(mark_rows);
+    for (const DiagramBox& box : layout_.boxes) this->box(box);
+    for (std::size_t i = 0; i < layout_.spans.size(); ++i) {
+      // A label may run past its span up to where the next one starts.
+      const double room = i + 1 < layout_.spans.size() ? scale_.x(layout_.spans[i + 1].start_us) : width;
+      span(layout_.spans[i], room);
+    }
+    axis();
+    if (result_) result_box(result_x, static_cast<double>(result_chars) * kCharPx + 12, result_lines);
+    legend();
+    out_ << "</svg>\n";
+    return out_.str();
+  }
+
+ private:
+  static std::vector<std::uint64_t> all_times(const DiagramLayout& layout) {
+    std::vector<std::uint64_t> times{0};
+    for (const DiagramBox& b : layout.boxes) times.insert(times.end(), {b.start_us, b.end_us});
+    for (const DiagramSpan& s : layout.spans) times.insert(times.end(), {s.start_us, s.end_us});
+    for (const DiagramMark& m : layout.marks) times.push_back(m.at_us);
+    return times;
+  }
+
+  // Marks at nearly the same place are stacked in rows, so their labels
+  // never overlap.
+  std::vector<int> place_marks() const {
+    std::vector<double> row_ends;
+    std::vector<int> rows;
+    for (const DiagramMark& m : layout_.marks) {
+      const double x = scale_.x(m.at_us);
+      std::size_t row = 0;
+      while (row < row_ends.size() && row_ends[row] > x - 3) ++row;
+      if (row == row_ends.size()) row_ends.push_back(0);
+      row_ends[row] = x + 4 + static_cast<double>(m.label.size()) * kCharPx;
+      rows.push_back(static_cast<int>(row));
+    }
+    return rows;
+  }
+
+  // "result 3" and its meaning, wrapped to a narrow box.
+  std::vector<std::string> result_text() const {
+    if (!result_) return {};
+    std::vector<std::string> lines{"result " + std::to_string(*result_)};
+    std::string line;
+    std::istringstream words(result_meaning(*result_));
+    for (std::string word; words >> word;) {
+      if (!line.empty() && line.size() + 1 + word.size() > 30) {
+        lines.push_back(line);
+        line.clear();
+      }
+      line += (line.empty() ? "" : " ") + word;
+    }
+    if (!line.empty()) lines.push_back(line);
+    return lines;
+  }
+
+  void result_box(double x, double width, const std::vector<std::string>& lines) {
+    const double height = rows_.terminal + kBoxPx - rows_.host;
+    out_ << "<g class=\"result\" data-code=\"" << *result_ << "\"><rect class=\"" << (*result_ == 0 ? "ok" : "failed")
+         << "\" x=\"" << num(x) << "\" y=\"" << num(rows_.host) << "\" width=\"" << num(width) << "\" height=\""
+         << num(height) << "\"/>";
+    double y = rows_.host + height / 2 - static_cast<double>(lines.size() - 1) * 6.5 + 4;
+    for (std::size_t i = 0; i < lines.size(); ++i, y += 13) {
+      out_ << "<text" << (i == 0 ? " font-weight=\"bold\"" : "") << " x=\"" << num(x + 6) << "\" y=\"" << num(y)
+           << "\">" << escaped(lines[i]) << "</text>";
+    }
+    out_ << "</g>\n";
+  }
+
+  void style() {
+    out_ << "<style>\n"
+            ".page{fill:#ffffff}.title{font-size:13px;font-weight:bold}\n"
+            ".lane{fill:#444}.baseline{stroke:#bbb;stroke-width:1}\n"
+            ".byte rect,.group rect{stroke:#333;stroke-width:0.8}\n"
+            ".p1{fill:#f5a623}.p0{fill:#cfe2ff}.pn{fill:#cccccc}\n"
+            ".rx .p1,.rx .p0,.rx .pn{fill:#c9ecc9}.group rect{stroke-dasharray:4 2}\n"
+            ".p1b{font-weight:bold}.bit{font-size:8px;fill:#555}\n"
+            ".span rect{stroke:#777;stroke-width:0.6}.busy{fill:#f3f3f3}.drain{fill:#d8f0ff}.read{fill:#fff3c4}\n"
+            ".span text{font-size:10px}.mark line{stroke:#999;stroke-dasharray:2 3}.mark text{font-size:10px;fill:#333}\n"
+            ".hazard text{fill:#c00;font-weight:bold}.hazard line{stroke:#c00}\n"
+            ".axis line{stroke:#666}.axis text{font-size:9px;fill:#555}\n"
+            ".ok{fill:#dff5d8;stroke:#2a7a2a}.failed{fill:#fbdada;stroke:#a02020}.legend text{font-size:10px}\n"
+            "</style>\n";
+  }
+
+  void lanes(double width) {
+    const auto lane = [&](double y, const char* name, const char* sub) {
+      out_ << "<text class=\"lane\" x=\"12\" y=\"" << num(y + 13) << "\">" << name << "</text>";
+      out_ << "<text class=\"lane\" x=\"12\" y=\"" << num(y + 26) << "\" font-size=\"9\">" << sub << "</text>";
+      out_ << "<line class=\"baseline\" x1=\"" << num(kLeft) << "\" y1=\"" << num(y + kBoxPx / 2) << "\" x2=\""
+           << num(width - 12) << "\" y2=\"" << num(y + kBoxPx / 2) << "\"/>\n";
+    };
+    lane(rows_.host, "host to bus", "sent");
+    lane(rows_.terminal, "bus to host", "read");
+    lane(rows_.waits - 6, "host waits", "busy/drain/read");
+  }
+
+  void marks(const std::vector<int>& rows) {
+    for (std::size_t i = 0; i < layout_.marks.size(); ++i) {
+      const DiagramMark& m = layout_.marks[i];
+      const double x = scale_.x(m.at_us);
+      const double y = rows_.marks_top + rows[i] * kMarkRowPx;
+      out_ << "<g class=\"mark" << (m.hazard ? " hazard" : "") << "\" data-at-us=\"" << m.at_us << "\"><line x1=\""
+           << num(x) << "\" y1=\"" << num(y + 2) << "\" x2=\"" << num(x) << "\" y2=\"" << num(rows_.axis)
+           << "\"/><text x=\"" << num(x + 3) << "\" y=\"" << num(y) << "\">" << escaped(m.label)
+           << "</text></g>\n";
+    }
+  }
+
+  void box(const DiagramBox& b) {
+    const double x0 = scale_.x(b.start_us);
+    const double w = std::max(2.0, scale_.x(b.end_us) - x0);
+    const double y = b.lane == Lane::Host ? rows_.host : rows_.terminal;
+    const std::string lane = b.lane == Lane::Host ? "host" : "terminal";
+    const std::string cls = parity_class(b.parity_bit);
+    out_ << "<g class=\"" << (b.group() ? "group" : "byte") << (b.lane == Lane::Terminal ? " rx" : "")
+         << "\" data-lane=\"" << lane << "\" data-parity=\"" << parity_attr(b.parity_bit) << "\" data-start-us=\""
+         << b.start_us << "\" data-end-us=\"" << b.end_us << "\"";
+    if (b.group()) {
+      out_ << " data-count=\"" << b.bytes.size() << "\" data-first=\"" << hex_byte(b.bytes.front())
+           << "\" data-last=\"" << hex_byte(b.bytes.back()) << "\">";
+    } else {
+      out_ << " data-value=\"" << hex_byte(b.bytes.front()) << "\">";
+    }
+    out_ << "<rect class=\"" << cls << "\" x=\"" << num(x0) << "\" y=\"" << num(y) << "\" width=\"" << num(w)
+         << "\" height=\"" << num(kBoxPx) << "\"/>";
+    if (b.group()) {
+      out_ << "<text x=\"" << num(x0 + 4) << "\" y=\"" << num(y + 14) << "\">" << group_text(b, w) << "</text>"
+           << "<text class=\"bit\" x=\"" << num(x0 + 4) << "\" y=\"" << num(y + 26) << "\">parity bit "
+           << parity_attr(b.parity_bit) << ", " << ms_label(b.end_us - b.start_us) << " ms</text>";
+    } else if (w >= 14) {
+      out_ << "<text" << (cls == "p1" ? " class=\"p1b\"" : "") << " x=\"" << num(x0 + w / 2) << "\" y=\""
+           << num(y + 14) << "\" text-anchor=\"middle\">" << hex_byte(b.bytes.front()) << "</text>"
+           << "<text class=\"bit\" x=\"" << num(x0 + w / 2) << "\" y=\"" << num(y + 26)
+           << "\" text-anchor=\"middle\">" << (b.parity_bit ? std::to_string(*b.parity_bit) : "-") << "</text>";
+    }
+    out_ << "</g>\n";
+  }
+
+  void span(const DiagramSpan& s, double room_end) {
+    static constexpr const char* kKinds[] = {"busy", "drain", "read"};
+    const char* kind = kKinds[static_cast<int>(s.kind)];
+    const double x0 = scale_.x(s.start_us);
+    const double w = std::max(1.0, scale_.x(s.end_us) - x0);
+    out_ << "<g class=\"span\" data-kind=\"" << kind << "\" data-start-us=\"" << s.start_us << "\" data-end-us=\""
+         << s.end_us << "\"><title>" << escaped(s.label) << "</title><rect class=\"" << kind << "\" x=\""
+         << num(x0) << "\" y=\"" << num(rows_.waits - 6) << "\" width=\"" << num(w) << "\" height=\"18\"/>";
+    if (room_end - x0 >= static_cast<double>(s.label.size()) * 6.1 + 6) {
+      out_ << "<text x=\"" << num(x0 + 3) << "\" y=\"" << num(rows_.waits + 7) << "\">" << escaped(s.label)
+           << "</text>";
+    }
+    out_ << "</g>\n";
+  }
+
+  // Tick labels where something starts, as many as fit.
+  void axis() {
+    out_ << "<g class=\"axis\"><line x1=\"" << num(kLeft) << "\" y1=\"" << num(rows_.axis) << "\" x2=\""
+         << num(scale_.right()) << "\" y2=\"" << num(rows_.axis) << "\"/>";
+    double last = -1000;
+    for (const std::uint64_t t : scale_.times()) {
+      const double x = scale_.x(t);
+      if (x - last < 40) continue;
+      last = x;
+      out_ << "<line x1=\"" << num(x) << "\" y1=\"" << num(rows_.axis) << "\" x2=\"" << num(x) << "\" y2=\""
+           << num(rows_.axis + 4) << "\"/><text x=\"" << num(x) << "\" y=\"" << num(rows_.axis + 14)
+           << "\" text-anchor=\"middle\">" << ms_label(t) << "</text>";
+    }
+    out_ << "<text x=\"12\" y=\"" << num(rows_.axis + 14) << "\">time, ms</text></g>\n";
+  }
+
+  void legend() {
+    const double y = rows_.axis + 32;
+    out_ << "<g class=\"legend\">";
+    double x = 12;
+    const auto item = [&](const char* cls, const char* text) {
+      out_ << "<rect class=\"" << cls << "\" x=\"" << num(x) << "\" y=\"" << num(y - 9) << "\" width=\"14\" "
+           << "height=\"11\" stroke=\"#333\" stroke-width=\"0.6\"/><text x=\"" << num(x + 18) << "\" y=\""
+           << num(y) << "\">" << text << "</text>";
+      x += 26 + static_cast<double>(std::char_traits<char>::length(text)) * 6.1;
+    };
+    item("p1", "address byte, parity bit 1 (MARK)");
+    item("p0", "data, parity bit 0 (SPACE)");
+    item("pn", "no parity bit");
+    item("busy", "busy wait");
+    item("drain", "drain wait");
+    item("read", "read found nothing");
+    out_ << "<text x=\"12\" y=\"" << num(y + 16)
+         << "\">Bytes are drawn to scale; longer intervals are compressed. Dashed boxes group long runs.</text>";
+    out_ << "</g>\n";
+  }
+
+  const DiagramLayout& layout_;
+  std::optional<Result> result_;
+  std::string title_;
+  TimeScale scale_;
+  Rows rows_{};
+  std::ostringstream out_;
+};
+
+}  // namespace
+
+std::string render_svg(const DiagramLayout& layout, std::optional<Result> result, const std::string& title) {
+  return SvgWriter(layout, result, title).render();
+}
+
+bool write_diagram_file(const std::string& path, const std::vector<sim::TraceEvent>& trace,
+                        std::optional<Result> result, const std::string& title) {
+  std::ofstream file(path, std::ios::binary | std::ios::trunc);
+  if (!file) return false;
+  file << render_svg(layout_diagram(trace), result, title);
+  return static_cast<bool>(file.flush());
+}
+
+}  // namespace tarvex::tool
