@@ -46,8 +46,9 @@ std::size_t block_area_size(std::int32_t block_length) {
 Result getdata_hex(Platform& os, std::int32_t n, const char* command_text,
                    std::int32_t reply_length, char* reply_text, const char* port_name,
                    const ScratchSource& scratch) {
-  if (n < 0 || n > kGetdataHexMaxCommand || !line::countable_with_checksum(reply_length) || port_name == nullptr ||
-      (n > 0 && command_text == nullptr) || (reply_length > 0 && reply_text == nullptr)) {
+  if (n < 0 || n > kGetdataHexMaxCommand || !line::countable_with_checksum(reply_length) ||
+      port_name == nullptr || (n > 0 && command_text == nullptr) ||
+      (reply_length > 0 && reply_text == nullptr)) {
     return kFrameNotSent;
   }
   const ScratchArea reply(size(reply_length) + kScratchSpare, scratch);
@@ -78,8 +79,9 @@ Result getdata_hex(Platform& os, std::int32_t n, const char* command_text,
 Result senddata_hex(Platform& os, std::int32_t n, const char* command_text,
                     std::int32_t block_length, const char* block_text, const char* port_name,
                     const ScratchSource& scratch) {
-  if (n < 0 || n > kSenddataHexMaxCommand || !line::countable_with_checksum(block_length) || port_name == nullptr ||
-      (n > 0 && command_text == nullptr) || (block_length > 0 && block_text == nullptr)) {
+  if (n < 0 || n > kSenddataHexMaxCommand || !line::countable_with_checksum(block_length) ||
+      port_name == nullptr || (n > 0 && command_text == nullptr) ||
+      (block_length > 0 && block_text == nullptr)) {
     return kFrameNotSent;
   }
   const ScratchArea block(block_area_size(block_length), scratch);
