@@ -12,6 +12,7 @@
 #include <cstring>
 #include <filesystem>
 #include <sstream>
+#include <thread>
 
 extern char** environ;
 
@@ -184,7 +185,17 @@ HostRun WineHost::run(const PtyTerminal& terminal, const std::vector<std::string
 
   std::vector<std::string> argv = {kWine64.string(), kHostExe.string(), windows_path(dll), kPort};
   argv.insert(argv.end(), arguments.begin(), arguments.end());
-  const Finished done = run_program(argv, timeout);
+  // A wine process that starts while the previous run's wine server is
+  // shutting down loses its connection before the host runs at all ("wine
+  // client error"); such a start is tried again, since nothing reached the
+  // port.
+  Finished done = run_program(argv, timeout);
+  for (int retry = 0; retry < 2 && done.out.find("case=") == std::string::npos &&
+                      done.err.find("wine client error") != std::string::npos;
+       ++retry) {
+    std::this_thread::sleep_for(std::chrono::seconds{1});
+    done = run_program(argv, timeout);
+  }
   fs::remove(link, ignored);
 
   HostRun result;
