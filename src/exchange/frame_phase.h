@@ -28,6 +28,9 @@ struct FramePhase {
   bool reopen_after_address = false;
   std::optional<line::LineSetting> data_setting = std::nullopt;
   std::uint32_t wait_before_rest = 0;
+  // The rest of the frame fails only when the port takes none of it; a short
+  // count goes on.
+  bool rest_may_be_short = false;
 };
 
 // Sends `count` bytes exactly as they go on the wire (a frame followed by its

@@ -2,6 +2,7 @@
 
 #include <optional>
 
+#include "exchange/frame_phase.h"
 #include "line/primitives.h"
 
 namespace tarvex::exchange {
@@ -17,10 +18,6 @@ inline constexpr std::int32_t kFrameSize = 4;       // address byte + three, bef
 inline constexpr std::int32_t kQueryReplySize = 7;  // r0..r6
 inline constexpr std::int32_t kConfirmationReplySize = 5;  // s0..s4
 
-// How the bytes after the address byte must be taken: all of them, or at
-// least one (a short count goes on).
-enum class FrameWrite { Whole, AnyByte };
-
 struct Drain {
   std::uint32_t limit;
   Result on_timeout;
@@ -28,19 +25,13 @@ struct Drain {
 
 // One phase: line setting MARK, the address byte alone, SPACE, the other four
 // frame bytes in one write, the drain, the checked reply. A wait of 0 is a
-// wait the member does not have. Every line setting after the first of the
-// call keeps the baud.
+// wait the member does not have.
 struct PhaseProfile {
-  std::uint32_t wait_before_mark = 0;
-  std::optional<std::uint32_t> mark_baud = line::kKeepBaud;
-  std::uint32_t wait_after_mark = 0;
-  std::uint32_t wait_after_address = 0;
-  std::uint32_t wait_after_space = 0;
-  FrameWrite frame_write = FrameWrite::AnyByte;
+  FramePhase frame;
   std::optional<Drain> drain = std::nullopt;
   std::uint32_t wait_before_reply = 0;
   std::uint32_t byte_limit = 0;
-  Result not_sent = kFrameNotSent;  // address byte, or the frame bytes as frame_write judges them
+  Result not_sent = kFrameNotSent;  // the address byte, or the rest as the frame phase judges it
   Result incomplete = kReplyIncomplete;
   Result wrong = kReplyWrong;
 };
@@ -50,20 +41,30 @@ struct OnlineProfile {
   PhaseProfile confirmation;
 };
 
-// The two members side by side.
+// MARK for the address byte, then SPACE; every line setting after the first
+// of the call keeps the baud.
+constexpr FramePhase phase_frame(std::uint32_t wait_before_mark,
+                                 std::optional<std::uint32_t> mark_baud,
+                                 std::uint32_t wait_after_mark, std::uint32_t wait_after_address,
+                                 std::uint32_t wait_after_space, bool rest_may_be_short) {
+  return {.wait_before_setting = wait_before_mark,
+          .address_setting = line::mark(mark_baud),
+          .wait_before_address = wait_after_mark,
+          .wait_after_address = wait_after_address,
+          .data_setting = line::space(line::kKeepBaud),
+          .wait_before_rest = wait_after_space,
+          .rest_may_be_short = rest_may_be_short};
+}
+
+// The two members side by side. Frame phases: wait before MARK, MARK's baud,
+// waits after MARK, after the address byte and after SPACE, and whether a
+// short count of the other four bytes goes on.
 
 constexpr OnlineProfile kOnNet{
-    .query = {.mark_baud = line::kDefaultBaud,
-              .wait_after_address = 9,
-              .wait_after_space = 9,
-              .frame_write = FrameWrite::Whole,
+    .query = {.frame = phase_frame(0, line::kDefaultBaud, 0, 9, 9, false),
               .drain = Drain{80, kFrameNotSent},
               .byte_limit = 80},
-    .confirmation = {.wait_before_mark = 11,
-                     .wait_after_mark = 16,
-                     .wait_after_address = 16,
-                     .wait_after_space = 16,
-                     .frame_write = FrameWrite::AnyByte,
+    .confirmation = {.frame = phase_frame(11, line::kKeepBaud, 16, 16, 16, true),
                      .drain = Drain{1500, kEmptyOrNotDrained},
                      .wait_before_reply = 6,
                      .byte_limit = 100,
@@ -75,17 +76,10 @@ constexpr OnlineProfile kOnNet{
 // On a held port every send failure is 2, and the confirmation is read
 // straight after its frame, with no drain and no wait.
 constexpr OnlineProfile kHandleOnNet{
-    .query = {.wait_after_mark = 21,
-              .wait_after_address = 6,
-              .wait_after_space = 11,
-              .frame_write = FrameWrite::AnyByte,
+    .query = {.frame = phase_frame(0, line::kKeepBaud, 21, 6, 11, true),
               .drain = Drain{1000, kFrameNotSent},
               .byte_limit = 100},
-    .confirmation = {.wait_before_mark = 11,
-                     .wait_after_mark = 16,
-                     .wait_after_address = 9,
-                     .wait_after_space = 11,
-                     .frame_write = FrameWrite::AnyByte,
+    .confirmation = {.frame = phase_frame(11, line::kKeepBaud, 16, 9, 11, true),
                      .byte_limit = 1000,
                      .not_sent = kFrameNotSent,
                      .incomplete = kSecondReplyIncomplete,
@@ -96,17 +90,7 @@ constexpr OnlineProfile kHandleOnNet{
 // reply of `reply_size` data bytes into `reply`.
 Result run_phase(Port port, const PhaseProfile& phase, const std::uint8_t* frame,
                  std::uint8_t* reply, std::int32_t reply_size) {
-  line::busy_wait(port.os, phase.wait_before_mark);
-  line::set_line(port, line::mark(phase.mark_baud));
-  line::busy_wait(port.os, phase.wait_after_mark);
-  if (!line::checked_write(port, frame, 1)) return phase.not_sent;
-  line::busy_wait(port.os, phase.wait_after_address);
-  line::set_line(port, line::space(line::kKeepBaud));
-  line::busy_wait(port.os, phase.wait_after_space);
-  const bool taken = phase.frame_write == FrameWrite::Whole
-                         ? line::checked_write(port, frame + 1, kFrameSize)
-                         : line::lenient_write(port, frame + 1, kFrameSize);
-  if (!taken) return phase.not_sent;
+  if (!send_frame(port, phase.frame, frame, kFrameSize + 1)) return phase.not_sent;
   if (phase.drain && !line::drain_wait(port, phase.drain->limit)) return phase.drain->on_timeout;
   line::busy_wait(port.os, phase.wait_before_reply);
   switch (line::checked_reply(port, reply, reply_size, phase.byte_limit)) {
