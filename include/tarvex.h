@@ -15,6 +15,18 @@
  * byte n before it touches the port. A reply of N bytes needs N + 1 bytes.
  * A count of 2^31 - 1 with a checksum byte behind it cannot be counted and
  * is out of contract, as a negative count is: the call returns 2 at once.
+ *
+ * The system's reason: when a call ends because an operating-system call
+ * failed (the port does not exist, is held by another program, access is
+ * denied, the device was unplugged), that call's own error is left in errno
+ * (Linux) or for GetLastError (Windows) as the entry point returns; nothing
+ * the library does afterwards, clean-up included, replaces it. Nothing is
+ * called on a port that did not open: every exchange then returns 2. After
+ * any other outcome the value is not defined.
+ *
+ * A port that hangs up (an adapter unplugged, the far end closed) ends the
+ * call at once: a reply that can no longer come gives 3 without waiting out
+ * its limit, a write that the port refuses 2 (3 for a data block).
  */
 #ifndef TARVEX_H
 #define TARVEX_H
@@ -44,7 +56,11 @@
 extern "C" {
 #endif
 
-/* A held port: opaque, 32 bits. A failed com_init yields all ones. */
+/* A held port: opaque, 32 bits. A failed com_init yields all ones. On
+ * Windows it is the handle CreateFileA gave. Elsewhere it names an entry of
+ * the library's own table of open ports: a handle that com_exit closed is
+ * never valid again, and any value com_init did not give (a descriptor, 0)
+ * touches nothing: an exchange on it returns 2, com_exit returns 0. */
 typedef uint32_t tarvex_port_t;
 #define TARVEX_INVALID_PORT ((tarvex_port_t)0xFFFFFFFFu)
 
@@ -63,7 +79,9 @@ typedef uint32_t tarvex_port_t;
 /* ---- Held ports ------------------------------------------------------- */
 
 /* Opens the port exclusively, MARK parity, one stop bit, the given baud.
- * Returns TARVEX_INVALID_PORT when the port cannot be opened. */
+ * Returns TARVEX_INVALID_PORT when the port cannot be opened (the reason in
+ * errno or GetLastError). A name COMn (any case) opens \\.\COMn on
+ * Windows, so COM10 and above work as written. */
 TARVEX_API tarvex_port_t TARVEX_CALL com_init(const char* port_name, uint32_t baud) TARVEX_NOEXCEPT;
 
 /* Discards unread input and closes the port. Always returns 0. */

@@ -1,6 +1,7 @@
 #include "sim/sim_bus.h"
 
 #include <algorithm>
+#include <cerrno>
 
 namespace tarvex::sim {
 
@@ -51,6 +52,14 @@ SimBus::Port* SimBus::find(Handle handle) {
     if (port->handle == handle) return port.get();
   }
   return nullptr;
+}
+
+void SimBus::fail(const char* operation, int code) {
+  if (error_.get()) return;
+  error_.keep(operation, static_cast<std::uint32_t>(code));
+  TraceEvent& event = record(TraceEvent::Kind::Failed, line::kInvalidHandle);
+  event.text = operation;
+  event.count = static_cast<std::uint32_t>(code);
 }
 
 const SimBus::Port* SimBus::find_name(const std::string& name) const {
@@ -149,7 +158,10 @@ Handle SimBus::open(const char* name, line::TimeoutSet timeouts) {
   TraceEvent& event = record(TraceEvent::Kind::Open, line::kInvalidHandle);
   event.text = name == nullptr ? "" : name;
   event.timeouts = timeouts;
-  if (!opened) return line::kInvalidHandle;
+  if (!opened) {
+    fail("open", fault ? EIO : port == nullptr ? ENOENT : EBUSY);
+    return line::kInvalidHandle;
+  }
   port->handle = next_handle_;
   next_handle_ += 4;
   port->timeouts = timeouts;
@@ -158,13 +170,19 @@ Handle SimBus::open(const char* name, line::TimeoutSet timeouts) {
   return *port->handle;
 }
 
+// As a real port applies a setting or closes: once the characters already
+// written have left the line.
+void SimBus::wait_for_line_free(Port& port) {
+  deliver_until(now_us_);
+  if (!port.outgoing.empty()) advance(port.outgoing.back().end_us - now_us_);
+}
+
 void SimBus::set_line(Handle handle, const LineSetting& setting) {
   tick_follows_poll_ = false;
   fault_now();
   Port* port = find(handle);
-  if (port == nullptr) return;
-  deliver_until(now_us_);
-  if (!port->outgoing.empty()) record(TraceEvent::Kind::Hazard, handle).setting = setting;
+  if (port == nullptr) return fail("port", EBADF);
+  wait_for_line_free(*port);
   port->setting.parity = setting.parity;
   port->setting.stop_bits = setting.stop_bits;
   if (setting.baud) port->setting.baud = setting.baud;
@@ -179,7 +197,10 @@ std::uint32_t SimBus::write(Handle handle, const std::uint8_t* bytes, std::uint3
   TraceEvent& event = record(TraceEvent::Kind::Write, handle);
   event.bytes.assign(bytes, bytes + count);
   event.count = count;
-  if (port == nullptr) return 0;
+  if (port == nullptr || hung_up_) {
+    fail(port == nullptr ? "port" : "write", port == nullptr ? EBADF : EIO);
+    return 0;
+  }
   std::uint32_t taken = count;
   if (fault) taken = count / 2;
   if (faults_.short_write_at == write_index) taken = std::min(count, faults_.short_write_takes);
@@ -211,20 +232,26 @@ std::uint32_t SimBus::write(Handle handle, const std::uint8_t* bytes, std::uint3
   return handed;
 }
 
-std::uint32_t SimBus::read_byte(Handle handle, std::uint8_t* destination) {
+line::ReadResult SimBus::read_byte(Handle handle, std::uint8_t* destination) {
   const bool fault = fault_now();
   if (fault && faults_.read == Faults::Read::Stop) reads_stopped_ = true;
+  if (fault && faults_.read == Faults::Read::HangUp) hung_up_ = true;
   tick_follows_poll_ = true;
   Port* port = find(handle);
-  if (port == nullptr || reads_stopped_) {
-    if (port != nullptr) advance(options_.read_poll_us);
+  if (port == nullptr || hung_up_) {
+    record(TraceEvent::Kind::HungUp, handle);
+    fail(port == nullptr ? "port" : "read", port == nullptr ? EBADF : EIO);
+    return line::ReadResult::HungUp;
+  }
+  if (reads_stopped_) {
+    advance(options_.read_poll_us);
     if (TraceEvent* idle = foldable(TraceEvent::Kind::ReadIdle, handle)) {
       ++idle->count;
       idle->end_us = now_us_;
     } else {
       record(TraceEvent::Kind::ReadIdle, handle).count = 1;
     }
-    return 0;
+    return line::ReadResult::Nothing;
   }
   const std::uint64_t deadline = now_us_ + options_.read_poll_us;
   for (;;) {
@@ -234,7 +261,7 @@ std::uint32_t SimBus::read_byte(Handle handle, std::uint8_t* destination) {
       if (fault) *destination ^= 0x5A;
       port->input.pop_front();
       record(TraceEvent::Kind::Read, handle).bytes = {*destination};
-      return 1;
+      return line::ReadResult::Byte;
     }
     if (now_us_ >= deadline) break;
     now_us_ = std::min(next_event(*port).value_or(deadline), deadline);
@@ -247,14 +274,17 @@ std::uint32_t SimBus::read_byte(Handle handle, std::uint8_t* destination) {
     event.time_us = deadline - options_.read_poll_us;
     event.count = 1;
   }
-  return 0;
+  return line::ReadResult::Nothing;
 }
 
 std::optional<std::uint32_t> SimBus::output_queue(Handle handle) {
   if (fault_now() || faults_.queue_never_drains) queue_stuck_ = true;
   tick_follows_poll_ = true;
   Port* port = find(handle);
-  if (port == nullptr) return std::nullopt;
+  if (port == nullptr || hung_up_) {
+    fail(port == nullptr ? "port" : "output queue", port == nullptr ? EBADF : EIO);
+    return std::nullopt;
+  }
   deliver_until(now_us_);
   const auto queued = static_cast<std::uint32_t>(port->outgoing.size()) + (queue_stuck_ ? 1 : 0);
   TraceEvent* event = foldable(TraceEvent::Kind::QueueQuery, handle);
@@ -270,7 +300,7 @@ void SimBus::purge_input(Handle handle) {
   fault_now();
   Port* port = find(handle);
   record(TraceEvent::Kind::Purge, handle);
-  if (port == nullptr) return;
+  if (port == nullptr) return fail("port", EBADF);
   deliver_until(now_us_);
   std::erase_if(port->input, [this](const Arrival& a) { return a.at_us <= now_us_; });
 }
@@ -279,10 +309,10 @@ void SimBus::close(Handle handle) {
   tick_follows_poll_ = false;
   fault_now();
   Port* port = find(handle);
+  if (port != nullptr) wait_for_line_free(*port);
   record(TraceEvent::Kind::Close, handle);
-  if (port == nullptr) return;
-  // Bytes already handed to the port still go out; nothing of the line
-  // setting changes.
+  if (port == nullptr) return fail("port", EBADF);
+  // Nothing of the line setting changes.
   port->handle.reset();
 }
 
@@ -329,9 +359,19 @@ std::size_t SimBus::open_handles() const {
 }
 
 std::size_t SimBus::hazards() const {
-  return static_cast<std::size_t>(std::count_if(trace_.begin(), trace_.end(), [](const TraceEvent& e) {
-    return e.kind == TraceEvent::Kind::Hazard;
-  }));
+  // A setting or a close overtakes a character that started before it and
+  // had not ended: on a UART that character would leave with the new
+  // setting, or be cut off.
+  std::size_t overtaking = 0;
+  for (const TraceEvent& e : trace_) {
+    if (e.kind != TraceEvent::Kind::SetLine && e.kind != TraceEvent::Kind::Close) continue;
+    const auto on_the_line = [&e](const TraceEvent& c) {
+      return c.kind == TraceEvent::Kind::Sent && c.wire.start_us < e.time_us &&
+             c.wire.end_us > e.time_us;
+    };
+    overtaking += static_cast<std::size_t>(std::ranges::any_of(trace_, on_the_line));
+  }
+  return overtaking;
 }
 
 std::size_t SimBus::pending_input(const std::string& port) const {

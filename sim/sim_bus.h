@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "line/first_error.h"
 #include "line/platform.h"
 
 namespace tarvex::sim {
@@ -89,10 +90,11 @@ struct TraceEvent {
     Write,       // bytes asked; count taken
     Read,        // one byte counted by the port (bytes holds it)
     ReadIdle,    // count reads that found nothing, from time_us to end_us
+    HungUp,      // a read found that the port has hung up
     QueueQuery,  // count queries; value: the last queue count
     Spin,        // count tick readings from time_us to end_us: a busy wait
-    Hazard,      // a line setting applied while bytes were still going out
     Sent,        // a character that left the line (wire)
+    Failed,      // an operating-system call failed: text names it, count is the error
   };
   Kind kind;
   std::uint64_t time_us = 0;
@@ -110,11 +112,13 @@ struct TraceEvent {
 // The faults a test can put into the port. A fault at call index k strikes
 // the k-th platform call (counting from 0) with what fits that call: an open
 // fails, a write takes half of its bytes (none of one byte), a read stops
-// delivering from then on (or, garbled, delivers its byte altered), the
-// output queue never drains from then on, and a tick reading leaps the clock
-// by ten seconds (every byte after it is late).
+// delivering from then on (or, garbled, delivers its byte altered, or finds
+// that the port has hung up: from then on every read says so at once and
+// every write takes nothing), the output queue never drains from then on,
+// and a tick reading leaps the clock by ten seconds (every byte after it is
+// late).
 struct Faults {
-  enum class Read { Stop, Garble };
+  enum class Read { Stop, Garble, HangUp };
   std::optional<std::uint64_t> at_call;
   Read read = Read::Stop;
   std::optional<std::uint64_t> short_write_at;  // index among write calls
@@ -142,11 +146,18 @@ class SimBus final : public line::Platform {
   Handle open(const char* name, line::TimeoutSet timeouts) override;
   void set_line(Handle port, const LineSetting& setting) override;
   std::uint32_t write(Handle port, const std::uint8_t* bytes, std::uint32_t count) override;
-  std::uint32_t read_byte(Handle port, std::uint8_t* destination) override;
+  line::ReadResult read_byte(Handle port, std::uint8_t* destination) override;
   std::optional<std::uint32_t> output_queue(Handle port) override;
   void purge_input(Handle port) override;
   void close(Handle port) override;
   std::uint32_t tick() override;
+  // Each reading of the tick moves the virtual clock, so the busy wait's own
+  // spin is the wait: nothing to add.
+  void pause_until_tick(std::uint32_t) override {}
+  // The errors a real port would give, with Linux's numbers: an open of an
+  // unknown or busy port, a call on a handle that is not open, a port that
+  // hung up.
+  std::optional<line::OsError> error() const override { return error_.get(); }
 
   // Bytes that reach the host's side of `port` as if a terminal sent them.
   void inject(const std::string& port, std::span<const std::uint8_t> bytes,
@@ -168,6 +179,8 @@ class SimBus final : public line::Platform {
   std::size_t open_handles() const;
   std::uint64_t opens() const { return opens_; }
   std::uint64_t calls() const { return calls_; }
+  // Line settings and closes that came while a character was still on the
+  // line: never, since both wait for the line to be free.
   std::size_t hazards() const;
   std::size_t pending_input(const std::string& port) const;
 
@@ -186,6 +199,10 @@ class SimBus final : public line::Platform {
   Port* find_name(const std::string& name);
   bool fault_now();
   void deliver_until(std::uint64_t t);
+  void wait_for_line_free(Port& port);
+  // Keeps the first error of the bus's life, as the error a call returns
+  // with, and shows it in the trace.
+  void fail(const char* operation, int code);
   std::optional<std::uint64_t> next_event(const Port& port) const;
   void queue_arrivals(const std::string& port, std::span<const std::uint8_t> bytes,
                       std::uint64_t start_us, std::uint64_t gap_us);
@@ -203,8 +220,10 @@ class SimBus final : public line::Platform {
   std::uint64_t writes_ = 0;
   bool tick_follows_poll_ = false;
   bool reads_stopped_ = false;
+  bool hung_up_ = false;
   bool queue_stuck_ = false;
   Faults faults_;
+  line::FirstError error_;
 };
 
 }  // namespace tarvex::sim

@@ -5,6 +5,8 @@
 #include <iterator>
 #include <string>
 
+#include "line/os_error_text.h"
+
 namespace tarvex::sim {
 namespace {
 
@@ -94,9 +96,6 @@ void print_trace(std::ostream& out, const std::vector<TraceEvent>& trace, std::u
       case Kind::Close: out << at(e.time_us) << "  close  " << handle_text(e.handle) << "\n"; break;
       case Kind::Purge: out << at(e.time_us) << "  purge  input of " << handle_text(e.handle) << "\n"; break;
       case Kind::SetLine: out << at(e.time_us) << "  line   " << setting_text(e.setting) << "\n"; break;
-      case Kind::Hazard:
-        out << at(e.time_us) << "  !!     line setting changed with bytes still going out\n";
-        break;
       case Kind::Write:
         out << at(e.time_us) << "  write  " << e.count << " byte(s), " << e.taken << " taken\n";
         break;
@@ -116,6 +115,10 @@ void print_trace(std::ostream& out, const std::vector<TraceEvent>& trace, std::u
       }
       case Kind::ReadIdle:
         out << at(e.time_us) << "  read   nothing for " << span(e.end_us - e.time_us) << "\n";
+        break;
+      case Kind::HungUp: out << at(e.time_us) << "  read   the port has hung up\n"; break;
+      case Kind::Failed:
+        out << at(e.time_us) << "  error  " << e.text << ": " << line::os_error_text(e.count) << "\n";
         break;
       case Kind::QueueQuery:
         out << at(e.time_us) << "  drain  " << span(e.end_us - e.time_us)

@@ -41,6 +41,18 @@ TraceEvent* TracingPlatform::foldable(Kind kind, Handle handle) {
   return last != nullptr && last->kind == kind && last->handle == handle ? last : nullptr;
 }
 
+// The inner platform keeps the first error it meets; it is recorded once,
+// after the event of the call that met it, as the simulated bus records it.
+void TracingPlatform::note_failure() {
+  if (failure_noted_) return;
+  const std::optional<line::OsError> error = inner_.error();
+  if (!error) return;
+  failure_noted_ = true;
+  TraceEvent& event = record(Kind::Failed, line::kInvalidHandle, clock_());
+  event.text = error->operation;
+  event.count = error->code;
+}
+
 Handle TracingPlatform::open(const char* name, line::TimeoutSet timeouts) {
   tick_follows_poll_ = false;
   const std::uint64_t at = clock_();
@@ -49,16 +61,17 @@ Handle TracingPlatform::open(const char* name, line::TimeoutSet timeouts) {
   event.text = name == nullptr ? "" : name;
   event.timeouts = timeouts;
   if (handle != line::kInvalidHandle && name != nullptr) open_[handle] = name;
+  note_failure();
   return handle;
 }
 
 void TracingPlatform::set_line(Handle handle, const LineSetting& setting) {
   tick_follows_poll_ = false;
-  const std::uint64_t at = clock_();
   inner_.set_line(handle, setting);
+  const std::uint64_t at = clock_();
+  note_failure();
   Line* line = line_of(handle);
   if (line == nullptr) return;
-  if (line->free_us > at) record(Kind::Hazard, handle, at).setting = setting;
   line->setting.parity = setting.parity;
   line->setting.stop_bits = setting.stop_bits;
   if (setting.baud) line->setting.baud = setting.baud;
@@ -73,6 +86,7 @@ std::uint32_t TracingPlatform::write(Handle handle, const std::uint8_t* bytes, s
   event.bytes.assign(bytes, bytes + count);
   event.count = count;
   event.taken = taken;
+  note_failure();
   Line* line = line_of(handle);
   if (line == nullptr) return taken;
   const std::uint32_t baud = line->setting.baud.value_or(line::kDefaultBaud);
@@ -92,13 +106,16 @@ std::uint32_t TracingPlatform::write(Handle handle, const std::uint8_t* bytes, s
   return taken;
 }
 
-std::uint32_t TracingPlatform::read_byte(Handle handle, std::uint8_t* destination) {
+line::ReadResult TracingPlatform::read_byte(Handle handle, std::uint8_t* destination) {
   tick_follows_poll_ = true;
   const std::uint64_t start = clock_();
-  const std::uint32_t got = inner_.read_byte(handle, destination);
+  const line::ReadResult got = inner_.read_byte(handle, destination);
   const std::uint64_t end = clock_();
-  if (got == 1) {
+  if (got == line::ReadResult::Byte) {
     record(Kind::Read, handle, end).bytes = {*destination};
+  } else if (got == line::ReadResult::HungUp) {
+    record(Kind::HungUp, handle, end);
+    note_failure();
   } else if (TraceEvent* idle = foldable(Kind::ReadIdle, handle)) {
     ++idle->count;
     idle->end_us = end;
@@ -114,6 +131,7 @@ std::optional<std::uint32_t> TracingPlatform::output_queue(Handle handle) {
   tick_follows_poll_ = true;
   const std::uint64_t at = clock_();
   const std::optional<std::uint32_t> queued = inner_.output_queue(handle);
+  note_failure();
   if (!queued) return queued;
   TraceEvent* event = foldable(Kind::QueueQuery, handle);
   if (event == nullptr) event = &record(Kind::QueueQuery, handle, at);
@@ -127,12 +145,14 @@ void TracingPlatform::purge_input(Handle handle) {
   tick_follows_poll_ = false;
   record(Kind::Purge, handle, clock_());
   inner_.purge_input(handle);
+  note_failure();
 }
 
 void TracingPlatform::close(Handle handle) {
   tick_follows_poll_ = false;
-  record(Kind::Close, handle, clock_());
   inner_.close(handle);
+  record(Kind::Close, handle, clock_());
+  note_failure();
   open_.erase(handle);
 }
 

@@ -6,8 +6,10 @@
 // A real port does not tell when a character leaves the line. The characters
 // of a write are therefore recorded as leaving back to back from the moment
 // of the write (or from the end of the characters before them), each taking
-// its character time under the line setting in force; a line setting applied
-// before they are all out is recorded as a hazard, as the simulated bus does.
+// its character time under the line setting in force. A line setting and a
+// close are recorded when they return: the backend applies them only once
+// the bytes before them have left the line. The first error the port gives
+// is recorded where it happened.
 #pragma once
 
 #include <cstdint>
@@ -34,11 +36,13 @@ class TracingPlatform final : public line::Platform {
   Handle open(const char* name, line::TimeoutSet timeouts) override;
   void set_line(Handle port, const LineSetting& setting) override;
   std::uint32_t write(Handle port, const std::uint8_t* bytes, std::uint32_t count) override;
-  std::uint32_t read_byte(Handle port, std::uint8_t* destination) override;
+  line::ReadResult read_byte(Handle port, std::uint8_t* destination) override;
   std::optional<std::uint32_t> output_queue(Handle port) override;
   void purge_input(Handle port) override;
   void close(Handle port) override;
   std::uint32_t tick() override;
+  void pause_until_tick(std::uint32_t target) override { inner_.pause_until_tick(target); }
+  std::optional<line::OsError> error() const override { return inner_.error(); }
 
   const std::vector<TraceEvent>& trace() const { return trace_; }
   std::uint64_t now_us() const { return clock_(); }
@@ -54,6 +58,7 @@ class TracingPlatform final : public line::Platform {
   TraceEvent& record(TraceEvent::Kind kind, Handle handle, std::uint64_t at_us);
   TraceEvent* last_call();
   TraceEvent* foldable(TraceEvent::Kind kind, Handle handle);
+  void note_failure();
 
   line::Platform& inner_;
   Clock clock_;
@@ -61,6 +66,7 @@ class TracingPlatform final : public line::Platform {
   std::map<Handle, std::string> open_;  // handle to port name, while open
   std::vector<TraceEvent> trace_;
   bool tick_follows_poll_ = false;
+  bool failure_noted_ = false;
 };
 
 }  // namespace tarvex::sim

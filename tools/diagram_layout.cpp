@@ -99,9 +99,8 @@ void spans_and_marks(const std::vector<sim::TraceEvent>& events, DiagramLayout& 
       case Kind::Close: layout.marks.push_back({e.time_us, "close"}); break;
       case Kind::Purge: layout.marks.push_back({e.time_us, "purge"}); break;
       case Kind::SetLine: layout.marks.push_back({e.time_us, setting_label(e.setting)}); break;
-      case Kind::Hazard:
-        layout.marks.push_back({e.time_us, "!! set while sending", true});
-        break;
+      case Kind::HungUp: layout.marks.push_back({e.time_us, "hung up", true}); break;
+      case Kind::Failed: layout.marks.push_back({e.time_us, e.text + " failed", true}); break;
       case Kind::Write: case Kind::Read: case Kind::Sent: break;
     }
   }

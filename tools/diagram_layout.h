@@ -34,7 +34,7 @@ struct DiagramSpan {
 struct DiagramMark {
   std::uint64_t at_us;
   std::string label;  // "open SIM1", "M 1 9600", "close", ...
-  bool hazard = false;
+  bool alarm = false;  // drawn in red: the port hung up, an operating-system call failed
 };
 
 struct DiagramLayout {

@@ -176,7 +176,7 @@ class SvgWriter {
             ".p1b{font-weight:bold}.bit{font-size:8px;fill:#555}\n"
             ".span rect{stroke:#777;stroke-width:0.6}.busy{fill:#f3f3f3}.drain{fill:#d8f0ff}.read{fill:#fff3c4}\n"
             ".span text{font-size:10px}.mark line{stroke:#999;stroke-dasharray:2 3}.mark text{font-size:10px;fill:#333}\n"
-            ".hazard text{fill:#c00;font-weight:bold}.hazard line{stroke:#c00}\n"
+            ".alarm text{fill:#c00;font-weight:bold}.alarm line{stroke:#c00}\n"
             ".axis line{stroke:#666}.axis text{font-size:9px;fill:#555}\n"
             ".ok{fill:#dff5d8;stroke:#2a7a2a}.failed{fill:#fbdada;stroke:#a02020}.legend text{font-size:10px}\n"
             "</style>\n";
@@ -199,7 +199,7 @@ class SvgWriter {
       const DiagramMark& m = layout_.marks[i];
       const double x = scale_.x(m.at_us);
       const double y = rows_.marks_top + rows[i] * kMarkRowPx;
-      out_ << "<g class=\"mark" << (m.hazard ? " hazard" : "") << "\" data-at-us=\"" << m.at_us << "\"><line x1=\""
+      out_ << "<g class=\"mark" << (m.alarm ? " alarm" : "") << "\" data-at-us=\"" << m.at_us << "\"><line x1=\""
            << num(x) << "\" y1=\"" << num(y + 2) << "\" x2=\"" << num(x) << "\" y2=\"" << num(rows_.axis)
            << "\"/><text x=\"" << num(x + 3) << "\" y=\"" << num(y) << "\">" << escaped(m.label)
            << "</text></g>\n";

@@ -19,10 +19,7 @@ bool send(line::Port first, line::NamedPort* named, const FramePhase& phase,
   const std::int32_t address = std::min(phase.address_bytes, count);
   if (count != 0 && !line::checked_write(first, bytes, address)) return false;
   line::busy_wait(first.os, phase.wait_after_address);
-  if (phase.reopen_after_address) {
-    if (named == nullptr) return false;
-    named->reopen();
-  }
+  if (phase.reopen_after_address && (named == nullptr || !named->reopen())) return false;
   const line::Port data = named != nullptr ? named->port() : first;
   if (phase.data_setting) line::set_line(data, *phase.data_setting);
   line::busy_wait(data.os, phase.wait_before_rest);
@@ -35,7 +32,7 @@ bool send(line::Port first, line::NamedPort* named, const FramePhase& phase,
 
 bool send_frame(line::NamedPort& port, const FramePhase& phase, const std::uint8_t* bytes,
                 std::int32_t count) {
-  return send(port.port(), &port, phase, bytes, count);
+  return port.opened() && send(port.port(), &port, phase, bytes, count);
 }
 
 bool send_frame(line::Port port, const FramePhase& phase, const std::uint8_t* bytes,

@@ -141,6 +141,7 @@ constexpr std::uint8_t bus_address(std::int32_t address) {
 Result onNet(Platform& os, std::int32_t address, std::uint8_t* record, const char* port_name) {
   if (record == nullptr || port_name == nullptr) return kFrameNotSent;
   const line::NamedPort port(os, port_name, line::TimeoutSet::Standard);
+  if (!port.opened()) return kFrameNotSent;
   return query(port.port(), kOnNet, bus_address(address), record);
 }
 

@@ -1,23 +1,22 @@
 // C entry points: the on-line query.
 #include "exchange/online_query.h"
-#include "line/os_platform.h"
+#include "exports/entry_point.h"
 #include "tarvex.h"
 
 namespace ex = tarvex::exchange;
-using tarvex::line::OsPlatform;
+using tarvex::exports::run_on_os;
+using tarvex::line::Platform;
 
 extern "C" {
 
 TARVEX_API int32_t TARVEX_CALL onNet(int32_t address, uint8_t* record,
                                      const char* port_name) TARVEX_NOEXCEPT {
-  OsPlatform os;
-  return ex::onNet(os, address, record, port_name);
+  return run_on_os([&](Platform& os) { return ex::onNet(os, address, record, port_name); });
 }
 
 TARVEX_API int32_t TARVEX_CALL HANDLE_OnNet(tarvex_port_t port, int32_t address,
                                             uint8_t* record) TARVEX_NOEXCEPT {
-  OsPlatform os;
-  return ex::HANDLE_OnNet(os, port, address, record);
+  return run_on_os([&](Platform& os) { return ex::HANDLE_OnNet(os, port, address, record); });
 }
 
 }  // extern "C"

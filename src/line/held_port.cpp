@@ -7,7 +7,7 @@ namespace tarvex::line {
 Handle com_init(Platform& os, const char* port_name, std::uint32_t baud) {
   if (port_name == nullptr) return kInvalidHandle;
   const Handle handle = open_by_name(os, port_name, TimeoutSet::Standard);
-  set_line({os, handle}, mark(baud));
+  if (handle != kInvalidHandle) set_line({os, handle}, mark(baud));
   return handle;
 }
 

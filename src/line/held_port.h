@@ -11,10 +11,12 @@ namespace tarvex::line {
 
 // Opens the port with the standard timeouts and leaves it in MARK parity, one
 // stop bit, the caller's baud, ready for an address phase. A port that cannot
-// be opened yields kInvalidHandle and nothing else tells of it.
+// be opened yields kInvalidHandle; the system's reason is the platform's
+// error.
 Handle com_init(Platform& os, const char* port_name, std::uint32_t baud);
 
-// Discards unread input and closes the port; 0 in every case.
+// Discards unread input and closes the port; 0 in every case. A handle the
+// platform does not know (never opened, already closed) touches nothing.
 Result com_exit(Platform& os, Handle port);
 
 }  // namespace tarvex::line

@@ -1,5 +1,5 @@
 // The operating system's platform, chosen once for the whole library. Each
-// exported entry point builds one of these on its stack; it holds no state.
+// exported entry point builds one of these on its stack for its one call.
 #pragma once
 
 #if defined(_WIN32)
@@ -8,8 +8,8 @@ namespace tarvex::line {
 using OsPlatform = Win32Port;
 }
 #else
-#include "line/posix_port.h"
+#include "line/linux_platform.h"
 namespace tarvex::line {
-using OsPlatform = PosixPort;
+using OsPlatform = LinuxPlatform;
 }
 #endif

@@ -2,9 +2,10 @@
 //
 // Every exchange drives its port only through the primitives (primitives.h),
 // and the primitives only through this interface. A backend implements it for
-// Win32, for termios, or for the simulated bus; it holds no state of its own
-// beyond what the operating system keeps, so an object of it can be built on
-// the stack for each call.
+// Win32, for Linux, or for the simulated bus. An object of it is built for
+// one call of an entry point and keeps only what that call needs (the OS's
+// error, the line time of the bytes last written); ports that outlive a call
+// are the operating system's, or the backend's table of open ports.
 #pragma once
 
 #include <cstdint>
@@ -13,8 +14,7 @@
 namespace tarvex::line {
 
 // A port handle as the host sees it: 32 bits, opaque. The all-ones value is
-// what a failed open yields; it is never tested by the exchanges, every call
-// on it simply fails.
+// what a failed open yields; nothing is ever called on it.
 using Handle = std::uint32_t;
 inline constexpr Handle kInvalidHandle = 0xFFFFFFFFu;
 
@@ -42,25 +42,40 @@ struct LineSetting {
 
 inline constexpr std::uint32_t kDefaultBaud = 9600;
 
+// What one read of at most one byte found. A port that has hung up (the
+// device is gone, the far end closed) stays so: nothing will come any more.
+enum class ReadResult : std::uint8_t { Nothing, Byte, HungUp };
+
+// The operating system's own error of a call that failed: which operation,
+// and the code the system gave (errno on Linux, GetLastError on Windows).
+struct OsError {
+  const char* operation;  // "open", "write", "read", "output queue", "port"
+  std::uint32_t code;
+
+  friend bool operator==(const OsError&, const OsError&) = default;
+};
+
 class Platform {
  public:
   // Opens the named port exclusively and applies the timeout set; yields
   // kInvalidHandle when the port cannot be opened.
   virtual Handle open(const char* name, TimeoutSet timeouts) = 0;
 
-  // Applies a line setting; a setting the device rejects is not reported.
+  // Applies a line setting once the bytes already written have left the
+  // line, so that none of them goes out under a setting it was not written
+  // under. A setting the device rejects is not reported.
   virtual void set_line(Handle port, const LineSetting& setting) = 0;
 
   // One synchronous write of `count` bytes; reports how many were taken
   // (0 when the call failed).
   virtual std::uint32_t write(Handle port, const std::uint8_t* bytes, std::uint32_t count) = 0;
 
-  // One read of at most one byte, bounded to 15 ms by the timeout set;
-  // reports 0 or 1.
-  virtual std::uint32_t read_byte(Handle port, std::uint8_t* destination) = 0;
+  // One read of at most one byte, bounded to 15 ms by the timeout set. A
+  // port that has hung up answers at once.
+  virtual ReadResult read_byte(Handle port, std::uint8_t* destination) = 0;
 
   // The number of bytes still waiting to go out, or nothing when the query
-  // failed (a port that never opened). It is asked for by a wait for the queue
+  // failed (a port that is gone). It is asked for by a wait for the queue
   // to empty, so a backend may pause before it answers for a queue that is
   // not empty (for no longer than a read's poll), and then gives the count as
   // it is after the pause.
@@ -69,12 +84,25 @@ class Platform {
   // Discards unread input.
   virtual void purge_input(Handle port) = 0;
 
+  // Closes the port once the bytes already written have left the line.
   virtual void close(Handle port) = 0;
 
   // The 32-bit millisecond tick counter; it wraps.
   virtual std::uint32_t tick() = 0;
 
- virtual ~Platform() = default;
+  // Called by a busy wait between two readings of the tick while `target`
+  // has not been reached: a backend with a finer clock sleeps until the
+  // instant the tick turns to `target`, one without gives the processor away
+  // for a moment, the simulated bus does nothing (each reading moves its
+  // clock). It may return early; the busy wait reads the tick again.
+  virtual void pause_until_tick(std::uint32_t target) = 0;
+
+  // The error of the first operating-system call that failed since this
+  // object was made, kept for the host: later clean-up calls do not replace
+  // it.
+  virtual std::optional<OsError> error() const = 0;
+
+  virtual ~Platform() = default;
 };
 
 }  // namespace tarvex::line

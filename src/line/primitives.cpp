@@ -21,9 +21,10 @@ bool lenient_write(Port port, const std::uint8_t* bytes, std::int32_t count) {
 
 void busy_wait(Platform& os, std::uint32_t ms) {
   if (ms == 0) return;
+  // The end is fixed by the start's reading alone, so a late wake-up in one
+  // wait never takes time from the next.
   const std::uint32_t start = os.tick();
-  while (elapsed(start, os.tick()) <= ms - 1) {
-  }
+  while (elapsed(start, os.tick()) <= ms - 1) os.pause_until_tick(start + ms);
 }
 
 bool drain_wait(Port port, std::uint32_t limit) {
@@ -40,10 +41,13 @@ bool drain_wait(Port port, std::uint32_t limit) {
 bool timed_byte_read(Port port, std::uint8_t* destination, std::uint32_t limit) {
   const std::uint32_t start = port.os.tick();
   for (;;) {
-    const std::uint32_t got = port.os.read_byte(port.handle, destination);
+    const ReadResult got = port.os.read_byte(port.handle, destination);
+    // A port that has hung up will deliver nothing more: waiting out the
+    // limit would only spin.
+    if (got == ReadResult::HungUp) return false;
     const std::uint32_t now = port.os.tick();
     const bool in_time = elapsed(start, now) <= limit;
-    if (got != 0 || !in_time) return got != 0 && in_time;
+    if (got == ReadResult::Byte || !in_time) return got == ReadResult::Byte && in_time;
   }
 }
 

@@ -34,8 +34,7 @@ constexpr LineSetting no_parity(std::optional<std::uint32_t> baud) {
 }
 inline constexpr std::optional<std::uint32_t> kKeepBaud = std::nullopt;
 
-// Opens the port and applies the timeout set. The handle is not tested: a
-// failed open shows later, when a write on it takes no byte.
+// Opens the port and applies the timeout set; kInvalidHandle when it failed.
 Handle open_by_name(Platform& os, const char* name, TimeoutSet timeouts);
 
 // Applies parity, stop bits and baud (8 data bits, parity flag set).
@@ -48,7 +47,8 @@ bool checked_write(Port port, const std::uint8_t* bytes, std::int32_t count);
 // short count goes on, and the bytes that were not taken are not sent again.
 bool lenient_write(Port port, const std::uint8_t* bytes, std::int32_t count);
 
-// Spins on the tick until at least `ms` milliseconds have passed. A wait of 0
+// Returns once the tick has turned at least `ms` times since the call, never
+// earlier; in between the backend sleeps or yields the processor. A wait of 0
 // is no wait at all.
 void busy_wait(Platform& os, std::uint32_t ms);
 
@@ -59,6 +59,7 @@ bool drain_wait(Port port, std::uint32_t limit);
 
 // Waits for one byte for at most `limit` ms. A byte that comes in the read
 // attempt that ends past the limit stays in `destination` but is not counted.
+// A port that has hung up ends the wait at once, with no byte.
 bool timed_byte_read(Port port, std::uint8_t* destination, std::uint32_t limit);
 
 enum class ReplyOutcome { Good, Incomplete, WrongChecksum };
@@ -123,16 +124,26 @@ void release(Port port);
 Handle reopen(Platform& os, const char* name, Handle handle);
 
 // A port opened by name for the length of one exchange. It is released on
-// every path out of the exchange, whatever the result.
+// every path out of the exchange, whatever the result. Nothing is called on
+// a port that did not open: the exchange ends with 2 as soon as it sees
+// that, and the system's reason for the failure stays the last word.
 class NamedPort {
  public:
   NamedPort(Platform& os, const char* name, TimeoutSet timeouts)
       : os_(os), name_(name), handle_(open_by_name(os, name, timeouts)) {}
-  ~NamedPort() { release(port()); }
+  ~NamedPort() {
+    if (opened()) release(port());
+  }
   NamedPort(const NamedPort&) = delete;
   NamedPort& operator=(const NamedPort&) = delete;
 
-  void reopen() { handle_ = line::reopen(os_, name_, handle_); }
+  bool opened() const { return handle_ != kInvalidHandle; }
+  // Releases the port and opens it again with the re-open timeouts; false
+  // when the new open failed.
+  bool reopen() {
+    handle_ = line::reopen(os_, name_, handle_);
+    return opened();
+  }
   Port port() const { return {os_, handle_}; }
 
  private:

@@ -1,7 +1,7 @@
-// The Win32 backend: a synchronous, exclusively opened COM port. Every call
-// is made exactly once and, apart from the byte counts and the output queue
-// count, nothing the calls return is consulted: a port that failed to open
-// carries the invalid handle, and every later call on it fails quietly.
+// The Win32 backend: a synchronous, exclusively opened COM port. Apart from
+// the byte counts and the output queue count, what the calls return decides
+// nothing but whether the system's error is kept for the host and whether a
+// port has gone (a device removed fails every read and write).
 #if defined(_WIN32)
 
 #include "line/win32_port.h"
@@ -9,7 +9,12 @@
 #define WIN32_LEAN_AND_MEAN
 #include <windows.h>
 
+#include <algorithm>
 #include <cstdint>
+#include <cstring>
+#include <string>
+
+#include "line/os_error_text.h"
 
 namespace tarvex::line {
 namespace {
@@ -21,6 +26,10 @@ static_assert(static_cast<BYTE>(Parity::None) == NOPARITY);
 static_assert(static_cast<BYTE>(StopBits::One) == ONESTOPBIT);
 static_assert(static_cast<BYTE>(StopBits::Two) == TWOSTOPBITS);
 
+// How long a line setting or a close waits for bytes that are stuck in the
+// output queue (flow control holding them) beyond their own line time.
+constexpr std::uint64_t kStuckQueueUs = 100000;
+
 // The host sees a port as 32 bits. A HANDLE is pointer wide on a 64-bit
 // build, but Windows keeps handle values within 32 bits (so that 32-bit
 // processes can share them); sign extension restores them, the all-ones
@@ -31,6 +40,20 @@ HANDLE to_native(Handle port) {
 
 Handle from_native(HANDLE handle) {
   return static_cast<Handle>(reinterpret_cast<std::uintptr_t>(handle));
+}
+
+std::uint32_t last_error() {
+  return static_cast<std::uint32_t>(GetLastError());
+}
+
+std::uint64_t now_us() {
+  LARGE_INTEGER counter{};
+  LARGE_INTEGER frequency{};
+  QueryPerformanceCounter(&counter);
+  QueryPerformanceFrequency(&frequency);
+  const auto ticks = static_cast<std::uint64_t>(counter.QuadPart);
+  const auto per_second = static_cast<std::uint64_t>(frequency.QuadPart);
+  return ticks / per_second * 1000000u + ticks % per_second * 1000000u / per_second;
 }
 
 // Both sets bound a one-byte read to 5 * 1 + 10 ms and a write of k bytes to
@@ -46,18 +69,81 @@ COMMTIMEOUTS timeouts_for(TimeoutSet set) {
   return t;
 }
 
+// COM1 to COM9 open by their plain names, but above them only the device
+// namespace form works (\\.\COM12), and USB adapters usually land there. A
+// name of the form COMn, in any case, is opened that way; every other name
+// goes to CreateFileA as it is.
+constexpr std::size_t kLongestComDigits = 10;
+
+bool is_com_name(const char* name) {
+  if (name == nullptr || _strnicmp(name, "COM", 3) != 0) return false;
+  const std::size_t digits = std::strlen(name + 3);
+  if (digits == 0 || digits > kLongestComDigits) return false;
+  return std::all_of(name + 3, name + 3 + digits, [](char c) { return c >= '0' && c <= '9'; });
+}
+
+// Start bit, 8 data bits, the parity bit unless there is none, the stop bits.
+std::uint64_t character_us(const DCB& dcb) {
+  const std::uint64_t bits =
+      1u + 8u + (dcb.Parity == NOPARITY ? 0u : 1u) + (dcb.StopBits == ONESTOPBIT ? 1u : 2u);
+  return dcb.BaudRate == 0 ? 0 : (bits * 1000000u + dcb.BaudRate - 1) / dcb.BaudRate;
+}
+
 }  // namespace
 
 Handle Win32Port::open(const char* name, TimeoutSet timeouts) {
+  char device[4 + 3 + kLongestComDigits + 1] = "\\\\.\\";
+  if (is_com_name(name)) {
+    std::strcat(device, name);
+    name = device;
+  }
   // Share mode 0: the port is ours alone until it is closed.
   HANDLE handle =
       CreateFileA(name, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) {
+    error_.keep("open", last_error());
+    return kInvalidHandle;
+  }
   COMMTIMEOUTS t = timeouts_for(timeouts);
   SetCommTimeouts(handle, &t);
   return from_native(handle);
 }
 
+Win32Port::LineTime& Win32Port::line_time(Handle port) {
+  for (LineTime& line : lines_) {
+    if (line.port == port) return line;
+  }
+  // A port this call has not written to or set yet: its character time is
+  // what the port has now.
+  LineTime& line = lines_[next_line_++ % lines_.size()];
+  line = LineTime{.port = port};
+  DCB dcb{};
+  dcb.DCBlength = sizeof dcb;
+  if (GetCommState(to_native(port), &dcb)) line.character_us = character_us(dcb);
+  return line;
+}
+
+// The output queue count says only that the driver has handed its bytes on;
+// the UART may still be sending the last of them. So the wait is for the
+// queue to empty and then for the line time of the bytes this call wrote
+// last, counted from their write.
+void Win32Port::wait_for_line_free(Handle port) {
+  const HANDLE native = to_native(port);
+  LineTime& line = line_time(port);
+  DWORD errors = 0;
+  COMSTAT status{};
+  if (!ClearCommError(native, &errors, &status)) return;
+  const std::uint64_t start = now_us();
+  const std::uint64_t limit = status.cbOutQue * line.character_us + kStuckQueueUs;
+  while (status.cbOutQue != 0 && now_us() - start < limit) {
+    SwitchToThread();
+    if (!ClearCommError(native, &errors, &status)) return;
+  }
+  while (now_us() < line.free_us) SwitchToThread();
+}
+
 void Win32Port::set_line(Handle port, const LineSetting& setting) {
+  wait_for_line_free(port);
   // Start from what the port reports: flow control, fBinary and the rest of
   // the DCB keep their values; only the fields of a line setting change.
   DCB dcb{};
@@ -71,26 +157,50 @@ void Win32Port::set_line(Handle port, const LineSetting& setting) {
   dcb.StopBits = static_cast<BYTE>(setting.stop_bits);
   if (setting.baud) dcb.BaudRate = *setting.baud;
   SetCommState(to_native(port), &dcb);
+  line_time(port).character_us = character_us(dcb);
 }
 
 std::uint32_t Win32Port::write(Handle port, const std::uint8_t* bytes, std::uint32_t count) {
+  LineTime& line = line_time(port);
+  const std::uint64_t start = std::max(now_us(), line.free_us);
   DWORD written = 0;
-  if (!WriteFile(to_native(port), bytes, count, &written, nullptr)) return 0;
+  if (!WriteFile(to_native(port), bytes, count, &written, nullptr)) {
+    error_.keep("write", last_error());
+    return 0;
+  }
+  line.free_us = start + written * line.character_us;
   return written;
 }
 
-std::uint32_t Win32Port::read_byte(Handle port, std::uint8_t* destination) {
+ReadResult Win32Port::read_byte(Handle port, std::uint8_t* destination) {
   DWORD read = 0;
-  if (!ReadFile(to_native(port), destination, 1, &read, nullptr)) return 0;
-  return read == 1 ? 1u : 0u;
+  if (!ReadFile(to_native(port), destination, 1, &read, nullptr)) {
+    // The device is gone (removed, its driver failing every request): no
+    // byte will come, and waiting out the limit would only spin.
+    error_.keep("read", last_error());
+    return ReadResult::HungUp;
+  }
+  return read == 1 ? ReadResult::Byte : ReadResult::Nothing;
 }
 
+// The error flags ClearCommError reports (and clears) are of no interest; a
+// damaged reply shows as a wrong checksum or a missing byte instead. The
+// caller waits for the queue to empty, so a queue that is not empty is
+// answered after the processor has been given away once.
 std::optional<std::uint32_t> Win32Port::output_queue(Handle port) {
-  // The error flags ClearCommError reports (and clears) are of no interest;
-  // a damaged reply shows as a wrong checksum or a missing byte instead.
   DWORD errors = 0;
   COMSTAT status{};
-  if (!ClearCommError(to_native(port), &errors, &status)) return std::nullopt;
+  if (!ClearCommError(to_native(port), &errors, &status)) {
+    error_.keep("output queue", last_error());
+    return std::nullopt;
+  }
+  if (status.cbOutQue != 0) {
+    SwitchToThread();
+    if (!ClearCommError(to_native(port), &errors, &status)) {
+      error_.keep("output queue", last_error());
+      return std::nullopt;
+    }
+  }
   return status.cbOutQue;
 }
 
@@ -99,11 +209,37 @@ void Win32Port::purge_input(Handle port) {
 }
 
 void Win32Port::close(Handle port) {
+  wait_for_line_free(port);
   CloseHandle(to_native(port));
+  line_time(port) = LineTime{};
 }
 
 std::uint32_t Win32Port::tick() {
   return GetTickCount();
+}
+
+// GetTickCount has no finer clock to sleep on, so the busy wait keeps
+// spinning on it, but gives the rest of its time slice to any thread that
+// is ready (other buses among them) at each turn.
+void Win32Port::pause_until_tick(std::uint32_t) {
+  SwitchToThread();
+}
+
+void Win32Port::hand_error_to_host() const {
+  if (const std::optional<OsError> kept = error_.get()) SetLastError(kept->code);
+}
+
+std::string os_error_text(std::uint32_t code) {
+  char text[512] = {};
+  const DWORD length =
+      FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code,
+                     MAKELANGID(LANG_ENGLISH, SUBLANG_DEFAULT), text, sizeof text, nullptr);
+  std::string words(text, length);
+  // The system's messages end in a full stop and a line break.
+  while (!words.empty() && (words.back() == '\n' || words.back() == '\r' || words.back() == '.')) {
+    words.pop_back();
+  }
+  return words.empty() ? "error " + std::to_string(code) : words;
 }
 
 }  // namespace tarvex::line

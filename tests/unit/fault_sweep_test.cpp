@@ -1,7 +1,8 @@
 // The fault sweep: every entry point runs its nominal exchange once to count
 // its platform calls, then once more for every call index k with the fault
 // that fits that call. Every run must end with a code from the entry point's
-// own set, leave no port open, give back every scratch area it took, and
+// own set, leave no port open, give back every scratch area it took, apply
+// no line setting and no close while a character is still on the line, and
 // change caller memory only where allowed. An entry point with a scratch
 // area also runs once with a source that refuses it.
 #include <functional>
@@ -266,7 +267,8 @@ TEST_P(FaultSweep, EveryCallOfEveryEntryPoint) {
       calls = rig.bus.calls();
     }
     for (std::uint64_t k = 0; k < calls; ++k) {
-      for (const auto read_fault : {sim::Faults::Read::Stop, sim::Faults::Read::Garble}) {
+      for (const auto read_fault :
+           {sim::Faults::Read::Stop, sim::Faults::Read::Garble, sim::Faults::Read::HangUp}) {
         SimRig rig(GetParam(), kSweepTickCostUs);
         entry.arrange(*rig.terminal);
         rig.bus.faults().at_call = k;
@@ -277,6 +279,7 @@ TEST_P(FaultSweep, EveryCallOfEveryEntryPoint) {
         ASSERT_TRUE(entry.results.contains(outcome.result)) << "call " << k << " gave " << outcome.result;
         ASSERT_TRUE(outcome.memory_ok) << "call " << k;
         ASSERT_EQ(rig.bus.open_handles(), 0u) << "call " << k;
+        ASSERT_EQ(rig.bus.hazards(), 0u) << "call " << k;
         ASSERT_TRUE(ledger.balanced()) << "call " << k;
       }
     }

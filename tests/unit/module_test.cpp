@@ -28,7 +28,6 @@ struct Member {
   const char* wire;
   std::vector<std::uint64_t> waits;
   line::LineSetting left;  // the setting the held port is left in
-  std::size_t hazards;     // line settings applied while bytes were still going out
 };
 
 const Member kMembers[] = {
@@ -39,8 +38,7 @@ const Member kMembers[] = {
      true,
      "M05 SA1 S33 SD9 SFF S02 S01",
      {19, 19, 19},
-     line::space(9600),
-     0},
+     line::space(9600)},
     {"getDataUIM",
      [](sim::SimBus& bus, line::Handle h, std::int32_t n, std::uint8_t* f, std::int32_t,
         std::uint8_t*, std::int32_t r,
@@ -48,10 +46,9 @@ const Member kMembers[] = {
      false,
      "N05 NA1 N33",
      {19},
-     line::no_parity(9600),
-     0},
-    // SPACE is set right after the two MARK bytes are handed to the port:
-    // the bus flags it, and the bytes carry the parity in force when written.
+     line::no_parity(9600)},
+    // SPACE is set right after the two MARK bytes are handed to the port,
+    // and applied once they have left the line.
     {"sam_GetData",
      [](sim::SimBus& bus, line::Handle h, std::int32_t n, std::uint8_t* f, std::int32_t,
         std::uint8_t*, std::int32_t r,
@@ -59,8 +56,7 @@ const Member kMembers[] = {
      false,
      "M05 MA1 S33",
      {19},
-     line::space(9600),
-     1},
+     line::space(9600)},
 };
 constexpr std::size_t kMemberCount = std::size(kMembers);
 
@@ -125,7 +121,7 @@ TEST_P(ModuleTest, EachMemberSendsItsFrameAndReadsTheReply) {
     expected_reply.resize(reply.size(), 0xEE);
     EXPECT_EQ(reply, expected_reply) << "exactly the reply's bytes";
     EXPECT_EQ(bus().setting(kPort), member.left);
-    EXPECT_EQ(bus().hazards(), member.hazards);
+    EXPECT_EQ(bus().hazards(), 0u);
   }
 }
 
@@ -288,9 +284,9 @@ TEST_P(ModuleTest, ComDataBlockStep) {
 }
 
 // The bus records each byte with the parity in force when it was written,
-// which is what the step list means: both address bytes under MARK. SPACE is
-// set while they are still going out, which the bus flags: a UART applies a
-// new parity to whatever it has not yet shifted out.
+// which is what the step list means: both address bytes under MARK. SPACE
+// follows them with no wait, so it is applied only once they have left the
+// line: a UART applies a new parity to whatever it has not yet shifted out.
 TEST_P(ModuleTest, SamGetDataSendsTwoAddressBytesUnderMark) {
   struct Case {
     std::int32_t n;
@@ -306,7 +302,8 @@ TEST_P(ModuleTest, SamGetDataSendsTwoAddressBytesUnderMark) {
     const auto writes = events(TraceEvent::Kind::Write);
     ASSERT_EQ(writes.size(), 2u) << "the rest is written even when it is empty";
     EXPECT_EQ(writes[1].count, static_cast<std::uint32_t>(c.n - 2));
-    EXPECT_EQ(bus().hazards(), 1u) << "SPACE follows the address bytes with no wait";
+    EXPECT_EQ(events(TraceEvent::Kind::SetLine).at(1).time_us, bus().sent(kPort).at(1).end_us)
+        << "SPACE once the second address byte has left, and not later";
     EXPECT_EQ(frame, (Bytes{0x05, 0xA1, 0x33, 0x44, 0x55}));
   }
 }

@@ -35,6 +35,63 @@ TEST_P(PrimitivesTest, BusyWaitReturnsOnTheFirstReadingThatIsFarEnough) {
   EXPECT_TRUE(bus().trace().empty()) << "a wait of 0 reads no tick";
 }
 
+// A clock that sleeps as the Linux backend does: to the instant the tick
+// turns to its target, woken `late_us` after it. It has no port.
+class SleepingClock final : public line::Platform {
+ public:
+  SleepingClock(std::uint32_t tick_start, std::uint64_t late_us) : start_(tick_start), late_us_(late_us) {}
+  std::uint32_t tick() override { return static_cast<std::uint32_t>(start_ + now_us / 1000); }
+  void pause_until_tick(std::uint32_t target) override {
+    ++pauses;
+    const std::uint32_t ahead = target - tick();
+    if (ahead == 0 || ahead > 0x7FFFFFFFu) return;
+    now_us = (now_us / 1000 + ahead) * 1000 + late_us_;
+  }
+  line::Handle open(const char*, line::TimeoutSet) override { return line::kInvalidHandle; }
+  void set_line(line::Handle, const line::LineSetting&) override {}
+  std::uint32_t write(line::Handle, const std::uint8_t*, std::uint32_t) override { return 0; }
+  line::ReadResult read_byte(line::Handle, std::uint8_t*) override { return line::ReadResult::HungUp; }
+  std::optional<std::uint32_t> output_queue(line::Handle) override { return std::nullopt; }
+  void purge_input(line::Handle) override {}
+  void close(line::Handle) override {}
+  std::optional<line::OsError> error() const override { return std::nullopt; }
+
+  std::uint64_t now_us = 0;
+  int pauses = 0;
+
+ private:
+  std::uint64_t start_;
+  std::uint64_t late_us_;
+};
+
+// A busy wait that sleeps ends when the tick has turned k times, never
+// earlier, also across the wrap; each wait counts from its own start, so a
+// late wake-up is never taken from the next wait, and lateness does not add
+// up over a run of waits.
+TEST(BusyWait, SleepsToTheTickNeverShortAndWithoutDrift) {
+  for (const std::uint32_t tick_start : {0u, 0xFFFFFFF8u}) {
+    for (const std::uint64_t late_us : {0u, 300u, 999u}) {
+      SleepingClock clock(tick_start, late_us);
+      clock.now_us = 400;  // the first wait starts inside a tick
+      constexpr int kWaits = 50;
+      const std::uint64_t first_us = clock.now_us;
+      std::uint64_t asked_ms = 0;
+      for (int i = 0; i < kWaits; ++i) {
+        const std::uint32_t ms = i % 2 == 0 ? 9u : 19u;
+        const std::uint32_t before = clock.tick();
+        const std::uint64_t before_us = clock.now_us;
+        const int pauses = clock.pauses;
+        line::busy_wait(clock, ms);
+        EXPECT_GE(line::elapsed(before, clock.tick()), ms) << "tick start " << tick_start;
+        EXPECT_GT(clock.now_us - before_us, (ms - 1) * 1000u);
+        EXPECT_EQ(clock.pauses - pauses, 1) << "one sleep, no spin";
+        asked_ms += ms;
+      }
+      EXPECT_LE(clock.now_us - first_us, asked_ms * 1000 + kWaits * late_us) << "late " << late_us;
+    }
+  }
+}
+
 TEST_P(PrimitivesTest, DrainWaitFailsWhenTheQueueEmptiesOnlyAfterTheLimit) {
   // At 300 baud a character under MARK takes 36.7 ms; the write returns as
   // it starts, so the queue empties 36 or 37 ticks into the drain wait.

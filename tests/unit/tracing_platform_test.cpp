@@ -63,7 +63,7 @@ const Scenario kScenarios[] = {
        return result;
      },
      "-> invalid"},
-    {"a line setting while bytes still go out",
+    {"a line setting waits for the bytes still going out",
      [](line::Platform& os) {
        const line::Handle h = line::open_by_name(os, kPort, line::TimeoutSet::Standard);
        const Bytes bytes{0x05, 0xA1, 0xA6};
@@ -73,7 +73,7 @@ const Scenario kScenarios[] = {
        line::release({os, h});
        return kOk;
      },
-     "!!     line setting changed"},
+     "3.438  line   S 1 9600"},
 };
 
 std::string printed(const std::vector<sim::TraceEvent>& trace) {

@@ -1,7 +1,7 @@
-// The termios backend. The port is put into raw binary mode at open (the
-// equivalent of a binary COM port); afterwards only parity, stop bits, byte
-// size and baud ever change. MARK and SPACE parity come from CMSPAR.
-#include "line/posix_port.h"
+// The termios backend's device. The port is put into raw binary mode at open
+// (the equivalent of a binary COM port); afterwards only parity, stop bits,
+// byte size and baud ever change.
+#include "line/termios_port.h"
 
 #include <asm/termbits.h>  // termios2 and BOTHER, for rates termios has no constant for
 #include <fcntl.h>
@@ -9,7 +9,6 @@
 #include <poll.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
-#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -17,6 +16,8 @@
 #include <climits>
 #include <cstdint>
 #include <optional>
+
+#include "line/monotonic_clock.h"
 
 namespace tarvex::line {
 namespace {
@@ -27,20 +28,13 @@ constexpr int kReadPollMs = 15;
 constexpr int kWritePerByteMs = 5;
 constexpr int kWriteConstantMs = 10;
 
-int fd_of(Handle port) { return static_cast<int>(port); }
+// How long a line setting or a close waits for bytes that are stuck in the
+// output queue (flow control holding them) beyond their own line time,
+// before it goes on without them.
+constexpr std::uint64_t kStuckQueueUs = 100000;
 
-std::uint64_t monotonic_us() {
-  timespec now{};
-  clock_gettime(CLOCK_MONOTONIC, &now);
-  return static_cast<std::uint64_t>(now.tv_sec) * 1000000u +
-         static_cast<std::uint64_t>(now.tv_nsec) / 1000u;
-}
-
-std::uint64_t monotonic_ms() { return monotonic_us() / 1000u; }
-
-void sleep_us(std::uint64_t us) {
-  timespec pause{static_cast<time_t>(us / 1000000u), static_cast<long>(us % 1000000u) * 1000L};
-  nanosleep(&pause, nullptr);
+std::uint32_t errno_code() {
+  return static_cast<std::uint32_t>(errno);
 }
 
 // Raw binary mode: no echo, no canonical input, no translation either way,
@@ -79,8 +73,9 @@ tcflag_t rate_code(std::uint32_t baud) {
   return BOTHER;
 }
 
-bool get(int fd, termios2& tio) { return ioctl(fd, TCGETS2, &tio) == 0; }
-void put(int fd, const termios2& tio) { ioctl(fd, TCSETS2, &tio); }
+bool get(int fd, termios2& tio) {
+  return ioctl(fd, TCGETS2, &tio) == 0;
+}
 
 // ---- Waiting for the output queue ------------------------------------------
 //
@@ -101,8 +96,8 @@ constexpr std::uint64_t kShortestLookUs = 100;
 std::optional<std::uint64_t> character_us(int fd) {
   termios2 tio{};
   if (!get(fd, tio) || tio.c_ospeed == 0) return std::nullopt;
-  const std::uint64_t bits = 1u + 8u + ((tio.c_cflag & PARENB) != 0 ? 1u : 0u) +
-                             ((tio.c_cflag & CSTOPB) != 0 ? 2u : 1u);
+  const std::uint64_t bits =
+      1u + 8u + ((tio.c_cflag & PARENB) != 0 ? 1u : 0u) + ((tio.c_cflag & CSTOPB) != 0 ? 2u : 1u);
   return bits * 1000000u / tio.c_ospeed;
 }
 
@@ -126,29 +121,57 @@ void pause_for_output(int fd, int queued, std::uint64_t at_most_us) {
   sleep_us(std::min(pause, at_most_us));
 }
 
-}  // namespace
-
-Handle PosixPort::open(const char* name, TimeoutSet) {
-  const int fd = ::open(name, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) return kInvalidHandle;
-  // Exclusive, as a COM port is: a second open in this or another process
-  // fails while this handle lives.
-  if (flock(fd, LOCK_EX | LOCK_NB) != 0 || ioctl(fd, TIOCEXCL) != 0) {
-    ::close(fd);
-    return kInvalidHandle;
+// Waits, sleeping, until the kernel's output queue is empty: at most the line
+// time of what is queued and kStuckQueueUs more. False when it did not empty
+// (or cannot be asked).
+bool wait_for_empty_queue(int fd) {
+  int queued = 0;
+  if (ioctl(fd, TIOCOUTQ, &queued) != 0) return false;
+  if (queued <= 0) return true;
+  const std::uint64_t start = monotonic_us();
+  const std::uint64_t limit =
+      static_cast<std::uint64_t>(queued) * character_us(fd).value_or(kLookAgainUs) + kStuckQueueUs;
+  for (;;) {
+    const std::uint64_t spent = monotonic_us() - start;
+    if (spent >= limit) return false;
+    pause_for_output(fd, queued, limit - spent);
+    if (ioctl(fd, TIOCOUTQ, &queued) != 0) return false;
+    if (queued <= 0) return true;
   }
-  termios2 tio{};
-  if (get(fd, tio)) {
-    make_raw(tio);
-    put(fd, tio);
-  }
-  return static_cast<Handle>(fd);
 }
 
-void PosixPort::set_line(Handle port, const LineSetting& setting) {
-  const int fd = fd_of(port);
+}  // namespace
+
+std::optional<TermiosPort> TermiosPort::open(const char* name, FirstError& error) {
+  const int fd = ::open(name, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) {
+    error.keep("open", errno_code());
+    return std::nullopt;
+  }
+  // Exclusive, as a COM port is: a second open in this or another process
+  // fails while this handle lives. A lock held elsewhere is the port being
+  // busy, whatever word flock uses for it.
+  if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    error.keep("open", errno == EWOULDBLOCK ? static_cast<std::uint32_t>(EBUSY) : errno_code());
+    ::close(fd);
+    return std::nullopt;
+  }
+  // Only a terminal device can be a serial port: a regular file or
+  // /dev/null fails here with ENOTTY.
   termios2 tio{};
-  if (!get(fd, tio)) return;
+  if (ioctl(fd, TIOCEXCL) != 0 || !get(fd, tio)) {
+    error.keep("open", errno_code());
+    ::close(fd);
+    return std::nullopt;
+  }
+  make_raw(tio);
+  ioctl(fd, TCSETS2, &tio);
+  return TermiosPort(fd);
+}
+
+void TermiosPort::set_line(const LineSetting& setting) {
+  termios2 tio{};
+  if (!get(fd_, tio)) return;
   // Rebuilt from the flags every time, never patched: no stale CMSPAR or
   // PARODD survives a switch.
   tio.c_cflag &= ~static_cast<tcflag_t>(PARENB | PARODD | CMSPAR | CSTOPB | CSIZE);
@@ -169,26 +192,37 @@ void PosixPort::set_line(Handle port, const LineSetting& setting) {
     tio.c_ispeed = *setting.baud;
     tio.c_ospeed = *setting.baud;
   }
-  put(fd, tio);
+  // The bytes already written must leave under the setting they were written
+  // under: an address byte still in the UART would otherwise go out with the
+  // data phase's parity. TCSETSW2 lets the transmitter empty first (USB
+  // adapters included), but with no time limit, so it is used once the
+  // kernel's queue has emptied; bytes that flow control holds for good are
+  // not waited for.
+  ioctl(fd_, wait_for_empty_queue(fd_) ? TCSETSW2 : TCSETS2, &tio);
 }
 
-std::uint32_t PosixPort::write(Handle port, const std::uint8_t* bytes, std::uint32_t count) {
-  const int fd = fd_of(port);
+std::uint32_t TermiosPort::write(const std::uint8_t* bytes, std::uint32_t count,
+                                 FirstError& error) {
   const std::uint64_t start = monotonic_us();
   const std::uint64_t limit = 1000u * (std::uint64_t{kWritePerByteMs} * count + kWriteConstantMs);
   std::uint32_t taken = 0;
-  while (taken < count) {
-    const ssize_t n = ::write(fd, bytes + taken, count - taken);
+  while (taken < count && !hung_up_) {
+    const ssize_t n = ::write(fd_, bytes + taken, count - taken);
     if (n > 0) {
       taken += static_cast<std::uint32_t>(n);
       continue;
     }
-    if (n < 0 && errno != EAGAIN && errno != EINTR) break;
+    if (n < 0 && errno != EAGAIN && errno != EINTR) {
+      // EIO: the device has gone (an adapter unplugged, the far end hung up).
+      error.keep("write", errno_code());
+      hung_up_ = errno == EIO;
+      break;
+    }
     const std::uint64_t spent = monotonic_us() - start;
     if (spent >= limit) break;
     // The limit of a huge write would not fit poll's int, and a negative
     // timeout would mean waiting for ever.
-    pollfd pfd{fd, POLLOUT, 0};
+    pollfd pfd{fd_, POLLOUT, 0};
     poll(&pfd, 1, static_cast<int>(std::min<std::uint64_t>((limit - spent + 999) / 1000, INT_MAX)));
   }
   // A serial write with write timeouts returns once its bytes have gone out,
@@ -196,27 +230,34 @@ std::uint32_t PosixPort::write(Handle port, const std::uint8_t* bytes, std::uint
   // acknowledgement after a large block) count from there. The kernel's
   // buffer is given the rest of the write's own time limit to empty.
   int queued = 0;
-  while (taken > 0 && ioctl(fd, TIOCOUTQ, &queued) == 0 && queued > 0) {
+  while (taken > 0 && ioctl(fd_, TIOCOUTQ, &queued) == 0 && queued > 0) {
     const std::uint64_t spent = monotonic_us() - start;
     if (spent >= limit) break;
-    pause_for_output(fd, queued, limit - spent);
+    pause_for_output(fd_, queued, limit - spent);
   }
   return taken;
 }
 
-std::uint32_t PosixPort::read_byte(Handle port, std::uint8_t* destination) {
-  const int fd = fd_of(port);
-  pollfd pfd{fd, POLLIN, 0};
-  if (poll(&pfd, 1, kReadPollMs) <= 0 || (pfd.revents & POLLIN) == 0) {
-    // A port that cannot poll (closed, hung up) still takes its poll time,
-    // as a read with its timeout set would.
-    if (pfd.revents != 0) {
-      timespec pause{0, kReadPollMs * 1000000L};
-      nanosleep(&pause, nullptr);
-    }
-    return 0;
+ReadResult TermiosPort::read_byte(std::uint8_t* destination, FirstError& error) {
+  if (hung_up_) return ReadResult::HungUp;
+  pollfd pfd{fd_, POLLIN, 0};
+  const int ready = poll(&pfd, 1, kReadPollMs);
+  if (ready < 0) return ReadResult::Nothing;  // a signal: the caller looks at its limit again
+  if ((pfd.revents & POLLIN) != 0) {
+    const ssize_t n = ::read(fd_, destination, 1);
+    if (n == 1) return ReadResult::Byte;
+    if (n < 0 && (errno == EAGAIN || errno == EINTR)) return ReadResult::Nothing;
+    // End of file on a terminal device, or EIO: the far end hung up.
+    error.keep("read", n < 0 ? errno_code() : static_cast<std::uint32_t>(EIO));
+    hung_up_ = true;
+    return ReadResult::HungUp;
   }
-  return ::read(fd, destination, 1) == 1 ? 1u : 0u;
+  if ((pfd.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0) {
+    error.keep("read", static_cast<std::uint32_t>(EIO));
+    hung_up_ = true;
+    return ReadResult::HungUp;
+  }
+  return ReadResult::Nothing;
 }
 
 // Whoever asks waits for the queue to empty (the drain wait), so a queue that
@@ -224,29 +265,35 @@ std::uint32_t PosixPort::read_byte(Handle port, std::uint8_t* destination) {
 // caller looks at its limit right after, as it would after a spin. The pause
 // is never longer than a read's poll, so a drain limit is given up within one
 // poll of running out.
-std::optional<std::uint32_t> PosixPort::output_queue(Handle port) {
-  const int fd = fd_of(port);
+std::optional<std::uint32_t> TermiosPort::output_queue(FirstError& error) {
   int queued = 0;
-  if (ioctl(fd, TIOCOUTQ, &queued) != 0) return std::nullopt;
+  if (ioctl(fd_, TIOCOUTQ, &queued) != 0) {
+    error.keep("output queue", errno_code());
+    return std::nullopt;
+  }
   if (queued > 0) {
-    pause_for_output(fd, queued, 1000u * kReadPollMs);
-    if (ioctl(fd, TIOCOUTQ, &queued) != 0) return std::nullopt;
+    pause_for_output(fd_, queued, 1000u * kReadPollMs);
+    if (ioctl(fd_, TIOCOUTQ, &queued) != 0) {
+      error.keep("output queue", errno_code());
+      return std::nullopt;
+    }
   }
   return static_cast<std::uint32_t>(queued < 0 ? 0 : queued);
 }
 
-void PosixPort::purge_input(Handle port) {
-  ioctl(fd_of(port), TCFLSH, TCIFLUSH);
+void TermiosPort::purge_input() {
+  ioctl(fd_, TCFLSH, TCIFLUSH);
 }
 
-void PosixPort::close(Handle port) {
-  const int fd = fd_of(port);
+void TermiosPort::close() {
+  // The last bytes written leave before the port goes: a re-open that
+  // follows sets the next parity on the same device. TCSBRK with 1 is
+  // tcdrain, unbounded, so it waits only once the kernel's queue is empty.
+  if (!hung_up_ && wait_for_empty_queue(fd_)) ioctl(fd_, TCSBRK, 1);
   // TIOCEXCL belongs to the device, not to this descriptor: lift it so it
   // does not outlive the handle while another process keeps the device open.
-  if (ioctl(fd, TIOCNXCL) != 0 && errno == EBADF) return;
-  ::close(fd);
+  ioctl(fd_, TIOCNXCL);
+  ::close(fd_);
 }
-
-std::uint32_t PosixPort::tick() { return static_cast<std::uint32_t>(monotonic_ms()); }
 
 }  // namespace tarvex::line

@@ -1,0 +1,116 @@
+#include "line/linux_platform.h"
+
+#include <cerrno>
+#include <cstring>
+#include <string>
+#include <utility>
+
+#include "line/os_error_text.h"
+
+#include "line/monotonic_clock.h"
+#include "line/port_table.h"
+
+namespace tarvex::line {
+namespace {
+
+// The operation `run(device)` on an open port; `unknown` when the handle
+// names none: nothing is touched, and the host learns EBADF.
+template <class Run, class Result>
+Result on_port(FirstError& error, Handle port, Run&& run, Result unknown) {
+  auto result = PortTable::instance().with(port, [&](Device& device) {
+    return std::visit([&](auto& open_port) { return run(open_port); }, device);
+  });
+  if (result) return *std::move(result);
+  error.keep("port", EBADF);
+  return unknown;
+}
+
+// A version of `run` for operations that give nothing back.
+template <class Run>
+void on_port(FirstError& error, Handle port, Run&& run) {
+  on_port(
+      error, port,
+      [&](auto& open_port) {
+        run(open_port);
+        return true;
+      },
+      false);
+}
+
+}  // namespace
+
+Handle LinuxPlatform::open(const char* name, TimeoutSet) {
+  PortTable& table = PortTable::instance();
+  const std::optional<std::size_t> slot = table.reserve();
+  if (!slot) {
+    error_.keep("open", EMFILE);
+    return kInvalidHandle;
+  }
+  std::optional<TermiosPort> port = TermiosPort::open(name, error_);
+  if (!port) {
+    table.give_back(*slot);
+    return kInvalidHandle;
+  }
+  return table.publish(*slot, Device(std::move(*port)));
+}
+
+void LinuxPlatform::set_line(Handle port, const LineSetting& setting) {
+  on_port(error_, port, [&](auto& open_port) { open_port.set_line(setting); });
+}
+
+std::uint32_t LinuxPlatform::write(Handle port, const std::uint8_t* bytes, std::uint32_t count) {
+  return on_port(
+      error_, port, [&](auto& open_port) { return open_port.write(bytes, count, error_); },
+      std::uint32_t{0});
+}
+
+ReadResult LinuxPlatform::read_byte(Handle port, std::uint8_t* destination) {
+  return on_port(
+      error_, port, [&](auto& open_port) { return open_port.read_byte(destination, error_); },
+      ReadResult::HungUp);
+}
+
+std::optional<std::uint32_t> LinuxPlatform::output_queue(Handle port) {
+  return on_port(
+      error_, port, [&](auto& open_port) { return open_port.output_queue(error_); },
+      std::optional<std::uint32_t>{});
+}
+
+void LinuxPlatform::purge_input(Handle port) {
+  on_port(error_, port, [](auto& open_port) { open_port.purge_input(); });
+}
+
+void LinuxPlatform::close(Handle port) {
+  const bool closed = PortTable::instance().remove(
+      port, [](Device& device) { std::visit([](auto& open_port) { open_port.close(); }, device); });
+  if (!closed) error_.keep("port", EBADF);
+}
+
+std::uint32_t LinuxPlatform::tick() {
+  return static_cast<std::uint32_t>(monotonic_ns() / 1000000u);
+}
+
+// The tick is CLOCK_MONOTONIC's millisecond count cut to 32 bits, so the
+// instant it turns to `target` is a whole millisecond of that clock: the
+// sleep ends there exactly, to an absolute deadline, and the busy wait then
+// confirms on the tick.
+void LinuxPlatform::pause_until_tick(std::uint32_t target) {
+  const std::uint64_t now_ms = monotonic_ns() / 1000000u;
+  const std::uint32_t ahead = target - static_cast<std::uint32_t>(now_ms);
+  // Reached already, or behind (half the 32-bit range): nothing to sleep for.
+  if (ahead == 0 || ahead > 0x7FFFFFFFu) return;
+  sleep_until_ns((now_ms + ahead) * 1000000u);
+}
+
+void LinuxPlatform::hand_error_to_host() const {
+  if (const std::optional<OsError> kept = error_.get()) errno = static_cast<int>(kept->code);
+}
+
+std::string os_error_text(std::uint32_t code) {
+  char text[256] = {};
+  // The GNU strerror_r: it may give back its own static text instead of
+  // filling the buffer.
+  return strerror_r(static_cast<int>(code), text, sizeof text);
+}
+
+}  // namespace tarvex::line

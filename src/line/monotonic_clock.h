@@ -1,0 +1,36 @@
+// The Linux backends' clock: CLOCK_MONOTONIC, which the tick is cut from.
+#pragma once
+
+#include <time.h>
+
+#include <cerrno>
+
+#include <cstdint>
+
+namespace tarvex::line {
+
+inline std::uint64_t monotonic_ns() {
+  timespec now{};
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  return static_cast<std::uint64_t>(now.tv_sec) * 1000000000u +
+         static_cast<std::uint64_t>(now.tv_nsec);
+}
+
+inline std::uint64_t monotonic_us() {
+  return monotonic_ns() / 1000u;
+}
+
+// Sleeps until CLOCK_MONOTONIC reads `deadline_ns`, however often a signal
+// interrupts the sleep.
+inline void sleep_until_ns(std::uint64_t deadline_ns) {
+  const timespec deadline{static_cast<time_t>(deadline_ns / 1000000000u),
+                          static_cast<long>(deadline_ns % 1000000000u)};
+  while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &deadline, nullptr) == EINTR) {
+  }
+}
+
+inline void sleep_us(std::uint64_t us) {
+  sleep_until_ns(monotonic_ns() + us * 1000u);
+}
+
+}  // namespace tarvex::line

@@ -1,0 +1,34 @@
+// One Linux serial device driven through termios2: the local ports of the
+// Linux backend. MARK and SPACE parity come from CMSPAR; rates without a
+// termios constant from BOTHER.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+
+#include "line/first_error.h"
+#include "line/platform.h"
+
+namespace tarvex::line {
+
+class TermiosPort {
+ public:
+  // Opens `name` exclusively in raw binary mode; nothing when it cannot be
+  // opened, with the system's reason kept in `error`.
+  static std::optional<TermiosPort> open(const char* name, FirstError& error);
+
+  void set_line(const LineSetting& setting);
+  std::uint32_t write(const std::uint8_t* bytes, std::uint32_t count, FirstError& error);
+  ReadResult read_byte(std::uint8_t* destination, FirstError& error);
+  std::optional<std::uint32_t> output_queue(FirstError& error);
+  void purge_input();
+  void close();
+
+ private:
+  explicit TermiosPort(int fd) : fd_(fd) {}
+
+  int fd_;
+  bool hung_up_ = false;  // final: a device that hung up does not come back on this descriptor
+};
+
+}  // namespace tarvex::line
