@@ -97,6 +97,15 @@ int ioctl(int fd, unsigned long request, ...) {
     *(int*)argument = queued_characters();
     return 0;
   }
+  // The forms that wait for the output (a setting applied with TCSETSW2,
+  // tcdrain) return once the last character has left the line.
+  if ((request == TCSETSW2 || (request == TCSBRK && argument == (void*)1)) && on_the_line(fd)) {
+    const int64_t left = line_free_ns - now_ns();
+    if (left > 0) {
+      const struct timespec pause = {left / 1000000000, left % 1000000000};
+      nanosleep(&pause, NULL);
+    }
+  }
   if (request == TIOCGSERIAL && on_the_line(fd)) {
     struct serial_struct* serial = argument;
     memset(serial, 0, sizeof *serial);

@@ -8,8 +8,10 @@
 // make the given device behave as a UART without a FIFO: each byte written
 // takes its character time at the baud, parity and stop bits in force,
 // TIOCOUTQ reports the bytes that have not started on the line yet, and
-// TIOCGSERIAL a transmit FIFO of one byte. The bytes still reach the other
-// side at once; only the output queue is emulated.
+// TIOCGSERIAL a transmit FIFO of one byte, and a setting applied with
+// TCSETSW2 or a tcdrain waits until the last character has left the line.
+// The bytes still reach the other side at once; only the output queue is
+// emulated.
 #pragma once
 
 #include <sys/types.h>

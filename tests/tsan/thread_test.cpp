@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <functional>
 #include <latch>
+#include <set>
 #include <string>
 #include <thread>
 #include <vector>
@@ -22,6 +23,8 @@
 #include "exchange/online_query.h"
 #include "exchange/request_reply.h"
 #include "line/held_port.h"
+#include "line/os_platform.h"
+#include "sim/pty_peer.h"
 #include "sim_fixture.h"
 #include "transform/lock_transforms.h"
 #include "transform/small_codecs.h"
@@ -34,11 +37,11 @@ namespace tf = transform;
 
 constexpr int kRounds = 40;
 
-// Runs `work(i)` on two threads that start together, and joins them.
-void on_two_threads(const std::function<void(int)>& work) {
-  std::latch start(2);
+// Runs `work(i)` on `count` threads that start together, and joins them.
+void on_threads(int count, const std::function<void(int)>& work) {
+  std::latch start(count);
   std::vector<std::thread> threads;
-  for (int i = 0; i < 2; ++i) {
+  for (int i = 0; i < count; ++i) {
     threads.emplace_back([&start, &work, i] {
       start.arrive_and_wait();
       work(i);
@@ -46,6 +49,8 @@ void on_two_threads(const std::function<void(int)>& work) {
   }
   for (std::thread& t : threads) t.join();
 }
+
+void on_two_threads(const std::function<void(int)>& work) { on_threads(2, work); }
 
 // One round of exchanges on a thread's own bus: a result per exchange, and
 // what went on the line.
@@ -190,6 +195,37 @@ TEST(Threads, HeldPortHandedFromThreadToThread) {
   EXPECT_EQ(reply, (std::array<std::uint8_t, 4>{0x40, 0x50, 0x60, 0xF0}));
   EXPECT_EQ(rig.bus.open_handles(), 0u);
   EXPECT_EQ(rig.bus.opens(), 1u);
+}
+
+// The operating system's table of open ports, from four threads at once:
+// each thread opens and closes its own pseudo-terminal again and again. No
+// handle is ever given out twice, and each one, once closed, is refused
+// (touching nothing) while the others come and go.
+TEST(Threads, HeldPortsOpenedAndClosedOnFourThreadsAtOnce) {
+  constexpr int kThreads = 4;
+  std::array<sim::PtyPeer, kThreads> peers;
+  std::array<std::vector<line::Handle>, kThreads> given;
+  std::array<int, kThreads> failures{};
+  on_threads(kThreads, [&](int i) {
+    const auto me = static_cast<std::size_t>(i);
+    for (int r = 0; r < kRounds; ++r) {
+      line::OsPlatform os;
+      const line::Handle held = line::com_init(os, peers[me].port().c_str(), 9600);
+      const std::uint8_t byte = 0x05;
+      if (held == line::kInvalidHandle || os.write(held, &byte, 1) != 1) ++failures[me];
+      line::com_exit(os, held);
+      if (os.write(held, &byte, 1) != 0 || os.error() != line::OsError{"port", EBADF}) {
+        ++failures[me];
+      }
+      given[me].push_back(held);
+    }
+  });
+  std::set<line::Handle> distinct;
+  for (std::size_t i = 0; i < kThreads; ++i) {
+    EXPECT_EQ(failures[i], 0);
+    distinct.insert(given[i].begin(), given[i].end());
+  }
+  EXPECT_EQ(distinct.size(), static_cast<std::size_t>(kThreads * kRounds));
 }
 
 }  // namespace

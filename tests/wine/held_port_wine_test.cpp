@@ -73,5 +73,20 @@ TEST_F(WineTest, HeldPortSession) {
   EXPECT_EQ(terminal.line_now().parity, LineParity::Space) << "the port was left in SPACE";
 }
 
+// USB adapters land above COM9, where only \\.\COM12 opens: the library
+// opens a plain COMn name that way, in any case. A port that is not there
+// leaves the system's reason for GetLastError.
+TEST_F(WineTest, PortNamesAboveCom9AndTheReasonForAFailedOpen) {
+  terminal.then(3, with_checksum({0x10, 0x20}), 2ms);
+  const HostRun run = WineHost::run(
+      terminal, {"held_getdata", "9600", "05C2", "2", "1000", "+", "open_error", "COM99"},
+      WineHost::Build::Current, std::chrono::seconds{120}, "com12");
+  ASSERT_EQ(run.exit_status, 0) << run.output;
+  EXPECT_EQ(run.case_at(0)["held"], "valid") << run.output;
+  EXPECT_EQ(run.case_at(0)["result"], "0") << run.output;
+  EXPECT_EQ(run.case_at(1)["held"], "invalid");
+  EXPECT_EQ(run.case_at(1)["last_error"], "2") << "ERROR_FILE_NOT_FOUND";
+}
+
 }  // namespace
 }  // namespace tarvex::testing

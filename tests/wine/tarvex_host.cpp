@@ -141,6 +141,19 @@ int run_com_init(const Library& lib, const char* port, Session& session, char** 
   return 0;
 }
 
+// open_error <port name>: com_init on another name, which is expected to
+// fail: the handle and GetLastError as the call left it.
+int run_open_error(const Library& lib, const char*, Session&, char** args, int count) {
+  if (count != 1) return 2;
+  SetLastError(0);
+  const tarvex_port_t held = TARVEX_ENTRY(lib, com_init)(args[0], 9600);
+  const DWORD error = GetLastError();
+  std::printf("held=%s\nlast_error=%lu\n", held == TARVEX_INVALID_PORT ? "invalid" : "valid",
+              static_cast<unsigned long>(error));
+  if (held != TARVEX_INVALID_PORT) TARVEX_ENTRY(lib, com_exit)(held);
+  return 0;
+}
+
 // com_exit: gives the held port back.
 int run_com_exit(const Library& lib, const char*, Session& session, char**, int count) {
   if (count != 0) return 2;
@@ -340,6 +353,7 @@ constexpr Case kCases[] = {
     {"held_getdata", run_held_getdata},
     {"com_init", run_com_init},
     {"com_exit", run_com_exit},
+    {"open_error", run_open_error},
     {"senddata", run_senddata},
     {"nsenddata", run_nsenddata},
     {"handle_senddata", run_handle_senddata},

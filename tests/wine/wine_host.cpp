@@ -8,6 +8,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
@@ -175,15 +176,17 @@ bool prefix_initialised() {
 }
 
 HostRun WineHost::run(const PtyTerminal& terminal, const std::vector<std::string>& arguments,
-                      Build build, std::chrono::seconds timeout) {
+                      Build build, std::chrono::seconds timeout, const std::string& port) {
   const fs::path& dll = build == Build::Current ? kDll : kLegacyDll;
   // Wine names serial devices by their links in dosdevices, in lower case.
-  const fs::path link = kPrefix / "dosdevices" / "com5";
+  std::string device = port;
+  for (char& c : device) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  const fs::path link = kPrefix / "dosdevices" / device;
   std::error_code ignored;
   fs::remove(link, ignored);
   fs::create_symlink(terminal.port(), link);
 
-  std::vector<std::string> argv = {kWine64.string(), kHostExe.string(), windows_path(dll), kPort};
+  std::vector<std::string> argv = {kWine64.string(), kHostExe.string(), windows_path(dll), port};
   argv.insert(argv.end(), arguments.begin(), arguments.end());
   // A wine process that starts while the previous run's wine server is
   // shutting down loses its connection before the host runs at all ("wine

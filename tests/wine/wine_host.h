@@ -48,12 +48,13 @@ class WineHost {
   // call creates it, which takes a while). A failure says what to do.
   static ::testing::AssertionResult ready();
 
-  // Points the prefix's COM port at `terminal`, runs
-  // `tarvex_host.exe <dll> COM5 <arguments...>` with the given build's DLL
+  // Points the prefix's COM port `port` at `terminal`, runs
+  // `tarvex_host.exe <dll> <port> <arguments...>` with the given build's DLL
   // and returns what it printed. Several cases go in one run joined by "+".
   static HostRun run(const PtyTerminal& terminal, const std::vector<std::string>& arguments,
                      Build build = Build::Current,
-                     std::chrono::seconds timeout = std::chrono::seconds{120});
+                     std::chrono::seconds timeout = std::chrono::seconds{120},
+                     const std::string& port = kPort);
 };
 
 }  // namespace tarvex::testing

@@ -1,0 +1,205 @@
+// What a field deployment meets on a real line, through the exported
+// functions: a port that hangs up in the middle of a call (an adapter
+// unplugged), handles a host got wrong, ports that will not open and the
+// system's reason for it, and the length of one idle read poll.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/fsuid.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <functional>
+#include <thread>
+
+#include "pty_checks.h"
+#include "pty_terminal.h"
+#include "tarvex.h"
+
+namespace tarvex::testing {
+namespace {
+
+using namespace std::chrono_literals;
+
+double thread_cpu_ms() {
+  timespec now{};
+  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
+  return static_cast<double>(now.tv_sec) * 1e3 + static_cast<double>(now.tv_nsec) / 1e6;
+}
+
+// ---- A port that hangs up ---------------------------------------------------
+
+struct HangUpCase {
+  const char* name;
+  std::size_t hang_up_after;  // bytes heard
+  std::function<std::int32_t(const char* port)> call;
+  std::int32_t result;
+};
+
+void PrintTo(const HangUpCase& c, std::ostream* os) {
+  *os << c.name;
+}
+
+const HangUpCase kHangUps[] = {
+    {"getdata C2 waits for its reply with a 2500 ms limit", 3,
+     [](const char* port) {
+       std::uint8_t frame[3] = {0x05, 0xC2};
+       std::uint8_t reply[9] = {};
+       return getdata(2, frame, 8, reply, port);
+     },
+     TARVEX_REPLY_INCOMPLETE},
+    {"HANDLE_GetData waits for its reply with no limit at all", 3,
+     [](const char* port) {
+       const tarvex_port_t held = com_init(port, 9600);
+       std::uint8_t frame[3] = {0x05, 0xC2};
+       std::uint8_t reply[9] = {};
+       const std::int32_t result = HANDLE_GetData(held, 2, frame, 8, reply, 0xFFFFFFFFu);
+       com_exit(held);
+       return result;
+     },
+     TARVEX_REPLY_INCOMPLETE},
+    {"senddata hangs up before its block and its acknowledgement", 4,
+     [](const char* port) {
+       std::uint8_t frame[4] = {0x05, 0xB1, 0x10};
+       std::uint8_t block[3] = {0xAA, 0xBB};
+       return senddata(3, frame, 2, block, port);
+     },
+     TARVEX_REPLY_INCOMPLETE},
+};
+
+class HangUpPty : public ::testing::TestWithParam<HangUpCase> {};
+
+// The terminal's side hangs the line up (as unplugging a USB adapter does)
+// once it has heard the frame: the call ends at once, without spinning.
+TEST_P(HangUpPty, EndsTheCallAtOnce) {
+  const HangUpCase& c = GetParam();
+  PtyTerminal terminal;
+  std::thread unplug([&] {
+    if (terminal.wait_heard(c.hang_up_after, kPatience)) ioctl(terminal.slave_fd(), TIOCVHANGUP);
+  });
+  const double processor_start = thread_cpu_ms();
+  errno = 0;
+  const std::int32_t result = c.call(terminal.port().c_str());
+  const int error = errno;
+  const double processor = thread_cpu_ms() - processor_start;
+  unplug.join();
+
+  EXPECT_EQ(result, c.result);
+  EXPECT_EQ(error, EIO) << "the system's word for a device that has gone";
+  EXPECT_LE(processor, 100.0) << "no spin to the limit";
+}
+
+INSTANTIATE_TEST_SUITE_P(Unplugged, HangUpPty, ::testing::ValuesIn(kHangUps));
+
+// ---- Handles the library did not give, or gave and took back ---------------
+
+// After com_exit the descriptor the port had is the next one the host opens:
+// the old handle must reach neither that file nor anything else.
+TEST(HeldPortHandles, StaleAndForeignHandlesTouchNothing) {
+  PtyTerminal terminal;
+  const tarvex_port_t stale = com_init(terminal.port().c_str(), 9600);
+  ASSERT_NE(stale, TARVEX_INVALID_PORT);
+  ASSERT_EQ(com_exit(stale), 0);
+  char path[] = "/tmp/tarvex_stale_XXXXXX";
+  const int file = mkstemp(path);
+  ASSERT_GE(file, 0);
+  unlink(path);
+
+  const tarvex_port_t foreign[] = {stale, static_cast<tarvex_port_t>(file), 0, 1, 2};
+  for (const tarvex_port_t handle : foreign) {
+    SCOPED_TRACE(handle);
+    std::uint8_t frame[3] = {0x05, 0xC2};
+    std::uint8_t reply[9] = {};
+    errno = 0;
+    EXPECT_EQ(HANDLE_GetData(handle, 2, frame, 8, reply, 50), TARVEX_FRAME_NOT_SENT);
+    EXPECT_EQ(errno, EBADF);
+    EXPECT_EQ(Nget(2, frame, 0, reply, handle), TARVEX_FRAME_NOT_SENT);
+    EXPECT_EQ(com_exit(handle), 0);
+  }
+  struct stat status {};
+  EXPECT_EQ(fstat(file, &status), 0) << "the host's file is still open";
+  EXPECT_EQ(status.st_size, 0) << "and nothing was written into it";
+  EXPECT_NE(fcntl(0, F_GETFD), -1) << "standard input is still open";
+  EXPECT_EQ(terminal.heard_values(), Bytes{}) << "nothing reached the old port either";
+  close(file);
+}
+
+// ---- Ports that will not open say why --------------------------------------
+
+// com_init on a thread whose file accesses are checked as nobody's (the
+// file-system ids are the thread's own): its errno.
+int errno_as_nobody(const char* port) {
+  int error = -1;
+  std::thread([&] {
+    setfsgid(65534);
+    setfsuid(65534);
+    error = com_init(port, 9600) == TARVEX_INVALID_PORT ? errno : 0;
+  }).join();
+  return error;
+}
+
+TEST(FailedOpen, ErrnoIsTheSystemsOwnReason) {
+  PtyTerminal terminal;
+  char file[] = "/tmp/tarvex_not_a_port_XXXXXX";
+  close(mkstemp(file));
+  const tarvex_port_t holder = com_init(terminal.port().c_str(), 9600);
+  ASSERT_NE(holder, TARVEX_INVALID_PORT);
+
+  struct Case {
+    const char* name;
+    std::string port;
+    int error;
+  };
+  const Case cases[] = {
+      {"a port that does not exist", "/dev/ttyNOSUCH0", ENOENT}, {"a directory", "/tmp", EISDIR},
+      {"a device that is not a terminal", "/dev/null", ENOTTY},  {"a regular file", file, ENOTTY},
+      {"a port another handle holds", terminal.port(), EBUSY},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    errno = 0;
+    EXPECT_EQ(com_init(c.port.c_str(), 9600), TARVEX_INVALID_PORT);
+    EXPECT_EQ(errno, c.error);
+    std::uint8_t frame[3] = {0x05, 0xC2};
+    std::uint8_t reply[9] = {};
+    std::uint8_t block[2] = {0xAA};
+    errno = 0;
+    EXPECT_EQ(getdata(2, frame, 8, reply, c.port.c_str()), TARVEX_FRAME_NOT_SENT);
+    EXPECT_EQ(errno, c.error) << "no clean-up call replaced it";
+    errno = 0;
+    EXPECT_EQ(senddata(0, frame, 1, block, c.port.c_str()), TARVEX_FRAME_NOT_SENT)
+        << "a block-only call too";
+    EXPECT_EQ(errno, c.error);
+  }
+  com_exit(holder);
+
+  // Permission denied: a user not allowed on the device (not in its group).
+  if (geteuid() == 0) {
+    chmod(terminal.port().c_str(), 0600);
+    EXPECT_EQ(errno_as_nobody(terminal.port().c_str()), EACCES);
+  }
+  unlink(file);
+}
+
+// ---- One idle read poll ------------------------------------------------------
+
+// A read with nothing to deliver takes its 15 ms poll: a per-byte limit of
+// 1 ms is found run out after the first poll, not sooner, not much later.
+TEST(IdleRead, OnePollLastsFifteenMilliseconds) {
+  PtyTerminal terminal;
+  std::uint8_t frame[3] = {0x05, 0xA1};
+  std::uint8_t reply[5] = {};
+  const std::int32_t result = nGetData(2, frame, 4, reply, terminal.port().c_str(), 9600, 1);
+  const Clock::time_point end = Clock::now();
+  ASSERT_EQ(result, TARVEX_REPLY_INCOMPLETE);
+  ASSERT_TRUE(terminal.wait_heard(3, kPatience));
+  const Clock::time_point frame_heard = terminal.heard().back().at;
+  EXPECT_TRUE(more_than(frame_heard, end, 14ms)) << "the whole poll, not a spin";
+  EXPECT_LT(since(frame_heard, end), 15ms + 200ms);
+}
+
+}  // namespace
+}  // namespace tarvex::testing
