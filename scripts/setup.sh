@@ -5,7 +5,9 @@ set -euo pipefail
 
 packages=(cmake ninja-build g++ pkg-config libgtest-dev libgmock-dev libbenchmark-dev
           libcli11-dev mingw-w64 g++-mingw-w64-i686 g++-mingw-w64-x86-64 wine64
-          clang libclang-rt-14-dev valgrind zip python3)
+          clang libclang-rt-14-dev valgrind zip python3
+          python3-unicorn python3-pefile                      # i686 tier: the DLLs' own code
+          gcc-multilib g++-multilib googletest qemu-user-static)  # i386 preset: unit tier, 32-bit
 if [[ "${1:-}" == "--minimal" ]]; then
   packages=(cmake ninja-build g++ libcli11-dev)
 fi
