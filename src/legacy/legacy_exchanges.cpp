@@ -1,5 +1,6 @@
 #include "legacy/legacy_exchanges.h"
 
+#include "exchange/argument_contract.h"
 #include "exchange/block_profile.h"
 #include "exchange/frame_phase.h"
 #include "exchange/request_profile.h"
@@ -9,7 +10,7 @@ namespace {
 
 using exchange::Acknowledge;
 using exchange::BlockProfile;
-using exchange::FramePhase;
+using exchange::Refusal;
 using exchange::reopening_frame;
 using exchange::RequestProfile;
 
@@ -22,22 +23,21 @@ RequestProfile getdata_profile(std::uint32_t limit) {
           .acknowledge = Acknowledge::Always};
 }
 
-// Against the current senddata: the re-open instead of the busy waits, longer
-// limits, 30 ms before the block, and an acknowledgement awaited at once for
-// every command code, both bytes compared. The data phase keeps its two stop
-// bits; without a frame the only open is the one with the re-open timeouts.
+// Against the current senddata: the re-open instead of the busy waits, the
+// longer limits of the exchanges that re-open, 30 ms before the block, and an
+// acknowledgement awaited at once for every command code, both bytes
+// compared. The data phase keeps its two stop bits.
 BlockProfile senddata_profile(bool empty_frame) {
-  const line::LineSetting data = line::space(line::kDefaultBaud, line::StopBits::Two);
-  return {.open_with = empty_frame ? line::TimeoutSet::Reopen : line::TimeoutSet::Standard,
-          .frame = empty_frame ? FramePhase{.data_setting = data} : reopening_frame(data),
-          .drain_limit = 4500,
-          .wait_before_block = 30,
-          .acknowledgement_limit = 4550,
-          .acknowledgement_check = line::AckCheck::BothBytes};
+  BlockProfile profile = exchange::reopening_block_profile(
+      empty_frame, line::space(line::kDefaultBaud, line::StopBits::Two));
+  profile.wait_before_block = 30;
+  return profile;
 }
 
 }  // namespace
 
+// The legacy build's own table, of the same kind as the current getdata's
+// (see exchange::getdata_limit): fewer codes listed, 1500 ms for the rest.
 std::uint32_t getdata_limit(std::uint8_t command_code) {
   switch (command_code) {
     case 0xA1: return 80;
@@ -49,8 +49,9 @@ std::uint32_t getdata_limit(std::uint8_t command_code) {
 
 Result getdata(line::Platform& os, std::int32_t n, std::uint8_t* frame, std::int32_t reply_length,
                std::uint8_t* reply, const char* port_name) {
-  if (exchange::request_out_of_contract(n, frame, reply_length, reply) || port_name == nullptr) {
-    return kFrameNotSent;
+  if (const Refusal refused =
+          exchange::refuse_request(n, frame, reply_length, reply, port_name)) {
+    return *refused;
   }
   return exchange::request_by_name(os, port_name, getdata_profile(getdata_limit(frame[1])), n,
                                    frame, reply_length, reply);
@@ -58,8 +59,8 @@ Result getdata(line::Platform& os, std::int32_t n, std::uint8_t* frame, std::int
 
 Result senddata(line::Platform& os, std::int32_t n, std::uint8_t* frame, std::int32_t m,
                 std::uint8_t* block, const char* port_name) {
-  if (exchange::block_out_of_contract(n, frame, m, block) || port_name == nullptr) {
-    return kFrameNotSent;
+  if (const Refusal refused = exchange::refuse_block(n, frame, m, block, port_name)) {
+    return *refused;
   }
   return exchange::block_by_name(os, port_name, senddata_profile(n == 0), n, frame, m, block);
 }

@@ -414,11 +414,11 @@ TEST_P(BlacklistTest, EmptyListTouchesNothing) {
     for (const std::int32_t count : {0, -1}) {
       SCOPED_TRACE(std::string(member.name) + " count " + std::to_string(count));
       fresh();
-      EXPECT_EQ(member.call(bus(), count, Bytes{}), kEmptyOrNotDrained);
+      EXPECT_EQ(member.call(bus(), count, Bytes{}), kEmptyCardList);
       EXPECT_TRUE(bus().trace().empty());
     }
   }
-  EXPECT_EQ(ex::sendBlack(bus(), 5, 0, nullptr, nullptr), kEmptyOrNotDrained);
+  EXPECT_EQ(ex::sendBlack(bus(), 5, 0, nullptr, nullptr), kEmptyCardList);
 }
 
 TEST_P(BlacklistTest, MissingListOrPortNameTouchesNothing) {
