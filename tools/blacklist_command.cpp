@@ -24,31 +24,28 @@ constexpr std::size_t kConfirmAbove = 1024;
 // code, the number of cards and their three-byte entries.
 using BlacklistCall = Result (*)(const MemberLine&, std::int32_t, std::int32_t, std::int32_t, const Bytes&);
 
-struct BlacklistMember {
-  MemberName name;
-  LineNeeds needs;
-  BlacklistCall call;
+struct BlacklistMember : Member<BlacklistCall> {
   bool takes_command_word = false;  // --command and --high
 };
 
 constexpr std::array<BlacklistMember, 3> kMembers{{
-    {{"plain", "sendBlack", "the list as three-byte card entries, command A5"},
-     {},
-     [](const MemberLine& l, std::int32_t word, std::int32_t, std::int32_t count, const Bytes& entries) {
-       return exchange::sendBlack(l.os, word & 0xFF, count, entries.data(), l.port_name);
-     }},
-    {{"hex", "sendBlack_hex", "the same list handed over as hex text, six characters a card"},
-     {},
-     [](const MemberLine& l, std::int32_t word, std::int32_t, std::int32_t count, const Bytes& entries) {
-       std::string text(entries.size() * 2, '0');
-       for (std::size_t i = 0; i < entries.size(); ++i) exchange::encode_hex(entries[i], &text[2 * i]);
-       return exchange::sendBlack_hex(l.os, word & 0xFF, count, text.c_str(), l.port_name);
-     }},
-    {{"s", "sSendBlack", "card entries with the command code of --command and frame byte 2 from --high"},
-     {},
-     [](const MemberLine& l, std::int32_t word, std::int32_t command, std::int32_t count, const Bytes& entries) {
-       return exchange::sSendBlack(l.os, word, command, count, entries.data(), l.port_name);
-     },
+    {{{"plain", "sendBlack", "the list as three-byte card entries, command A5"},
+      {},
+      [](const MemberLine& l, std::int32_t word, std::int32_t, std::int32_t count, const Bytes& entries) {
+        return exchange::sendBlack(l.os, word & 0xFF, count, entries.data(), l.port_name);
+      }}},
+    {{{"hex", "sendBlack_hex", "the same list handed over as hex text, six characters a card"},
+      {},
+      [](const MemberLine& l, std::int32_t word, std::int32_t, std::int32_t count, const Bytes& entries) {
+        std::string text(entries.size() * 2, '0');
+        for (std::size_t i = 0; i < entries.size(); ++i) exchange::encode_hex(entries[i], &text[2 * i]);
+        return exchange::sendBlack_hex(l.os, word & 0xFF, count, text.c_str(), l.port_name);
+      }}},
+    {{{"s", "sSendBlack", "card entries with the command code of --command and frame byte 2 from --high"},
+      {},
+      [](const MemberLine& l, std::int32_t word, std::int32_t command, std::int32_t count, const Bytes& entries) {
+        return exchange::sSendBlack(l.os, word, command, count, entries.data(), l.port_name);
+      }},
      true},
 }};
 

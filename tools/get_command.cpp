@@ -16,12 +16,7 @@ constexpr std::size_t kMaxBytes = 4096;
 // n, the frame (with room for its checksum), N and the reply buffer.
 using GetCall = Result (*)(const MemberLine&, std::int32_t, std::uint8_t*, std::int32_t, std::uint8_t*);
 
-struct GetMember {
-  MemberName name;
-  LineNeeds needs;
-  GetCall call;
-  GetCall legacy_call = nullptr;  // the same entry point in the legacy build
-};
+using GetMember = Member<GetCall>;
 
 constexpr std::array<GetMember, 5> kMembers{{
     {{"plain", "getdata", "address byte under MARK, the rest under SPACE, 9600 baud, limit by command code"},

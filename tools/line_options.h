@@ -39,6 +39,17 @@ struct MemberLine {
   std::uint32_t limit;
 };
 
+// A row of a family's member table: its names, what it needs of the line,
+// the library call it makes, and the same entry point in the legacy build
+// where that build has one. A family that needs more per row derives from it.
+template <class Call>
+struct Member {
+  MemberName name;
+  LineNeeds needs;
+  Call call;
+  Call legacy_call = nullptr;
+};
+
 // The chosen member's line, open for as long as this lives.
 class OpenLine {
  public:

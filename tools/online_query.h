@@ -14,11 +14,7 @@ namespace tarvex::tool {
 // The bus address and the record to fill.
 using OnlineCall = Result (*)(const MemberLine&, std::uint8_t, std::uint8_t*);
 
-struct OnlineMember {
-  MemberName name;
-  LineNeeds needs;
-  OnlineCall call;
-};
+using OnlineMember = Member<OnlineCall>;
 
 extern const std::array<OnlineMember, 2> kOnlineMembers;
 // onNet, the member that opens the port by name.

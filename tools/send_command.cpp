@@ -17,51 +17,46 @@ constexpr std::uint32_t kDefaultLimitMs = 2000;
 // n, the frame and m, the block (each with room for its checksum).
 using SendCall = Result (*)(const MemberLine&, std::int32_t, std::uint8_t*, std::int32_t, std::uint8_t*);
 
-struct SendMember {
-  MemberName name;
-  LineNeeds needs;
-  SendCall call;
-  SendCall legacy_call = nullptr;  // the same entry point in the legacy build
+struct SendMember : Member<SendCall> {
   bool fixed_block_for_c5 = true;  // the library's block-length rule applies (exchange::fixed_block_length)
 };
 
 constexpr std::array<SendMember, 6> kMembers{{
-    {{"plain", "senddata", "address byte under MARK, the rest and the block under SPACE with two stop bits"},
-     {},
-     [](const MemberLine& l, std::int32_t n, std::uint8_t* f, std::int32_t m, std::uint8_t* b) {
-       return exchange::senddata(l.os, n, f, m, b, l.port_name);
-     },
-     [](const MemberLine& l, std::int32_t n, std::uint8_t* f, std::int32_t m, std::uint8_t* b) {
-       return legacy::senddata(l.os, n, f, m, b, l.port_name);
-     }},
-    {{"n", "nSendData", "as plain with one stop bit, at --baud, --limit for the drain and the acknowledgement"},
-     {.takes_baud = true, .takes_limit = true},
-     [](const MemberLine& l, std::int32_t n, std::uint8_t* f, std::int32_t m, std::uint8_t* b) {
-       return exchange::nSendData(l.os, n, f, m, b, l.port_name, l.baud, l.limit);
-     }},
-    {{"dx", "dxSenddata", "frame and block under MARK, acknowledgement awaited 4550 ms a byte"},
-     {},
-     [](const MemberLine& l, std::int32_t n, std::uint8_t* f, std::int32_t m, std::uint8_t* b) {
-       return exchange::dxSenddata(l.os, n, f, m, b, l.port_name);
-     }},
-    {{"held", "Nsend", "on a held port, no line setting of its own, no acknowledgement awaited"},
-     {.port = PortUse::Held, .takes_baud = true},
-     [](const MemberLine& l, std::int32_t n, std::uint8_t* f, std::int32_t m, std::uint8_t* b) {
-       return exchange::Nsend(l.os, n, f, m, b, l.held);
-     },
-     nullptr,
+    {{{"plain", "senddata", "address byte under MARK, the rest and the block under SPACE with two stop bits"},
+      {},
+      [](const MemberLine& l, std::int32_t n, std::uint8_t* f, std::int32_t m, std::uint8_t* b) {
+        return exchange::senddata(l.os, n, f, m, b, l.port_name);
+      },
+      [](const MemberLine& l, std::int32_t n, std::uint8_t* f, std::int32_t m, std::uint8_t* b) {
+        return legacy::senddata(l.os, n, f, m, b, l.port_name);
+      }}},
+    {{{"n", "nSendData", "as plain with one stop bit, at --baud, --limit for the drain and the acknowledgement"},
+      {.takes_baud = true, .takes_limit = true},
+      [](const MemberLine& l, std::int32_t n, std::uint8_t* f, std::int32_t m, std::uint8_t* b) {
+        return exchange::nSendData(l.os, n, f, m, b, l.port_name, l.baud, l.limit);
+      }}},
+    {{{"dx", "dxSenddata", "frame and block under MARK, acknowledgement awaited 4550 ms a byte"},
+      {},
+      [](const MemberLine& l, std::int32_t n, std::uint8_t* f, std::int32_t m, std::uint8_t* b) {
+        return exchange::dxSenddata(l.os, n, f, m, b, l.port_name);
+      }}},
+    {{{"held", "Nsend", "on a held port, no line setting of its own, no acknowledgement awaited"},
+      {.port = PortUse::Held, .takes_baud = true},
+      [](const MemberLine& l, std::int32_t n, std::uint8_t* f, std::int32_t m, std::uint8_t* b) {
+        return exchange::Nsend(l.os, n, f, m, b, l.held);
+      }},
      false},
-    {{"handle", "HANDLE_SendData", "on a held port, MARK then SPACE at the port's baud, with --limit"},
-     {.port = PortUse::Held, .takes_baud = true, .takes_limit = true},
-     [](const MemberLine& l, std::int32_t n, std::uint8_t* f, std::int32_t m, std::uint8_t* b) {
-       return exchange::HANDLE_SendData(l.os, l.held, n, f, m, b, l.limit);
-     }},
-    {{"uim", "sendDataUIM",
-      "as handle with the address byte under no parity (modules; the demo terminals do not wake to it)"},
-     {.port = PortUse::Held, .takes_baud = true, .takes_limit = true},
-     [](const MemberLine& l, std::int32_t n, std::uint8_t* f, std::int32_t m, std::uint8_t* b) {
-       return exchange::sendDataUIM(l.os, l.held, n, f, m, b, l.limit);
-     }},
+    {{{"handle", "HANDLE_SendData", "on a held port, MARK then SPACE at the port's baud, with --limit"},
+      {.port = PortUse::Held, .takes_baud = true, .takes_limit = true},
+      [](const MemberLine& l, std::int32_t n, std::uint8_t* f, std::int32_t m, std::uint8_t* b) {
+        return exchange::HANDLE_SendData(l.os, l.held, n, f, m, b, l.limit);
+      }}},
+    {{{"uim", "sendDataUIM",
+       "as handle with the address byte under no parity (modules; the demo terminals do not wake to it)"},
+      {.port = PortUse::Held, .takes_baud = true, .takes_limit = true},
+      [](const MemberLine& l, std::int32_t n, std::uint8_t* f, std::int32_t m, std::uint8_t* b) {
+        return exchange::sendDataUIM(l.os, l.held, n, f, m, b, l.limit);
+      }}},
 }};
 
 class SendCommand final : public Command {

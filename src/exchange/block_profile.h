@@ -43,9 +43,9 @@ struct BlockProfile {
 // and the call starts straight in its data phase.
 BlockProfile reopening_block_profile(bool empty_frame, line::LineSetting data = line::space());
 
-// The whole exchange on a port opened by name: both checksums, the frame, the
-// drain wait, the block and the acknowledgement; the port is released on
-// every path. The arguments have passed refuse_block().
+// The whole exchange on a port opened by name: the argument contract
+// (refuse_block), both checksums, the frame, the drain wait, the block and
+// the acknowledgement; the port is released on every path.
 Result block_by_name(line::Platform& os, const char* port_name, const BlockProfile& profile,
                      std::int32_t n, std::uint8_t* frame, std::int32_t m, std::uint8_t* block);
 

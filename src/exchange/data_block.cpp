@@ -150,6 +150,7 @@ Result after_frame(Port port, const BlockProfile& profile, std::int32_t n, Prepa
 
 Result on_held_port(Platform& os, Handle held, const BlockProfile& profile, std::int32_t n,
                     std::uint8_t* frame, std::int32_t m, std::uint8_t* block) {
+  if (const Refusal refused = refuse_block(n, frame, m, block)) return *refused;
   const Prepared prepared = prepare(profile, n, frame, m, block);
   const Port port{os, held};
   const Result result = send_frame(port, profile.frame, frame, wire_length(n))
@@ -173,6 +174,7 @@ BlockProfile reopening_block_profile(bool empty_frame, line::LineSetting data) {
 
 Result block_by_name(Platform& os, const char* port_name, const BlockProfile& profile,
                      std::int32_t n, std::uint8_t* frame, std::int32_t m, std::uint8_t* block) {
+  if (const Refusal refused = refuse_block(n, frame, m, block, port_name)) return *refused;
   const Prepared prepared = prepare(profile, n, frame, m, block);
   line::NamedPort port(os, port_name, profile.open_with);
   if (!send_frame(port, profile.frame, frame, wire_length(n))) return kFrameNotSent;
@@ -181,38 +183,32 @@ Result block_by_name(Platform& os, const char* port_name, const BlockProfile& pr
 
 Result senddata(Platform& os, std::int32_t n, std::uint8_t* frame, std::int32_t m,
                 std::uint8_t* block, const char* port_name) {
-  if (const Refusal refused = refuse_block(n, frame, m, block, port_name)) return *refused;
   return block_by_name(os, port_name, senddata_profile(n == 0), n, frame, m, block);
 }
 
 Result nSendData(Platform& os, std::int32_t n, std::uint8_t* frame, std::int32_t m,
                  std::uint8_t* block, const char* port_name, std::uint32_t baud,
                  std::uint32_t limit_ms) {
-  if (const Refusal refused = refuse_block(n, frame, m, block, port_name)) return *refused;
   return block_by_name(os, port_name, nSendData_profile(baud, limit_ms), n, frame, m, block);
 }
 
 Result dxSenddata(Platform& os, std::int32_t n, std::uint8_t* frame, std::int32_t m,
                   std::uint8_t* block, const char* port_name) {
-  if (const Refusal refused = refuse_block(n, frame, m, block, port_name)) return *refused;
   return block_by_name(os, port_name, dxSenddata_profile(), n, frame, m, block);
 }
 
 Result Nsend(Platform& os, std::int32_t n, std::uint8_t* frame, std::int32_t m,
              std::uint8_t* block, Handle port) {
-  if (const Refusal refused = refuse_block(n, frame, m, block)) return *refused;
   return on_held_port(os, port, Nsend_profile(), n, frame, m, block);
 }
 
 Result HANDLE_SendData(Platform& os, Handle port, std::int32_t n, std::uint8_t* frame,
                        std::int32_t m, std::uint8_t* block, std::uint32_t limit_ms) {
-  if (const Refusal refused = refuse_block(n, frame, m, block)) return *refused;
   return on_held_port(os, port, HANDLE_SendData_profile(limit_ms), n, frame, m, block);
 }
 
 Result sendDataUIM(Platform& os, Handle port, std::int32_t n, std::uint8_t* frame,
                    std::int32_t m, std::uint8_t* block, std::uint32_t limit_ms) {
-  if (const Refusal refused = refuse_block(n, frame, m, block)) return *refused;
   return on_held_port(os, port, sendDataUIM_profile(limit_ms), n, frame, m, block);
 }
 

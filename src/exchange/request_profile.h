@@ -20,6 +20,9 @@ struct RequestProfile {
   FramePhase frame;
   std::uint32_t drain_limit = 0;
   std::uint32_t byte_limit = 0;
+  // When set, the one limit of both, chosen by the command code (frame byte
+  // 1) in place of the two above.
+  std::uint32_t (*limit_by_command_code)(std::uint8_t) = nullptr;
   std::uint32_t wait_after_reply = 0;
   Acknowledge acknowledge = Acknowledge::Never;
   std::uint32_t wait_after_acknowledgement = 0;
@@ -34,9 +37,9 @@ struct ReplyByteHook {
 };
 
 // The whole exchange on a port opened by name with the standard timeouts:
-// the checksum into frame byte n, the frame, the drain wait, the checked
-// reply and the acknowledgement; the port is released on every path. The
-// arguments have passed refuse_request().
+// the argument contract (refuse_request), the checksum into frame byte n, the
+// frame, the drain wait, the checked reply and the acknowledgement; the port
+// is released on every path.
 Result request_by_name(line::Platform& os, const char* port_name, const RequestProfile& profile,
                        std::int32_t n, std::uint8_t* frame, std::int32_t reply_length,
                        std::uint8_t* reply, ReplyByteHook on_reply_byte = {});

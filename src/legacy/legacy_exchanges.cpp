@@ -1,6 +1,5 @@
 #include "legacy/legacy_exchanges.h"
 
-#include "exchange/argument_contract.h"
 #include "exchange/block_profile.h"
 #include "exchange/frame_phase.h"
 #include "exchange/request_profile.h"
@@ -10,16 +9,14 @@ namespace {
 
 using exchange::Acknowledge;
 using exchange::BlockProfile;
-using exchange::Refusal;
 using exchange::reopening_frame;
 using exchange::RequestProfile;
 
 // Against the current getdata: no busy waits, the re-open instead, and every
 // good reply acknowledged at once.
-RequestProfile getdata_profile(std::uint32_t limit) {
+RequestProfile getdata_profile() {
   return {.frame = reopening_frame(),
-          .drain_limit = limit,
-          .byte_limit = limit,
+          .limit_by_command_code = getdata_limit,
           .acknowledge = Acknowledge::Always};
 }
 
@@ -49,19 +46,11 @@ std::uint32_t getdata_limit(std::uint8_t command_code) {
 
 Result getdata(line::Platform& os, std::int32_t n, std::uint8_t* frame, std::int32_t reply_length,
                std::uint8_t* reply, const char* port_name) {
-  if (const Refusal refused =
-          exchange::refuse_request(n, frame, reply_length, reply, port_name)) {
-    return *refused;
-  }
-  return exchange::request_by_name(os, port_name, getdata_profile(getdata_limit(frame[1])), n,
-                                   frame, reply_length, reply);
+  return exchange::request_by_name(os, port_name, getdata_profile(), n, frame, reply_length, reply);
 }
 
 Result senddata(line::Platform& os, std::int32_t n, std::uint8_t* frame, std::int32_t m,
                 std::uint8_t* block, const char* port_name) {
-  if (const Refusal refused = exchange::refuse_block(n, frame, m, block, port_name)) {
-    return *refused;
-  }
   return exchange::block_by_name(os, port_name, senddata_profile(n == 0), n, frame, m, block);
 }
 

@@ -58,6 +58,36 @@ struct Member {
   std::optional<LeftOnHeldPort> left;  // held-port members
 };
 
+// With n = 0 the waits on either side of the missing address byte run together.
+const Member kHandleSendData{
+    .name = "HANDLE_SendData",
+    .held = true,
+    .call = [](sim::SimBus& bus, line::Handle h, std::int32_t n, std::uint8_t* f, std::int32_t m,
+               std::uint8_t* b) { return ex::HANDLE_SendData(bus, h, n, f, m, b, kLimit); },
+    .wire = "M05 SA1 S33 SD9 SFF S02 S01",
+    .waits = {19, 19, 19, 19, 20},
+    .baud = 9600,
+    .data_stop_bits = StopBits::One,
+    .frame_writes = 2,
+    .drain_limit = kLimit,
+    .ack_limit = kLimit,
+    .codes_without_ack = {0xB4, 0xB5, 0xB6},
+    .fixed_block_for_c5 = true,
+    .discards_held_input_on_two = false,
+    .empty_frame = {"SFF S02 S01", {19, 38, 19, 20}, line::TimeoutSet::Standard, true, kFrameNotSent},
+    .left = LeftOnHeldPort{line::space(9600), line::mark(9600)}};
+
+// As HANDLE_SendData, with the address byte under no parity.
+const Member kSendDataUIM = [] {
+  Member member = kHandleSendData;
+  member.name = "sendDataUIM";
+  member.call = [](sim::SimBus& bus, line::Handle h, std::int32_t n, std::uint8_t* f,
+                   std::int32_t m, std::uint8_t* b) { return ex::sendDataUIM(bus, h, n, f, m, b, kLimit); };
+  member.wire = "N05 SA1 S33 SD9 SFF S02 S01";
+  member.left = LeftOnHeldPort{line::space(9600), line::no_parity(9600)};
+  return member;
+}();
+
 const Member kMembers[] = {
     {.name = "senddata",
      .held = false,
@@ -125,39 +155,8 @@ const Member kMembers[] = {
      .discards_held_input_on_two = true,
      .empty_frame = {"MFF M02 M01", {30}, line::TimeoutSet::Standard, true, kFrameNotSent},
      .left = LeftOnHeldPort{line::mark(9600), line::mark(9600)}},
-    // With n = 0 the waits on either side of the missing address byte run together.
-    {.name = "HANDLE_SendData",
-     .held = true,
-     .call = [](sim::SimBus& bus, line::Handle h, std::int32_t n, std::uint8_t* f, std::int32_t m,
-                std::uint8_t* b) { return ex::HANDLE_SendData(bus, h, n, f, m, b, kLimit); },
-     .wire = "M05 SA1 S33 SD9 SFF S02 S01",
-     .waits = {19, 19, 19, 19, 20},
-     .baud = 9600,
-     .data_stop_bits = StopBits::One,
-     .frame_writes = 2,
-     .drain_limit = kLimit,
-     .ack_limit = kLimit,
-     .codes_without_ack = {0xB4, 0xB5, 0xB6},
-     .fixed_block_for_c5 = true,
-     .discards_held_input_on_two = false,
-     .empty_frame = {"SFF S02 S01", {19, 38, 19, 20}, line::TimeoutSet::Standard, true, kFrameNotSent},
-     .left = LeftOnHeldPort{line::space(9600), line::mark(9600)}},
-    {.name = "sendDataUIM",
-     .held = true,
-     .call = [](sim::SimBus& bus, line::Handle h, std::int32_t n, std::uint8_t* f, std::int32_t m,
-                std::uint8_t* b) { return ex::sendDataUIM(bus, h, n, f, m, b, kLimit); },
-     .wire = "N05 SA1 S33 SD9 SFF S02 S01",
-     .waits = {19, 19, 19, 19, 20},
-     .baud = 9600,
-     .data_stop_bits = StopBits::One,
-     .frame_writes = 2,
-     .drain_limit = kLimit,
-     .ack_limit = kLimit,
-     .codes_without_ack = {0xB4, 0xB5, 0xB6},
-     .fixed_block_for_c5 = true,
-     .discards_held_input_on_two = false,
-     .empty_frame = {"SFF S02 S01", {19, 38, 19, 20}, line::TimeoutSet::Standard, true, kFrameNotSent},
-     .left = LeftOnHeldPort{line::space(9600), line::no_parity(9600)}},
+    kHandleSendData,
+    kSendDataUIM,
 };
 constexpr std::size_t kMemberCount = std::size(kMembers);
 
