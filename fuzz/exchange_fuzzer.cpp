@@ -299,7 +299,7 @@ const std::vector<EntryPoint>& entry_points() {
        })},
       {"onNet",
        false,
-       {kOk, kFrameNotSent, kReplyIncomplete, kReplyWrong, kSecondFrameNotSent, kEmptyOrNotDrained,
+       {kOk, kFrameNotSent, kReplyIncomplete, kReplyWrong, kSecondFrameNotSent, kSecondFrameNotDrained,
         kSecondReplyIncomplete, kSecondReplyWrong},
        online([](C c, S s, B r) { return ex::onNet(c.bus, s.address, r, kPort); })},
       {"HANDLE_OnNet",

@@ -5,12 +5,16 @@
 #   tarvex-legacy-1.5.0.17-win32.zip  the legacy build
 # Each holds tarvex.dll, its tarvex.def, tarvex.lib (the import library for
 # 32-bit hosts, mapping _getdata@20 to the DLL's getdata) and tarvex.h.
-# Builds the Windows presets first (scripts/build_windows.sh). The Linux
-# build is installed rather than zipped: cmake --install build/linux --prefix P.
+# Builds the Windows presets first (scripts/build_windows.sh), unless
+# --built says they are built already (scripts/test.sh builds them once). The
+# Linux build is installed rather than zipped: cmake --install build/linux
+# --prefix P.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-scripts/build_windows.sh >/dev/null
+if [[ "${1:-}" != "--built" ]]; then
+  scripts/build_windows.sh >/dev/null
+fi
 
 out=build/packages
 mkdir -p "$out"

@@ -11,7 +11,7 @@
 #include "exchange/hex_text.h"
 #include "tools/card_list.h"
 #include "tools/exit_status.h"
-#include "tools/member_choice.h"
+#include "tools/line_options.h"
 #include "tools/tool_commands.h"
 
 namespace tarvex::tool {
@@ -20,12 +20,33 @@ namespace {
 // Above this many bytes on the line a download is confirmed first.
 constexpr std::size_t kConfirmAbove = 1024;
 
-enum class Member { Plain, Hex, S };
+// The address word (the address, bits 8 to 15 from --high), the command
+// code, the number of cards and their three-byte entries.
+using BlacklistCall = Result (*)(const MemberLine&, std::int32_t, std::int32_t, std::int32_t, const Bytes&);
 
-constexpr std::array<MemberName, 3> kMembers{{
-    {"plain", "sendBlack", "the list as three-byte card entries, command A5"},
-    {"hex", "sendBlack_hex", "the same list handed over as hex text, six characters a card"},
-    {"s", "sSendBlack", "card entries with the command code of --command and frame byte 2 from --high"},
+struct BlacklistMember : Member<BlacklistCall> {
+  bool takes_command_word = false;  // --command and --high
+};
+
+constexpr std::array<BlacklistMember, 3> kMembers{{
+    {{{"plain", "sendBlack", "the list as three-byte card entries, command A5"},
+      {},
+      [](const MemberLine& l, std::int32_t word, std::int32_t, std::int32_t count, const Bytes& entries) {
+        return exchange::sendBlack(l.os, word & 0xFF, count, entries.data(), l.port_name);
+      }}},
+    {{{"hex", "sendBlack_hex", "the same list handed over as hex text, six characters a card"},
+      {},
+      [](const MemberLine& l, std::int32_t word, std::int32_t, std::int32_t count, const Bytes& entries) {
+        std::string text(entries.size() * 2, '0');
+        for (std::size_t i = 0; i < entries.size(); ++i) exchange::encode_hex(entries[i], &text[2 * i]);
+        return exchange::sendBlack_hex(l.os, word & 0xFF, count, text.c_str(), l.port_name);
+      }}},
+    {{{"s", "sSendBlack", "card entries with the command code of --command and frame byte 2 from --high"},
+      {},
+      [](const MemberLine& l, std::int32_t word, std::int32_t command, std::int32_t count, const Bytes& entries) {
+        return exchange::sSendBlack(l.os, word, command, count, entries.data(), l.port_name);
+      }},
+     true},
 }};
 
 std::string block_text(const exchange::BlacklistBuffer& block, std::size_t size) {
@@ -44,12 +65,11 @@ std::string line_time(std::size_t bytes, std::uint32_t baud) {
 
 class BlacklistCommand final : public Command {
  public:
-  explicit BlacklistCommand(CLI::App& cli) {
+  explicit BlacklistCommand(CLI::App& cli)
+      : line_options_(cli, kMembers, "Which entry point downloads it:") {
     cli.add_option("ADDRESS", address_text_, "Bus address of the terminal, in hex (e.g. 05)")->required();
     cli.add_option("FILE", file_, "The card list: one card number or range a-b per line, # comments; - for stdin")
         ->required();
-    cli.add_option("--member", member_text_, "Which entry point downloads it:" + member_help(kMembers))
-        ->default_str("plain");
     cli.add_option("--command", command_text_, "s: the command code, in hex (default A5)");
     cli.add_option("--high", high_text_, "s: bits 8 to 15 of the address word, sent as frame byte 2 (default 00)");
     cli.add_flag("--dry-run", dry_run_, "Show the block without sending it");
@@ -60,10 +80,9 @@ class BlacklistCommand final : public Command {
   }
 
   int run(Invocation& invocation) override {
-    const std::size_t chosen = choose_member(member_text_, kMembers);
-    const auto member = static_cast<Member>(chosen);
+    const BlacklistMember& member = line_options_.member(kMembers);
     const std::uint8_t address = parse_byte(address_text_, "ADDRESS");
-    if ((command_text_ || high_text_) && member != Member::S) {
+    if ((command_text_ || high_text_) && !member.takes_command_word) {
       throw UsageError(std::string(command_text_ ? "--command" : "--high") + " belongs to --member s (sSendBlack)");
     }
     const std::uint8_t command = command_text_ ? parse_byte(*command_text_, "--command") : 0xA5;
@@ -75,7 +94,7 @@ class BlacklistCommand final : public Command {
     const std::size_t size = exchange::build_blacklist_block(entries.data(), count, block);
 
     Report report{.command = "blacklist"};
-    report.add("member", "member", std::string(kMembers[chosen].library))
+    report.add("member", "member", std::string(member.name.library))
         .add("address", "address", hex_byte(address))
         .add("cards", "cards", std::int64_t{count});
     if (list.duplicates > 0 || list.reordered) {
@@ -97,22 +116,12 @@ class BlacklistCommand final : public Command {
 
     invocation.require_terminal(address, "ADDRESS");
     if (size > kConfirmAbove && !invocation.options().yes) confirm(invocation, size, address);
-    LineSession& line = invocation.line();
-    line::Platform& os = line.platform();
-    const char* port = line.port_name().c_str();
     Result result = kOk;
-    switch (member) {
-      case Member::Plain: result = exchange::sendBlack(os, address, count, entries.data(), port); break;
-      case Member::Hex: {
-        std::string text(entries.size() * 2, '0');
-        for (std::size_t i = 0; i < entries.size(); ++i) exchange::encode_hex(entries[i], &text[2 * i]);
-        result = exchange::sendBlack_hex(os, address, count, text.c_str(), port);
-        break;
-      }
-      case Member::S:
-        result = exchange::sSendBlack(os, high << 8 | address, command, count, entries.data(), port);
-        break;
+    {
+      const OpenLine line = line_options_.open(invocation, member.needs);
+      result = member.call(line.line(), high << 8 | address, command, count, entries);
     }
+    const LineSession& line = invocation.line();
     report.fields.insert(report.fields.begin() + 1, Field{"port", "port", line.port_name()});
     if (const sim::DemoBus* demo = line.demo(); demo != nullptr && result == kOk) {
       std::int64_t barred = 0;
@@ -142,9 +151,9 @@ class BlacklistCommand final : public Command {
     if (answer != "y" && answer != "Y" && answer != "yes") throw UsageError("not confirmed; nothing was sent");
   }
 
+  LineOptions line_options_;
   std::string address_text_;
   std::string file_;
-  std::string member_text_ = "plain";
   std::optional<std::string> command_text_;
   std::optional<std::string> high_text_;
   bool dry_run_ = false;

@@ -10,15 +10,30 @@
 namespace tarvex::tool {
 namespace {
 
-enum class Codec { Abcd, Change, Ascc };
+// The input and output buffers; abcd's mode besides.
+using CodecCall = Result (*)(const std::uint8_t*, std::uint8_t*, std::int32_t mode);
 
-constexpr std::array<MemberName, 3> kCodecs{{
-    {"abcd", "abcd", "8 characters (as a rule decimal digits) to an 8-character hex code, by --mode"},
-    {"change", "change", "mixes 6 bytes (hex) into 6"},
-    {"ascc", "ascc", "copies 3 bytes (hex)"},
+struct Codec {
+  MemberName name;
+  CodecCall call;
+  std::size_t bytes;          // in and out
+  bool takes_mode_and_text;   // --mode, and INPUT as characters unless --hex
+};
+
+constexpr std::array<Codec, 3> kCodecs{{
+    {{"abcd", "abcd", "8 characters (as a rule decimal digits) to an 8-character hex code, by --mode"},
+     [](const std::uint8_t* in, std::uint8_t* out, std::int32_t mode) { return transform::abcd(in, out, mode); },
+     8,
+     true},
+    {{"change", "change", "mixes 6 bytes (hex) into 6"},
+     [](const std::uint8_t* in, std::uint8_t* out, std::int32_t) { return transform::change(in, out); },
+     6,
+     false},
+    {{"ascc", "ascc", "copies 3 bytes (hex)"},
+     [](const std::uint8_t* in, std::uint8_t* out, std::int32_t) { return transform::ascc(in, out); },
+     3,
+     false},
 }};
-
-constexpr std::array<std::size_t, 3> kInputBytes{8, 6, 3};
 
 std::string as_text(const Bytes& bytes) { return std::string(bytes.begin(), bytes.end()); }
 
@@ -39,30 +54,23 @@ class CodecCommand final : public Command {
   }
 
   int run(Invocation& invocation) override {
-    const std::size_t chosen = choose_member(kind_text_, kCodecs);
-    const auto codec = static_cast<Codec>(chosen);
-    if (codec != Codec::Abcd && (mode_text_ || hex_input_)) {
+    const Codec& codec = choose_member(kind_text_, kCodecs);
+    if (!codec.takes_mode_and_text && (mode_text_ || hex_input_)) {
       throw UsageError(std::string(mode_text_ ? "--mode" : "--hex") + " belongs to abcd only");
     }
-    const bool text_input = codec == Codec::Abcd && !hex_input_;
+    const bool text_input = codec.takes_mode_and_text && !hex_input_;
     const Bytes input = text_input ? Bytes(input_text_.begin(), input_text_.end())
                                    : parse_hex(input_text_, "INPUT", 64);
-    const std::size_t size = kInputBytes[chosen];
-    if (input.size() != size) {
-      throw UsageError("INPUT: " + std::string(kCodecs[chosen].library) + " takes " + std::to_string(size) +
+    if (input.size() != codec.bytes) {
+      throw UsageError("INPUT: " + std::string(codec.name.library) + " takes " + std::to_string(codec.bytes) +
                        (text_input ? " characters" : " bytes") + "; you gave " + std::to_string(input.size()));
     }
     const std::int32_t mode = mode_text_ ? parse_signed(*mode_text_, "--mode") : 0;
-    Bytes output(size, 0x00);
-    Result result = kOk;
-    switch (codec) {
-      case Codec::Abcd: result = transform::abcd(input.data(), output.data(), mode); break;
-      case Codec::Change: result = transform::change(input.data(), output.data()); break;
-      case Codec::Ascc: result = transform::ascc(input.data(), output.data()); break;
-    }
+    Bytes output(codec.bytes, 0x00);
+    const Result result = codec.call(input.data(), output.data(), mode);
     Report report{.command = "codec"};
-    report.add("kind", "codec", std::string(kCodecs[chosen].library));
-    if (codec == Codec::Abcd) {
+    report.add("kind", "codec", std::string(codec.name.library));
+    if (codec.takes_mode_and_text) {
       report.add("mode", "mode", std::int64_t{mode});
       if (text_input) report.add("input_text", "input text", as_text(input));
       report.add("input", "input", input).add("output_text", "output text", as_text(output));

@@ -1,13 +1,11 @@
 // `tarvex get`: a command frame to one terminal and a checked reply of a
 // length the host knows, through any member of the request/reply family.
 #include <array>
-#include <optional>
 
 #include "exchange/request_reply.h"
 #include "legacy/legacy_exchanges.h"
 #include "tools/exit_status.h"
-#include "tools/held_port_scope.h"
-#include "tools/member_choice.h"
+#include "tools/line_options.h"
 #include "tools/tool_commands.h"
 
 namespace tarvex::tool {
@@ -15,31 +13,54 @@ namespace {
 
 constexpr std::size_t kMaxBytes = 4096;
 
-enum class Member { Plain, N, Dx, Held, Handle };
+// n, the frame (with room for its checksum), N and the reply buffer.
+using GetCall = Result (*)(const MemberLine&, std::int32_t, std::uint8_t*, std::int32_t, std::uint8_t*);
 
-constexpr std::array<MemberName, 5> kMembers{{
-    {"plain", "getdata", "address byte under MARK, the rest under SPACE, 9600 baud, limit by command code"},
-    {"n", "nGetData", "as plain, at --baud and with the --limit you give"},
-    {"dx", "dxGetdata", "the whole frame under MARK, reply read under MARK, no acknowledgement"},
-    {"held", "Nget", "on a held port (com_init/com_exit around it), no line setting of its own"},
-    {"handle", "HANDLE_GetData", "on a held port, MARK then SPACE at the port's baud, with --limit"},
+using GetMember = Member<GetCall>;
+
+constexpr std::array<GetMember, 5> kMembers{{
+    {{"plain", "getdata", "address byte under MARK, the rest under SPACE, 9600 baud, limit by command code"},
+     {},
+     [](const MemberLine& l, std::int32_t n, std::uint8_t* f, std::int32_t r, std::uint8_t* reply) {
+       return exchange::getdata(l.os, n, f, r, reply, l.port_name);
+     },
+     [](const MemberLine& l, std::int32_t n, std::uint8_t* f, std::int32_t r, std::uint8_t* reply) {
+       return legacy::getdata(l.os, n, f, r, reply, l.port_name);
+     }},
+    {{"n", "nGetData", "as plain, at --baud and with the --limit you give"},
+     {.takes_baud = true, .takes_limit = true},
+     [](const MemberLine& l, std::int32_t n, std::uint8_t* f, std::int32_t r, std::uint8_t* reply) {
+       return exchange::nGetData(l.os, n, f, r, reply, l.port_name, l.baud, l.limit);
+     }},
+    {{"dx", "dxGetdata", "the whole frame under MARK, reply read under MARK, no acknowledgement"},
+     {},
+     [](const MemberLine& l, std::int32_t n, std::uint8_t* f, std::int32_t r, std::uint8_t* reply) {
+       return exchange::dxGetdata(l.os, n, f, r, reply, l.port_name);
+     }},
+    {{"held", "Nget", "on a held port (com_init/com_exit around it), no line setting of its own"},
+     {.port = PortUse::Held, .takes_baud = true},
+     [](const MemberLine& l, std::int32_t n, std::uint8_t* f, std::int32_t r, std::uint8_t* reply) {
+       return exchange::Nget(l.os, n, f, r, reply, l.held);
+     }},
+    {{"handle", "HANDLE_GetData", "on a held port, MARK then SPACE at the port's baud, with --limit"},
+     {.port = PortUse::Held, .takes_baud = true, .takes_limit = true},
+     [](const MemberLine& l, std::int32_t n, std::uint8_t* f, std::int32_t r, std::uint8_t* reply) {
+       return exchange::HANDLE_GetData(l.os, l.held, n, f, r, reply, l.limit);
+     }},
 }};
 
 class GetCommand final : public Command {
  public:
-  explicit GetCommand(CLI::App& cli) {
+  explicit GetCommand(CLI::App& cli)
+      : line_options_(cli, kMembers, "Which entry point runs the exchange:",
+                      "Drain and per-byte limit in ms",
+                      "(default: the limit getdata chooses for the command code)") {
     cli.add_option("FRAME", frame_text_,
                    "Command frame in hex without its checksum: address byte, command code, "
                    "parameters (e.g. 05C2, or \"05 C1 10 04\")")
         ->required();
     cli.add_option("LENGTH", length_text_, "Reply bytes expected, not counting the checksum (decimal)")
         ->required();
-    cli.add_option("--member", member_text_, "Which entry point runs the exchange:" + member_help(kMembers))
-        ->default_str("plain");
-    cli.add_option("--baud", baud_text_, "Baud rate for n, held and handle (default 9600)");
-    cli.add_option("--limit", limit_text_,
-                   "Drain and per-byte limit in ms for n and handle (default: the limit getdata "
-                   "chooses for the command code)");
     cli.add_flag("--legacy", legacy_,
                  "Run getdata with the legacy build's profile: re-open instead of busy waits, "
                  "its own limits, every good reply acknowledged");
@@ -49,60 +70,28 @@ class GetCommand final : public Command {
   }
 
   int run(Invocation& invocation) override {
-    const std::size_t chosen = choose_member(member_text_, kMembers);
-    const auto member = static_cast<Member>(chosen);
-    const std::string library(kMembers[chosen].library);
+    const GetMember& member = line_options_.member(kMembers);
     Bytes frame = parse_frame(frame_text_, kMaxBytes);
     const auto length = static_cast<std::int32_t>(parse_count(length_text_, "LENGTH", kMaxBytes));
-    const bool takes_baud = member == Member::N || member == Member::Held || member == Member::Handle;
-    const bool takes_limit = member == Member::N || member == Member::Handle;
-    if (baud_text_ && !takes_baud) {
-      throw UsageError("--baud: " + library +
-                       " runs at 9600 baud; choose --member n, held or handle to set the rate");
+    if (legacy_ && member.legacy_call == nullptr) {
+      throw UsageError("--legacy: the legacy build has getdata only; drop --member " + line_options_.member_text());
     }
-    if (limit_text_ && !takes_limit) {
-      throw UsageError("--limit: " + library +
-                       " has limits of its own; choose --member n or handle to set one");
-    }
-    if (legacy_ && member != Member::Plain) {
-      throw UsageError("--legacy: the legacy build has getdata only; drop --member " + member_text_);
-    }
-    const std::uint32_t baud = baud_text_ ? parse_count(*baud_text_, "--baud", 4000000) : 9600;
-    const std::uint32_t limit = limit_text_ ? parse_count(*limit_text_, "--limit", 600000)
-                                            : exchange::getdata_limit(frame.size() > 1 ? frame[1] : 0);
+    const std::uint32_t limit = line_options_.limit(exchange::getdata_limit(frame.size() > 1 ? frame[1] : 0));
     invocation.require_terminal(frame[0], "FRAME");
 
     const auto n = static_cast<std::int32_t>(frame.size());
     frame.resize(std::max<std::size_t>(frame.size() + 1, 2));  // room for the checksum
     Bytes reply(static_cast<std::size_t>(length) + 1);
-    LineSession& line = invocation.line();
-    line::Platform& os = line.platform();
-    const char* port = line.port_name().c_str();
+    const GetCall call = legacy_ ? member.legacy_call : member.call;
     Result result = kOk;
-    switch (member) {
-      case Member::Plain:
-        result = legacy_ ? legacy::getdata(os, n, frame.data(), length, reply.data(), port)
-                         : exchange::getdata(os, n, frame.data(), length, reply.data(), port);
-        break;
-      case Member::N:
-        result = exchange::nGetData(os, n, frame.data(), length, reply.data(), port, baud, limit);
-        break;
-      case Member::Dx: result = exchange::dxGetdata(os, n, frame.data(), length, reply.data(), port); break;
-      case Member::Held: {
-        const HeldPortScope held(os, port, baud);
-        result = exchange::Nget(os, n, frame.data(), length, reply.data(), held.handle());
-        break;
-      }
-      case Member::Handle: {
-        const HeldPortScope held(os, port, baud);
-        result = exchange::HANDLE_GetData(os, held.handle(), n, frame.data(), length, reply.data(), limit);
-        break;
-      }
+    {
+      const OpenLine line = line_options_.open(invocation, member.needs, limit);
+      result = call(line.line(), n, frame.data(), length, reply.data());
     }
     frame.resize(static_cast<std::size_t>(n) + 1);
     Report report{.command = "get"};
-    report.add("member", "member", legacy_ ? "getdata (legacy build)" : library)
-        .add("port", "port", line.port_name())
+    report.add("member", "member", legacy_ ? "getdata (legacy build)" : std::string(member.name.library))
+        .add("port", "port", invocation.line().port_name())
         .add("frame", "frame sent", frame);
     // A reply that came whole is worth showing, its checksum good or not.
     if (length > 0 && (result == kOk || result == kReplyWrong)) report.add("reply", "reply", reply);
@@ -111,11 +100,9 @@ class GetCommand final : public Command {
   }
 
  private:
+  LineOptions line_options_;
   std::string frame_text_;
   std::string length_text_;
-  std::string member_text_ = "plain";
-  std::optional<std::string> baud_text_;
-  std::optional<std::string> limit_text_;
   bool legacy_ = false;
 };
 

@@ -2,6 +2,7 @@
 // the frame (and block, and give the reply) as text of hex digits.
 #include <optional>
 
+#include "exchange/data_block.h"
 #include "exchange/hex_exchange.h"
 #include "exchange/hex_text.h"
 #include "tools/exit_status.h"
@@ -95,17 +96,21 @@ class SendHexCommand final : public Command {
                                            static_cast<std::size_t>(exchange::kSenddataHexMaxCommand));
     if (frame.empty()) throw UsageError("FRAME: empty; give at least the address byte and the command code");
     const std::string block = library_text(block_text_, "BLOCK", lenient_, kMaxBlock);
-    // For C5 the library sends the first ten block bytes; fewer are not there
-    // to send.
-    if (frame.size() >= 4 && (frame.substr(2, 2) == "C5" || frame.substr(2, 2) == "c5") && block.size() < 20) {
-      throw UsageError("BLOCK: command C5 sends a block of 10 bytes; give at least 10 (you gave " +
-                       std::to_string(block.size() / 2) + ")");
+    // Where the library fixes the block length by command code, it sends
+    // that many block bytes; fewer are not there to send.
+    const auto m = static_cast<std::int32_t>(block.size() / 2);
+    if (frame.size() >= 4) {
+      const std::uint8_t code = exchange::byte_from_pair(frame[2], frame[3], exchange::HexText::Command);
+      const std::int32_t sent = exchange::fixed_block_length(code, m);
+      if (sent > m) {
+        throw UsageError("BLOCK: command " + hex_byte(code) + " sends a block of " + std::to_string(sent) +
+                         " bytes; give at least " + std::to_string(sent) + " (you gave " + std::to_string(m) + ")");
+      }
     }
     invocation.require_terminal(address_of(frame), "FRAME");
     LineSession& line = invocation.line();
     const Result result = exchange::senddata_hex(line.platform(), static_cast<std::int32_t>(frame.size() / 2),
-                                                 frame.c_str(), static_cast<std::int32_t>(block.size() / 2),
-                                                 block.c_str(), line.port_name().c_str());
+                                                 frame.c_str(), m, block.c_str(), line.port_name().c_str());
     Report report{.command = "send-hex"};
     report.add("member", "member", std::string("senddata_hex"))
         .add("port", "port", line.port_name())

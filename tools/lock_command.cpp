@@ -13,24 +13,17 @@ namespace {
 using Transform = Result (*)(std::int32_t, const std::uint8_t*, std::uint8_t*);
 
 struct LockKind {
+  MemberName name;
   Transform transform;
   std::size_t bytes;  // 3: one code; 6: two codes
 };
 
-constexpr std::array<MemberName, 5> kKindNames{{
-    {"keylock", "keylock", "plain code to key form, one code (3 bytes)"},
-    {"cardlock", "cardLock", "plain code to card form, one code (3 bytes)"},
-    {"faka-485", "faka_485", "key form to card form, two codes (6 bytes)"},
-    {"faka-4852", "faka_4852", "key form back to the plain code, two codes (6 bytes)"},
-    {"faka-unlock", "fakaUnlock", "card form to key form, two codes (6 bytes)"},
-}};
-
 constexpr std::array<LockKind, 5> kKinds{{
-    {transform::keylock, 3},
-    {transform::cardLock, 3},
-    {transform::faka_485, 6},
-    {transform::faka_4852, 6},
-    {transform::fakaUnlock, 6},
+    {{"keylock", "keylock", "plain code to key form, one code (3 bytes)"}, transform::keylock, 3},
+    {{"cardlock", "cardLock", "plain code to card form, one code (3 bytes)"}, transform::cardLock, 3},
+    {{"faka-485", "faka_485", "key form to card form, two codes (6 bytes)"}, transform::faka_485, 6},
+    {{"faka-4852", "faka_4852", "key form back to the plain code, two codes (6 bytes)"}, transform::faka_4852, 6},
+    {{"faka-unlock", "fakaUnlock", "card form to key form, two codes (6 bytes)"}, transform::fakaUnlock, 6},
 }};
 
 // "12 34 56 -- -- --": the output bytes the transform wrote. A rejected code
@@ -51,7 +44,7 @@ std::string written(const LockKind& kind, const Bytes& input) {
 class LockCommand final : public Command {
  public:
   explicit LockCommand(CLI::App& cli) {
-    cli.add_option("KIND", kind_text_, "The conversion:" + member_help(kKindNames))->required();
+    cli.add_option("KIND", kind_text_, "The conversion:" + member_help(kKinds))->required();
     cli.add_option("CODES", codes_text_, "The code(s) in hex: 3 bytes, or 6 for two codes (e.g. 123456)")
         ->required()
         ->type_name("HEX");
@@ -61,18 +54,17 @@ class LockCommand final : public Command {
   }
 
   int run(Invocation& invocation) override {
-    const std::size_t chosen = choose_member(kind_text_, kKindNames);
-    const LockKind& kind = kKinds[chosen];
+    const LockKind& kind = choose_member(kind_text_, kKinds);
     const Bytes input = parse_hex(codes_text_, "CODES", 64);
     if (input.size() != kind.bytes) {
-      throw UsageError("CODES: " + std::string(kKindNames[chosen].library) + " takes " +
+      throw UsageError("CODES: " + std::string(kind.name.library) + " takes " +
                        std::to_string(kind.bytes) + " bytes (" + (kind.bytes == 3 ? "one code" : "two codes") +
                        "); you gave " + std::to_string(input.size()));
     }
     Bytes output(kind.bytes, 0x00);
     const Result result = kind.transform(0, input.data(), output.data());
     Report report{.command = "lock"};
-    report.add("kind", "conversion", std::string(kKindNames[chosen].library))
+    report.add("kind", "conversion", std::string(kind.name.library))
         .add("input", "input", input)
         .add("output", "output", written(kind, input));
     report.result = result;

@@ -4,21 +4,25 @@
 
 namespace tarvex::tool {
 
-std::size_t choose_member(std::string_view text, std::span<const MemberName> members) {
-  for (std::size_t i = 0; i < members.size(); ++i) {
-    if (text == members[i].option || text == members[i].library) return i;
-  }
+void no_such_member(std::string_view text, const std::vector<MemberName>& names) {
   std::string choices;
-  for (const MemberName& m : members) {
-    choices += (choices.empty() ? "" : ", ") + std::string(m.option);
-  }
+  for (const MemberName& m : names) choices += (choices.empty() ? "" : ", ") + std::string(m.option);
   throw UsageError("--member: '" + std::string(text) + "' is no member of this family; choose " + choices);
 }
 
-std::string member_help(std::span<const MemberName> members) {
+std::string member_help(const std::vector<MemberName>& names) {
   std::string text;
-  for (const MemberName& m : members) {
+  for (const MemberName& m : names) {
     text += "\n  " + std::string(m.option) + " (" + std::string(m.library) + "): " + std::string(m.summary);
+  }
+  return text;
+}
+
+std::string option_list(const std::vector<MemberName>& names, std::string_view conjunction) {
+  std::string text;
+  for (std::size_t i = 0; i < names.size(); ++i) {
+    if (i != 0) text += i + 1 == names.size() ? " " + std::string(conjunction) + " " : ", ";
+    text += names[i].option;
   }
   return text;
 }

@@ -1,9 +1,6 @@
 // `tarvex online`: is the terminal at an address on line, and its identity
 // record.
-#include <optional>
-
 #include "tools/exit_status.h"
-#include "tools/held_port_scope.h"
 #include "tools/online_query.h"
 #include "tools/tool_commands.h"
 
@@ -12,11 +9,9 @@ namespace {
 
 class OnlineCommand final : public Command {
  public:
-  explicit OnlineCommand(CLI::App& cli) {
+  explicit OnlineCommand(CLI::App& cli)
+      : line_options_(cli, kOnlineMembers, "Which entry point runs the query:") {
     cli.add_option("ADDRESS", address_text_, "Bus address of the terminal, in hex (e.g. 05)")->required();
-    cli.add_option("--member", member_text_, "Which entry point runs the query:" + member_help(kOnlineMembers))
-        ->default_str("plain");
-    cli.add_option("--baud", baud_text_, "Baud rate of the held port for handle (default 9600)");
     cli.footer(
         "Phase 1 sends command A0 to the address and reads 7 bytes; phase 2 sends B4 to\n"
         "address 00 with two of them and reads 5 bytes that echo the address. The identity\n"
@@ -24,25 +19,17 @@ class OnlineCommand final : public Command {
   }
 
   int run(Invocation& invocation) override {
-    const auto member = static_cast<OnlineMember>(choose_member(member_text_, kOnlineMembers));
+    const OnlineMember& member = line_options_.member(kOnlineMembers);
     const std::uint8_t address = parse_byte(address_text_, "ADDRESS");
-    if (baud_text_ && member != OnlineMember::Handle) {
-      throw UsageError("--baud: onNet runs at 9600 baud; choose --member handle to set the rate");
-    }
-    const std::uint32_t baud = baud_text_ ? parse_count(*baud_text_, "--baud", 4000000) : 9600;
     invocation.require_terminal(address, "ADDRESS");
-    LineSession& line = invocation.line();
-    line::Platform& os = line.platform();
     OnlineAnswer answer{kOk, std::nullopt};
-    if (member == OnlineMember::Handle) {
-      const HeldPortScope held(os, line.port_name().c_str(), baud);
-      answer = query_online(os, member, line.port_name().c_str(), held.handle(), address);
-    } else {
-      answer = query_online(os, member, line.port_name().c_str(), line::kInvalidHandle, address);
+    {
+      const OpenLine line = line_options_.open(invocation, member.needs);
+      answer = query_online(member, line.line(), address);
     }
     Report report{.command = "online"};
-    report.add("member", "member", std::string(kOnlineMembers[static_cast<std::size_t>(member)].library))
-        .add("port", "port", line.port_name())
+    report.add("member", "member", std::string(member.name.library))
+        .add("port", "port", invocation.line().port_name())
         .add("address", "address", hex_byte(address));
     if (answer.identity) {
       report.add("identity", "identity", Bytes(answer.identity->begin(), answer.identity->end()));
@@ -54,9 +41,8 @@ class OnlineCommand final : public Command {
   }
 
  private:
+  LineOptions line_options_;
   std::string address_text_;
-  std::string member_text_ = "plain";
-  std::optional<std::string> baud_text_;
 };
 
 }  // namespace

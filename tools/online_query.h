@@ -1,26 +1,24 @@
-// One on-line query as the online and scan commands run it: by port name
-// (onNet) or on a held port (HANDLE_OnNet), telling whether the identity
-// record was filled.
+// One on-line query as the online and scan commands (and the demo tour) run
+// it, through either member, telling whether the identity record was filled.
 #pragma once
 
 #include <array>
 #include <cstdint>
 #include <optional>
-#include <span>
-#include <string_view>
 
-#include "line/platform.h"
 #include "line/result.h"
-#include "tools/member_choice.h"
+#include "tools/line_options.h"
 
 namespace tarvex::tool {
 
-enum class OnlineMember { Plain, Handle };
+// The bus address and the record to fill.
+using OnlineCall = Result (*)(const MemberLine&, std::uint8_t, std::uint8_t*);
 
-inline constexpr std::array<MemberName, 2> kOnlineMembers{{
-    {"plain", "onNet", "opens the port by name for the query and releases it"},
-    {"handle", "HANDLE_OnNet", "on a held port (com_init/com_exit around it), with its own timing"},
-}};
+using OnlineMember = Member<OnlineCall>;
+
+extern const std::array<OnlineMember, 2> kOnlineMembers;
+// onNet, the member that opens the port by name.
+extern const OnlineMember& kOnNet;
 
 using IdentityRecord = std::array<std::uint8_t, 7>;
 
@@ -29,8 +27,6 @@ struct OnlineAnswer {
   std::optional<IdentityRecord> identity;  // filled only when the echo matched
 };
 
-// `held` is the held port for OnlineMember::Handle, unused otherwise.
-OnlineAnswer query_online(line::Platform& os, OnlineMember member, const char* port_name, line::Handle held,
-                          std::uint8_t address);
+OnlineAnswer query_online(const OnlineMember& member, const MemberLine& line, std::uint8_t address);
 
 }  // namespace tarvex::tool

@@ -1,37 +1,69 @@
 // `tarvex send`: a command frame and a data block to one terminal, and its
 // acknowledgement, through any member of the data-block family.
 #include <array>
-#include <optional>
 
 #include "exchange/data_block.h"
 #include "legacy/legacy_exchanges.h"
 #include "tools/exit_status.h"
-#include "tools/held_port_scope.h"
-#include "tools/member_choice.h"
+#include "tools/line_options.h"
 #include "tools/tool_commands.h"
 
 namespace tarvex::tool {
 namespace {
 
 constexpr std::size_t kMaxBytes = 4096;
-constexpr std::uint8_t kFixedBlockCode = 0xC5;
-constexpr std::size_t kFixedBlockLength = 10;
+constexpr std::uint32_t kDefaultLimitMs = 2000;
 
-enum class Member { Plain, N, Dx, Held, Handle, Uim };
+// n, the frame and m, the block (each with room for its checksum).
+using SendCall = Result (*)(const MemberLine&, std::int32_t, std::uint8_t*, std::int32_t, std::uint8_t*);
 
-constexpr std::array<MemberName, 6> kMembers{{
-    {"plain", "senddata", "address byte under MARK, the rest and the block under SPACE with two stop bits"},
-    {"n", "nSendData", "as plain with one stop bit, at --baud, --limit for the drain and the acknowledgement"},
-    {"dx", "dxSenddata", "frame and block under MARK, acknowledgement awaited 4550 ms a byte"},
-    {"held", "Nsend", "on a held port, no line setting of its own, no acknowledgement awaited"},
-    {"handle", "HANDLE_SendData", "on a held port, MARK then SPACE at the port's baud, with --limit"},
-    {"uim", "sendDataUIM", "as handle with the address byte under no parity (modules; the demo terminals "
-                           "do not wake to it)"},
+struct SendMember : Member<SendCall> {
+  bool fixed_block_for_c5 = true;  // the library's block-length rule applies (exchange::fixed_block_length)
+};
+
+constexpr std::array<SendMember, 6> kMembers{{
+    {{{"plain", "senddata", "address byte under MARK, the rest and the block under SPACE with two stop bits"},
+      {},
+      [](const MemberLine& l, std::int32_t n, std::uint8_t* f, std::int32_t m, std::uint8_t* b) {
+        return exchange::senddata(l.os, n, f, m, b, l.port_name);
+      },
+      [](const MemberLine& l, std::int32_t n, std::uint8_t* f, std::int32_t m, std::uint8_t* b) {
+        return legacy::senddata(l.os, n, f, m, b, l.port_name);
+      }}},
+    {{{"n", "nSendData", "as plain with one stop bit, at --baud, --limit for the drain and the acknowledgement"},
+      {.takes_baud = true, .takes_limit = true},
+      [](const MemberLine& l, std::int32_t n, std::uint8_t* f, std::int32_t m, std::uint8_t* b) {
+        return exchange::nSendData(l.os, n, f, m, b, l.port_name, l.baud, l.limit);
+      }}},
+    {{{"dx", "dxSenddata", "frame and block under MARK, acknowledgement awaited 4550 ms a byte"},
+      {},
+      [](const MemberLine& l, std::int32_t n, std::uint8_t* f, std::int32_t m, std::uint8_t* b) {
+        return exchange::dxSenddata(l.os, n, f, m, b, l.port_name);
+      }}},
+    {{{"held", "Nsend", "on a held port, no line setting of its own, no acknowledgement awaited"},
+      {.port = PortUse::Held, .takes_baud = true},
+      [](const MemberLine& l, std::int32_t n, std::uint8_t* f, std::int32_t m, std::uint8_t* b) {
+        return exchange::Nsend(l.os, n, f, m, b, l.held);
+      }},
+     false},
+    {{{"handle", "HANDLE_SendData", "on a held port, MARK then SPACE at the port's baud, with --limit"},
+      {.port = PortUse::Held, .takes_baud = true, .takes_limit = true},
+      [](const MemberLine& l, std::int32_t n, std::uint8_t* f, std::int32_t m, std::uint8_t* b) {
+        return exchange::HANDLE_SendData(l.os, l.held, n, f, m, b, l.limit);
+      }}},
+    {{{"uim", "sendDataUIM",
+       "as handle with the address byte under no parity (modules; the demo terminals do not wake to it)"},
+      {.port = PortUse::Held, .takes_baud = true, .takes_limit = true},
+      [](const MemberLine& l, std::int32_t n, std::uint8_t* f, std::int32_t m, std::uint8_t* b) {
+        return exchange::sendDataUIM(l.os, l.held, n, f, m, b, l.limit);
+      }}},
 }};
 
 class SendCommand final : public Command {
  public:
-  explicit SendCommand(CLI::App& cli) {
+  explicit SendCommand(CLI::App& cli)
+      : line_options_(cli, kMembers, "Which entry point runs the exchange:",
+                      "Drain and acknowledgement limit in ms", "(default 2000)") {
     cli.add_option("FRAME", frame_text_,
                    "Command frame in hex without its checksum: address byte, command code, parameters")
         ->required()
@@ -39,11 +71,6 @@ class SendCommand final : public Command {
     cli.add_option("BLOCK", block_text_, "Data block in hex without its checksum (\"\" for none)")
         ->required()
         ->type_name("HEX");
-    cli.add_option("--member", member_text_, "Which entry point runs the exchange:" + member_help(kMembers))
-        ->default_str("plain");
-    cli.add_option("--baud", baud_text_, "Baud rate for n, held, handle and uim (default 9600)");
-    cli.add_option("--limit", limit_text_,
-                   "Drain and acknowledgement limit in ms for n, handle and uim (default 2000)");
     cli.add_flag("--legacy", legacy_,
                  "Run senddata with the legacy build's profile: re-open instead of busy waits, "
                  "longer limits, the acknowledgement awaited for every command code");
@@ -55,71 +82,38 @@ class SendCommand final : public Command {
   }
 
   int run(Invocation& invocation) override {
-    const std::size_t chosen = choose_member(member_text_, kMembers);
-    const auto member = static_cast<Member>(chosen);
-    const std::string library(kMembers[chosen].library);
+    const SendMember& member = line_options_.member(kMembers);
     Bytes frame = parse_frame(frame_text_, kMaxBytes);
     Bytes block = parse_hex(block_text_, "BLOCK", kMaxBytes);
-    const bool held = member == Member::Held || member == Member::Handle || member == Member::Uim;
-    const bool takes_limit = member == Member::N || member == Member::Handle || member == Member::Uim;
-    if (baud_text_ && !held && member != Member::N) {
-      throw UsageError("--baud: " + library + " runs at 9600 baud; choose --member n, held, handle or uim");
+    if (legacy_ && member.legacy_call == nullptr) {
+      throw UsageError("--legacy: the legacy build has senddata only; drop --member " + line_options_.member_text());
     }
-    if (limit_text_ && !takes_limit) {
-      throw UsageError("--limit: " + library + " has limits of its own; choose --member n, handle or uim");
-    }
-    if (legacy_ && member != Member::Plain) {
-      throw UsageError("--legacy: the legacy build has senddata only; drop --member " + member_text_);
-    }
-    const std::uint32_t baud = baud_text_ ? parse_count(*baud_text_, "--baud", 4000000) : 9600;
-    const std::uint32_t limit = limit_text_ ? parse_count(*limit_text_, "--limit", 600000) : 2000;
-    // Every member but Nsend sends exactly 10 block bytes for C5, whatever
-    // the length given: the block buffer has to hold them.
-    const bool fixed_block = frame.size() > 1 && frame[1] == kFixedBlockCode && member != Member::Held;
-    if (fixed_block && block.size() != kFixedBlockLength) {
-      throw UsageError("BLOCK: command C5 sends a block of exactly 10 bytes; give 10 (you gave " +
-                       std::to_string(block.size()) + ")");
+    const auto n = static_cast<std::int32_t>(frame.size());
+    const auto m = static_cast<std::int32_t>(block.size());
+    // Where the library fixes the block length by command code, the block
+    // buffer has to hold exactly that many bytes.
+    if (member.fixed_block_for_c5 && n > 1) {
+      const std::int32_t sent = exchange::fixed_block_length(frame[1], m);
+      if (sent != m) {
+        throw UsageError("BLOCK: command " + hex_byte(frame[1]) + " sends a block of exactly " + std::to_string(sent) +
+                         " bytes; give " + std::to_string(sent) + " (you gave " + std::to_string(m) + ")");
+      }
     }
     invocation.require_terminal(frame[0], "FRAME");
 
-    const auto n = static_cast<std::int32_t>(frame.size());
-    const auto m = static_cast<std::int32_t>(block.size());
     frame.resize(std::max<std::size_t>(frame.size() + 1, 2));
     block.resize(block.size() + 1);
-    LineSession& line = invocation.line();
-    line::Platform& os = line.platform();
-    const char* port = line.port_name().c_str();
+    const SendCall call = legacy_ ? member.legacy_call : member.call;
     Result result = kOk;
-    switch (member) {
-      case Member::Plain:
-        result = legacy_ ? legacy::senddata(os, n, frame.data(), m, block.data(), port)
-                         : exchange::senddata(os, n, frame.data(), m, block.data(), port);
-        break;
-      case Member::N:
-        result = exchange::nSendData(os, n, frame.data(), m, block.data(), port, baud, limit);
-        break;
-      case Member::Dx: result = exchange::dxSenddata(os, n, frame.data(), m, block.data(), port); break;
-      case Member::Held: {
-        const HeldPortScope scope(os, port, baud);
-        result = exchange::Nsend(os, n, frame.data(), m, block.data(), scope.handle());
-        break;
-      }
-      case Member::Handle: {
-        const HeldPortScope scope(os, port, baud);
-        result = exchange::HANDLE_SendData(os, scope.handle(), n, frame.data(), m, block.data(), limit);
-        break;
-      }
-      case Member::Uim: {
-        const HeldPortScope scope(os, port, baud);
-        result = exchange::sendDataUIM(os, scope.handle(), n, frame.data(), m, block.data(), limit);
-        break;
-      }
+    {
+      const OpenLine line = line_options_.open(invocation, member.needs, line_options_.limit(kDefaultLimitMs));
+      result = call(line.line(), n, frame.data(), m, block.data());
     }
     frame.resize(static_cast<std::size_t>(n) + 1);
     if (m == 0) block.clear();  // no block byte goes out
     Report report{.command = "send"};
-    report.add("member", "member", legacy_ ? "senddata (legacy build)" : library)
-        .add("port", "port", line.port_name())
+    report.add("member", "member", legacy_ ? "senddata (legacy build)" : std::string(member.name.library))
+        .add("port", "port", invocation.line().port_name())
         .add("frame", "frame sent", frame)
         .add("block", "block sent", block);
     report.result = result;
@@ -127,11 +121,9 @@ class SendCommand final : public Command {
   }
 
  private:
+  LineOptions line_options_;
   std::string frame_text_;
   std::string block_text_;
-  std::string member_text_ = "plain";
-  std::optional<std::string> baud_text_;
-  std::optional<std::string> limit_text_;
   bool legacy_ = false;
 };
 

@@ -2,25 +2,21 @@
 
 #include <array>
 #include <cstddef>
-#include <limits>
-#include <optional>
 
+#include "exchange/argument_contract.h"
 #include "exchange/blacklist_block.h"
+#include "exchange/block_profile.h"
 #include "exchange/hex_text.h"
-#include "exchange/frame_phase.h"
-#include "line/primitives.h"
 
 namespace tarvex::exchange {
 namespace {
 
-using line::ReplyOutcome;
-
-constexpr std::uint32_t kDrainMs = 4500;
-constexpr std::uint32_t kAckByteMs = 4550;
 constexpr std::uint8_t kBlacklistCommand = 0xA5;
 
-// Address byte, command code, two parameter bytes and a check byte.
+// Address byte, command code, two parameter bytes and a check byte; its
+// length as the sequence counts a frame, without the check byte, is 4.
 using Frame = std::array<std::uint8_t, 5>;
+constexpr auto kFrameLength = static_cast<std::int32_t>(std::tuple_size_v<Frame>) - 1;
 
 std::uint8_t low_byte(std::int32_t value) {
   return static_cast<std::uint8_t>(value & 0xFF);
@@ -39,54 +35,41 @@ Frame sSendBlack_frame(std::int32_t address_word, std::int32_t command_code) {
   return {a, code, low_byte(address_word >> 8), 0x00, static_cast<std::uint8_t>(a + code)};
 }
 
-// The shared sequence: the block is built first, into the call's own buffer;
-// then the frame by re-opening, the drain, the block in one write and the
-// acknowledgement, with no busy wait anywhere.
-Result download(Platform& os, const char* port_name, const Frame& frame,
-                const std::uint8_t* entries, std::int32_t count) {
-  BlacklistBuffer block;
-  const std::size_t block_bytes = build_blacklist_block(entries, count, block);
-
-  line::NamedPort port(os, port_name, line::TimeoutSet::Standard);
-  constexpr auto kFrameBytes = static_cast<std::int32_t>(std::tuple_size_v<Frame>);
-  if (!send_frame(port, reopening_frame(), frame.data(), kFrameBytes)) return kFrameNotSent;
-  if (!line::drain_wait(port.port(), kDrainMs)) return kFrameNotSent;
-  if (!line::checked_write(port.port(), block.data(), static_cast<std::int32_t>(block_bytes))) {
-    return kReplyIncomplete;
-  }
-  switch (line::await_acknowledgement(port.port(), kAckByteMs, line::AckCheck::BothBytes)) {
-    case ReplyOutcome::Incomplete: return kReplyIncomplete;
-    case ReplyOutcome::WrongChecksum: return kReplyWrong;
-    case ReplyOutcome::Good: break;
-  }
-  return kOk;
+// The data-block sequence as the exchanges that re-open the port run it,
+// with the frame's check byte and the block's checksum already in place, and
+// the block as built whatever the command code: sSendBlack's caller may name
+// any, 0xC5 included.
+BlockProfile download_profile() {
+  BlockProfile profile = reopening_block_profile(false);
+  profile.checksums_in_place = true;
+  profile.fixed_block_for_c5 = false;
+  return profile;
 }
 
-// An empty (or negative) list touches nothing; a missing list or port name
-// is refused before any port is opened.
-std::optional<Result> refused(std::int32_t count, const void* list, const char* port_name) {
-  if (count <= 0) return kEmptyOrNotDrained;
-  if (list == nullptr || port_name == nullptr) return kFrameNotSent;
-  return std::nullopt;
+// The block is built first, into the call's own buffer; then the frame by
+// re-opening, the drain, the block in one write and the acknowledgement,
+// with no busy wait anywhere.
+Result download(Platform& os, const char* port_name, Frame frame, const std::uint8_t* entries,
+                std::int32_t count) {
+  BlacklistBuffer block;
+  const std::size_t block_bytes = build_blacklist_block(entries, count, block);
+  const auto m = static_cast<std::int32_t>(block_bytes) - 1;  // its checksum not counted
+  return block_by_name(os, port_name, download_profile(), kFrameLength, frame.data(), m,
+                       block.data());
 }
 
 }  // namespace
 
 Result sendBlack(Platform& os, std::int32_t address, std::int32_t count,
                  const std::uint8_t* entries, const char* port_name) {
-  if (const auto result = refused(count, entries, port_name)) return *result;
+  if (const Refusal refused = refuse_card_list(count, entries, port_name)) return *refused;
   return download(os, port_name, sendBlack_frame(address), entries, count);
 }
 
 Result sendBlack_hex(Platform& os, std::int32_t address, std::int32_t count, const char* text,
                      const char* port_name, const ScratchSource& scratch) {
-  if (const auto result = refused(count, text, port_name)) return *result;
-  // 6 * count characters must be addressable; a count beyond that cannot
-  // describe a real list, and its scratch size would wrap.
+  if (const Refusal refused = refuse_card_text(count, text, port_name)) return *refused;
   const auto entries_count = static_cast<std::size_t>(count);
-  if (entries_count > std::numeric_limits<std::size_t>::max() / (2 * kCardEntrySize)) {
-    return kFrameNotSent;
-  }
   const ScratchArea entries(kCardEntrySize * entries_count, scratch);
   if (!entries.taken()) return kFrameNotSent;
   decode_hex(text, kCardEntrySize * entries_count, entries.data(), HexText::Block);
@@ -95,7 +78,7 @@ Result sendBlack_hex(Platform& os, std::int32_t address, std::int32_t count, con
 
 Result sSendBlack(Platform& os, std::int32_t address_word, std::int32_t command_code,
                   std::int32_t count, const std::uint8_t* entries, const char* port_name) {
-  if (const auto result = refused(count, entries, port_name)) return *result;
+  if (const Refusal refused = refuse_card_list(count, entries, port_name)) return *refused;
   return download(os, port_name, sSendBlack_frame(address_word, command_code), entries, count);
 }
 

@@ -1,7 +1,8 @@
 // How a member of the data-block family runs the family's shared sequence.
-// The members of this family are side by side in data_block.cpp; a build that
-// binds senddata to another profile (the legacy build) states its profile in
-// its own place and runs the same sequence.
+// The members of this family are side by side in data_block.cpp. The
+// exchanges that send a block the same way under another name (the hex-text
+// send, the blacklist download, the legacy build's senddata) state their
+// profile in their own place and run the same sequence.
 #pragma once
 
 #include <cstdint>
@@ -18,28 +19,33 @@ namespace tarvex::exchange {
 struct BlockProfile {
   line::TimeoutSet open_with = line::TimeoutSet::Standard;  // ports opened by name
   FramePhase frame;
-  bool fixed_block_for_c5 = true;
+  // The frame and the block come with their check bytes already in place:
+  // nothing is appended (the blacklist download builds both itself).
+  bool checksums_in_place = false;
+  bool fixed_block_for_c5 = true;  // see fixed_block_length()
   bool drain_after_empty_frame = true;
   std::uint32_t drain_limit = 0;
   std::uint32_t wait_before_block = 0;
   bool awaits_acknowledgement = true;
-  std::span<const std::uint8_t> codes_without_acknowledgement = {};
+  std::span<const std::uint8_t> codes_awaiting_no_acknowledgement = {};
   std::uint32_t wait_before_acknowledgement = 0;
   std::uint32_t acknowledgement_limit = 0;
   line::AckCheck acknowledgement_check = line::AckCheck::BothBytes;
   bool discard_input_when_frame_not_sent = false;  // held port, not closed
 };
 
-// Out of contract: the call returns 2 before it opens a port or writes a
-// caller byte. Both buffers are always used: frame byte 1 is read and a
-// checksum goes into each, so a count with no room for it is refused as a
-// negative one is.
-bool block_out_of_contract(std::int32_t n, const std::uint8_t* frame, std::int32_t m,
-                           const std::uint8_t* block);
+// The profile of the exchanges that go from the address phase to the data
+// phase by re-opening the port (the hex-text send, the blacklist download,
+// the legacy build's senddata): the re-opening frame with `data` as its data
+// phase, no busy wait, 4500 ms for the drain, then the block and the
+// acknowledgement, 4550 ms a byte, both bytes compared, for every command
+// code. Without a frame the only open is the one with the re-open timeouts
+// and the call starts straight in its data phase.
+BlockProfile reopening_block_profile(bool empty_frame, line::LineSetting data = line::space());
 
-// The whole exchange on a port opened by name: both checksums, the frame, the
-// drain wait, the block and the acknowledgement; the port is released on
-// every path.
+// The whole exchange on a port opened by name: the argument contract
+// (refuse_block), both checksums, the frame, the drain wait, the block and
+// the acknowledgement; the port is released on every path.
 Result block_by_name(line::Platform& os, const char* port_name, const BlockProfile& profile,
                      std::int32_t n, std::uint8_t* frame, std::int32_t m, std::uint8_t* block);
 

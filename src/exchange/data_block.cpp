@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "exchange/argument_contract.h"
 #include "exchange/block_profile.h"
 #include "exchange/frame_phase.h"
 #include "line/primitives.h"
@@ -16,13 +17,21 @@ using line::StopBits;
 // A block the port did not take whole.
 constexpr Result kBlockNotTaken = kReplyIncomplete;
 
-// The command code whose block is always 10 bytes long.
-constexpr std::uint8_t kFixedBlockCode = 0xC5;
-constexpr std::int32_t kFixedBlockLength = 10;
+// The limits of the exchanges that switch by re-opening the port.
+constexpr std::uint32_t kReopeningDrainMs = 4500;
+constexpr std::uint32_t kReopeningAcknowledgementByteMs = 4550;
 
-// Command codes the terminal takes a block for without acknowledging it.
-constexpr std::uint8_t kB3B5B6[] = {0xB3, 0xB5, 0xB6};
-constexpr std::uint8_t kB4B5B6[] = {0xB4, 0xB5, 0xB6};
+// The command codes whose block the terminal takes without acknowledging it,
+// as each member knows them. The sets differ on purpose and stay as they
+// are: senddata skips the acknowledgement for 0xB3 and awaits it for 0xB4,
+// HANDLE_SendData (and sendDataUIM) the other way round, and hosts written
+// against each member rely on its own set. Awaiting an acknowledgement that
+// never comes turns a block that was taken into a 3 after the whole limit;
+// skipping one that does come leaves its two bytes unread, which on a held
+// port the next exchange reads as the start of its reply. The other members
+// await it for every code.
+constexpr std::uint8_t kSenddataCodesAwaitingNoAcknowledgement[] = {0xB3, 0xB5, 0xB6};
+constexpr std::uint8_t kHeldPortCodesAwaitingNoAcknowledgement[] = {0xB4, 0xB5, 0xB6};
 
 // The members side by side.
 
@@ -38,7 +47,7 @@ BlockProfile senddata_profile(bool empty_frame) {
                                             .wait_before_rest = 10},
           .drain_limit = 1500,
           .wait_before_block = 10,
-          .codes_without_acknowledgement = kB3B5B6,
+          .codes_awaiting_no_acknowledgement = kSenddataCodesAwaitingNoAcknowledgement,
           .wait_before_acknowledgement = 11,
           .acknowledgement_limit = 2000,
           .acknowledgement_check = AckCheck::FirstByteOnly};
@@ -86,7 +95,7 @@ BlockProfile HANDLE_SendData_profile(std::uint32_t limit) {
                     .wait_before_rest = 19},
           .drain_limit = limit,
           .wait_before_block = 20,
-          .codes_without_acknowledgement = kB4B5B6,
+          .codes_awaiting_no_acknowledgement = kHeldPortCodesAwaitingNoAcknowledgement,
           .acknowledgement_limit = limit};
 }
 
@@ -99,8 +108,8 @@ BlockProfile sendDataUIM_profile(std::uint32_t limit) {
 
 bool awaits_acknowledgement(const BlockProfile& profile, std::uint8_t command_code) {
   return profile.awaits_acknowledgement &&
-         std::ranges::find(profile.codes_without_acknowledgement, command_code) ==
-             profile.codes_without_acknowledgement.end();
+         std::ranges::find(profile.codes_awaiting_no_acknowledgement, command_code) ==
+             profile.codes_awaiting_no_acknowledgement.end();
 }
 
 // The command code and the block length the call goes by, once both checksums
@@ -114,9 +123,11 @@ struct Prepared {
 Prepared prepare(const BlockProfile& profile, std::int32_t n, std::uint8_t* frame,
                  std::int32_t m, std::uint8_t* block) {
   const std::uint8_t command_code = frame[1];
-  if (profile.fixed_block_for_c5 && command_code == kFixedBlockCode) m = kFixedBlockLength;
-  line::append_checksum(frame, n);
-  line::append_checksum(block, m);
+  if (profile.fixed_block_for_c5) m = fixed_block_length(command_code, m);
+  if (!profile.checksums_in_place) {
+    line::append_checksum(frame, n);
+    line::append_checksum(block, m);
+  }
   return {command_code, m};
 }
 
@@ -139,6 +150,7 @@ Result after_frame(Port port, const BlockProfile& profile, std::int32_t n, Prepa
 
 Result on_held_port(Platform& os, Handle held, const BlockProfile& profile, std::int32_t n,
                     std::uint8_t* frame, std::int32_t m, std::uint8_t* block) {
+  if (const Refusal refused = refuse_block(n, frame, m, block)) return *refused;
   const Prepared prepared = prepare(profile, n, frame, m, block);
   const Port port{os, held};
   const Result result = send_frame(port, profile.frame, frame, wire_length(n))
@@ -152,14 +164,17 @@ Result on_held_port(Platform& os, Handle held, const BlockProfile& profile, std:
 
 }  // namespace
 
-bool block_out_of_contract(std::int32_t n, const std::uint8_t* frame, std::int32_t m,
-                           const std::uint8_t* block) {
-  return !line::countable_with_checksum(n) || !line::countable_with_checksum(m) ||
-         frame == nullptr || block == nullptr;
+BlockProfile reopening_block_profile(bool empty_frame, line::LineSetting data) {
+  return {.open_with = empty_frame ? line::TimeoutSet::Reopen : line::TimeoutSet::Standard,
+          .frame = empty_frame ? FramePhase{.data_setting = data} : reopening_frame(data),
+          .drain_limit = kReopeningDrainMs,
+          .acknowledgement_limit = kReopeningAcknowledgementByteMs,
+          .acknowledgement_check = AckCheck::BothBytes};
 }
 
 Result block_by_name(Platform& os, const char* port_name, const BlockProfile& profile,
                      std::int32_t n, std::uint8_t* frame, std::int32_t m, std::uint8_t* block) {
+  if (const Refusal refused = refuse_block(n, frame, m, block, port_name)) return *refused;
   const Prepared prepared = prepare(profile, n, frame, m, block);
   line::NamedPort port(os, port_name, profile.open_with);
   if (!send_frame(port, profile.frame, frame, wire_length(n))) return kFrameNotSent;
@@ -168,38 +183,32 @@ Result block_by_name(Platform& os, const char* port_name, const BlockProfile& pr
 
 Result senddata(Platform& os, std::int32_t n, std::uint8_t* frame, std::int32_t m,
                 std::uint8_t* block, const char* port_name) {
-  if (block_out_of_contract(n, frame, m, block) || port_name == nullptr) return kFrameNotSent;
   return block_by_name(os, port_name, senddata_profile(n == 0), n, frame, m, block);
 }
 
 Result nSendData(Platform& os, std::int32_t n, std::uint8_t* frame, std::int32_t m,
                  std::uint8_t* block, const char* port_name, std::uint32_t baud,
                  std::uint32_t limit_ms) {
-  if (block_out_of_contract(n, frame, m, block) || port_name == nullptr) return kFrameNotSent;
   return block_by_name(os, port_name, nSendData_profile(baud, limit_ms), n, frame, m, block);
 }
 
 Result dxSenddata(Platform& os, std::int32_t n, std::uint8_t* frame, std::int32_t m,
                   std::uint8_t* block, const char* port_name) {
-  if (block_out_of_contract(n, frame, m, block) || port_name == nullptr) return kFrameNotSent;
   return block_by_name(os, port_name, dxSenddata_profile(), n, frame, m, block);
 }
 
 Result Nsend(Platform& os, std::int32_t n, std::uint8_t* frame, std::int32_t m,
              std::uint8_t* block, Handle port) {
-  if (block_out_of_contract(n, frame, m, block)) return kFrameNotSent;
   return on_held_port(os, port, Nsend_profile(), n, frame, m, block);
 }
 
 Result HANDLE_SendData(Platform& os, Handle port, std::int32_t n, std::uint8_t* frame,
                        std::int32_t m, std::uint8_t* block, std::uint32_t limit_ms) {
-  if (block_out_of_contract(n, frame, m, block)) return kFrameNotSent;
   return on_held_port(os, port, HANDLE_SendData_profile(limit_ms), n, frame, m, block);
 }
 
 Result sendDataUIM(Platform& os, Handle port, std::int32_t n, std::uint8_t* frame,
                    std::int32_t m, std::uint8_t* block, std::uint32_t limit_ms) {
-  if (block_out_of_contract(n, frame, m, block)) return kFrameNotSent;
   return on_held_port(os, port, sendDataUIM_profile(limit_ms), n, frame, m, block);
 }
 

@@ -12,9 +12,18 @@ namespace tarvex::exchange {
 using line::Handle;
 using line::Platform;
 
+// Command code 0xC5 carries a block of exactly 10 bytes (11 with its
+// checksum), whatever length the caller passes: the rule of every member but
+// Nsend, and of senddata_hex. The one place that knows it; the tool asks too.
+inline constexpr std::uint8_t kFixedBlockCommand = 0xC5;
+inline constexpr std::int32_t kFixedBlockLength = 10;
+constexpr std::int32_t fixed_block_length(std::uint8_t command_code, std::int32_t m) {
+  return command_code == kFixedBlockCommand ? kFixedBlockLength : m;
+}
+
 // Every member writes the frame checksum into frame byte n and the block
-// checksum into block byte m before it touches the port. Command code 0xC5
-// fixes the block at 10 bytes (11 sent) for every member but Nsend.
+// checksum into block byte m (m as fixed_block_length makes it) before it
+// touches the port.
 Result senddata(Platform& os, std::int32_t n, std::uint8_t* frame, std::int32_t m,
                 std::uint8_t* block, const char* port_name);
 Result nSendData(Platform& os, std::int32_t n, std::uint8_t* frame, std::int32_t m,

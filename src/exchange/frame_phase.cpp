@@ -52,10 +52,10 @@ FramePhase reopening_frame(line::LineSetting data) {
   return {.address_setting = line::mark(), .reopen_after_address = true, .data_setting = data};
 }
 
-Result reply_result(line::ReplyOutcome outcome) {
+Result reply_result(line::ReplyOutcome outcome, ReplyCodes codes) {
   switch (outcome) {
-    case line::ReplyOutcome::Incomplete: return kReplyIncomplete;
-    case line::ReplyOutcome::WrongChecksum: return kReplyWrong;
+    case line::ReplyOutcome::Incomplete: return codes.incomplete;
+    case line::ReplyOutcome::WrongChecksum: return codes.wrong;
     case line::ReplyOutcome::Good: break;
   }
   return kOk;

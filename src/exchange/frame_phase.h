@@ -59,8 +59,15 @@ FramePhase held_port_frame();
 // 9600 baud unless given) and the rest of the frame.
 FramePhase reopening_frame(line::LineSetting data = line::space());
 
+// The codes a reply that did not come whole or came wrong gives: 3 and 4,
+// or the on-line query's second reply's 7 and 8.
+struct ReplyCodes {
+  Result incomplete = kReplyIncomplete;
+  Result wrong = kReplyWrong;
+};
+
 // What a checked reply, raw reply or awaited acknowledgement makes of the
-// exchange: 0, 3 (incomplete) or 4 (wrong).
-Result reply_result(line::ReplyOutcome outcome);
+// exchange: 0 or one of `codes`. The one place that maps the one to the other.
+Result reply_result(line::ReplyOutcome outcome, ReplyCodes codes = {});
 
 }  // namespace tarvex::exchange

@@ -4,25 +4,26 @@
 #include <array>
 #include <cstddef>
 
-#include "exchange/hex_text.h"
+#include "exchange/argument_contract.h"
+#include "exchange/block_profile.h"
+#include "exchange/data_block.h"
 #include "exchange/frame_phase.h"
-#include "line/primitives.h"
+#include "exchange/hex_text.h"
+#include "exchange/request_profile.h"
 
 namespace tarvex::exchange {
 namespace {
 
-using line::ReplyOutcome;
-
-// The family's limits, side by side. Neither member has a busy wait.
-constexpr std::uint32_t kGetdataHexDrainMs = 3800;
-constexpr std::uint32_t kGetdataHexReplyByteMs = 3680;
-constexpr std::uint32_t kSenddataHexDrainMs = 4500;
-constexpr std::uint32_t kSenddataHexAckByteMs = 4550;
-
-// This command carries a block of exactly 10 bytes, whatever length the
-// caller passes.
-constexpr std::uint8_t kFixedBlockCommand = 0xC5;
-constexpr std::int32_t kFixedBlockLength = 10;
+// The request: the re-opening frame, its own limits (3800 ms for the drain,
+// 3680 ms a reply byte) for every command code, and every good reply
+// acknowledged at once. The send is the re-opening profile of the data-block
+// sequence as it stands (block_profile.h).
+RequestProfile getdata_hex_profile() {
+  return {.frame = reopening_frame(),
+          .drain_limit = 3800,
+          .byte_limit = 3680,
+          .acknowledge = Acknowledge::Always};
+}
 
 // Each scratch area is 10 bytes longer than the count the caller names: room
 // for the checksum byte, and for the fixed-length block behind a shorter
@@ -41,80 +42,49 @@ std::size_t block_area_size(std::int32_t block_length) {
   return std::max(size(block_length) + kScratchSpare, size(kFixedBlockLength) + 1);
 }
 
+// Each reply byte goes into the caller's text as two characters as soon as
+// its read counts it.
+void write_as_text(void* reply_text, std::int32_t index, std::uint8_t byte) {
+  encode_hex(byte, static_cast<char*>(reply_text) + 2 * size(index));
+}
+
 }  // namespace
 
 Result getdata_hex(Platform& os, std::int32_t n, const char* command_text,
                    std::int32_t reply_length, char* reply_text, const char* port_name,
                    const ScratchSource& scratch) {
-  if (n < 0 || n > kGetdataHexMaxCommand || !line::countable_with_checksum(reply_length) ||
-      port_name == nullptr || (n > 0 && command_text == nullptr) ||
-      (reply_length > 0 && reply_text == nullptr)) {
-    return kFrameNotSent;
+  if (const Refusal refused =
+          refuse_hex_request(n, command_text, reply_length, reply_text, port_name)) {
+    return *refused;
   }
   const ScratchArea reply(size(reply_length) + kScratchSpare, scratch);
   if (!reply.taken()) return kFrameNotSent;
 
   std::array<std::uint8_t, kGetdataHexMaxCommand + 1> frame{};
   decode_hex(command_text, size(n), frame.data(), HexText::Command);
-  line::append_checksum(frame.data(), n);
-
-  line::NamedPort port(os, port_name, line::TimeoutSet::Standard);
-  if (!send_frame(port, reopening_frame(), frame.data(), wire_length(n))) return kFrameNotSent;
-  if (!line::drain_wait(port.port(), kGetdataHexDrainMs)) return kFrameNotSent;
-  if (reply_length == 0) return kOk;
-
-  const auto as_text = [reply_text](std::int32_t index, std::uint8_t byte) {
-    encode_hex(byte, reply_text + 2 * size(index));
-  };
-  switch (line::checked_reply(port.port(), reply.data(), reply_length, kGetdataHexReplyByteMs,
-                              as_text)) {
-    case ReplyOutcome::Incomplete: return kReplyIncomplete;
-    case ReplyOutcome::WrongChecksum: return kReplyWrong;
-    case ReplyOutcome::Good: break;
-  }
-  line::send_acknowledgement(port.port());
-  return kOk;
+  return request_by_name(os, port_name, getdata_hex_profile(), n, frame.data(), reply_length,
+                         reply.data(), {.call = &write_as_text, .context = reply_text});
 }
 
 Result senddata_hex(Platform& os, std::int32_t n, const char* command_text,
                     std::int32_t block_length, const char* block_text, const char* port_name,
                     const ScratchSource& scratch) {
-  if (n < 0 || n > kSenddataHexMaxCommand || !line::countable_with_checksum(block_length) ||
-      port_name == nullptr || (n > 0 && command_text == nullptr) ||
-      (block_length > 0 && block_text == nullptr)) {
-    return kFrameNotSent;
+  if (const Refusal refused =
+          refuse_hex_block(n, command_text, block_length, block_text, port_name)) {
+    return *refused;
   }
+  // A shorter block text leaves the rest of the fixed-length block at 0x00
+  // (the scratch area starts zero-filled); a longer one is cut.
   const ScratchArea block(block_area_size(block_length), scratch);
   if (!block.taken()) return kFrameNotSent;
   decode_hex(block_text, size(block_length), block.data(), HexText::Block);
 
+  // The frame buffer starts zero-filled, so a frame with no command code
+  // (n below 2) has 0x00 in byte 1, and the 0xC5 rule does not apply to it.
   std::array<std::uint8_t, kSenddataHexMaxCommand + 1> frame{};
   decode_hex(command_text, size(n), frame.data(), HexText::Command);
-  // Only a frame of two bytes or more has a command code. A shorter block
-  // text leaves the rest of the fixed-length block at 0x00 (the scratch area
-  // starts zero-filled); a longer one is cut.
-  std::int32_t m = block_length;
-  if (n >= 2 && frame[1] == kFixedBlockCommand) m = kFixedBlockLength;
-  line::append_checksum(frame.data(), n);
-  line::append_checksum(block.data(), m);
-
-  // A block-only call (no command) starts straight in its data phase, on one
-  // handle opened with the re-open timeouts.
-  line::NamedPort port(os, port_name,
-                       n != 0 ? line::TimeoutSet::Standard : line::TimeoutSet::Reopen);
-  const FramePhase phase = n != 0 ? reopening_frame() : FramePhase{.data_setting = line::space()};
-  if (!send_frame(port, phase, frame.data(), wire_length(n))) return kFrameNotSent;
-  if (!line::drain_wait(port.port(), kSenddataHexDrainMs)) return kFrameNotSent;
-  if (m == 0) return kOk;
-
-  if (!line::checked_write(port.port(), block.data(), m + 1)) return kReplyIncomplete;
-  switch (
-      line::await_acknowledgement(port.port(), kSenddataHexAckByteMs, line::AckCheck::BothBytes)) {
-    case ReplyOutcome::Incomplete: return kReplyIncomplete;
-    case ReplyOutcome::WrongChecksum: return kReplyWrong;
-    case ReplyOutcome::Good: break;
-  }
-  return kOk;
+  return block_by_name(os, port_name, reopening_block_profile(n == 0), n, frame.data(),
+                       block_length, block.data());
 }
 
 }  // namespace tarvex::exchange

@@ -1,5 +1,6 @@
 #include "exchange/module.h"
 
+#include "exchange/argument_contract.h"
 #include "exchange/frame_phase.h"
 #include "line/primitives.h"
 
@@ -25,23 +26,20 @@ FramePhase sam_GetData_frame() {
           .data_setting = line::space(line::kKeepBaud)};
 }
 
-// The raw sequence: the frame as given, the drain wait, exactly N bytes.
+// The raw sequence: the frame as given, the drain wait, exactly N bytes. A
+// frame too short for the member's address (one byte of sam_GetData's two)
+// is refused before anything is sent, with the other arguments out of
+// contract.
 Result raw_exchange(Port port, const FramePhase& phase, std::int32_t n,
                     const std::uint8_t* frame, std::int32_t reply_length, std::uint8_t* reply,
                     std::uint32_t limit) {
+  if (const Refusal refused = refuse_raw(n, frame, reply_length, reply, phase.address_bytes)) {
+    return *refused;
+  }
   if (!send_frame(port, phase, frame, n)) return kFrameNotSent;
   if (!line::drain_wait(port, limit)) return kFrameNotSent;
   if (reply_length == 0) return kOk;
   return reply_result(line::raw_reply(port, reply, reply_length, limit));
-}
-
-// Out of contract: the call returns 2 before it touches the port or a caller
-// byte. A raw frame is read only when it has bytes, a reply only when one is
-// asked for.
-bool raw_out_of_contract(std::int32_t n, const std::uint8_t* frame, std::int32_t reply_length,
-                         const std::uint8_t* reply) {
-  return n < 0 || reply_length < 0 || (n > 0 && frame == nullptr) ||
-         (reply_length > 0 && reply == nullptr);
 }
 
 }  // namespace
@@ -49,10 +47,8 @@ bool raw_out_of_contract(std::int32_t n, const std::uint8_t* frame, std::int32_t
 Result HANDLE_ComData(Platform& os, Handle held, std::int32_t n, std::uint8_t* frame,
                       std::int32_t m, std::uint8_t* block, std::int32_t reply_length,
                       std::uint8_t* reply, std::uint32_t limit_ms) {
-  if (!line::countable_with_checksum(n) || !line::countable_with_checksum(m) ||
-      !line::countable_with_checksum(reply_length) || frame == nullptr || block == nullptr ||
-      (reply_length > 0 && reply == nullptr)) {
-    return kFrameNotSent;
+  if (const Refusal refused = refuse_com_data(n, frame, m, block, reply_length, reply)) {
+    return *refused;
   }
   line::append_checksum(frame, n);
   line::append_checksum(block, m);
@@ -62,6 +58,11 @@ Result HANDLE_ComData(Platform& os, Handle held, std::int32_t n, std::uint8_t* f
   // reply straight after the block with no drain wait between them.
   if (!send_frame(port, held_port_frame(), frame, wire_length(n))) return kFrameNotSent;
   if (!line::drain_wait(port, limit_ms)) return kFrameNotSent;
+  // A block the port did not take gives 2 here, where the data-block family
+  // gives 3. Here the block is no phase of its own, awaited and acknowledged:
+  // it is the second half of the request, and this member's codes tell the
+  // request from the reply: 2, the module was not asked in full (so nothing
+  // is read); 3 and 4, it was asked and its reply did not come whole or right.
   if (m != 0 && !line::checked_write(port, block, m + 1)) return kFrameNotSent;
   if (reply_length == 0) return kOk;
   return reply_result(line::checked_reply(port, reply, reply_length, limit_ms));
@@ -69,14 +70,11 @@ Result HANDLE_ComData(Platform& os, Handle held, std::int32_t n, std::uint8_t* f
 
 Result getDataUIM(Platform& os, Handle held, std::int32_t n, const std::uint8_t* frame,
                   std::int32_t reply_length, std::uint8_t* reply, std::uint32_t limit_ms) {
-  if (raw_out_of_contract(n, frame, reply_length, reply)) return kFrameNotSent;
   return raw_exchange({os, held}, getDataUIM_frame(), n, frame, reply_length, reply, limit_ms);
 }
 
 Result sam_GetData(Platform& os, Handle held, std::int32_t n, const std::uint8_t* frame,
                    std::int32_t reply_length, std::uint8_t* reply, std::uint32_t limit_ms) {
-  // One byte cannot hold the two-byte address: refused before anything is sent.
-  if (raw_out_of_contract(n, frame, reply_length, reply) || n == 1) return kFrameNotSent;
   return raw_exchange({os, held}, sam_GetData_frame(), n, frame, reply_length, reply, limit_ms);
 }
 

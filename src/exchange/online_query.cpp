@@ -2,6 +2,7 @@
 
 #include <optional>
 
+#include "exchange/argument_contract.h"
 #include "exchange/frame_phase.h"
 #include "line/primitives.h"
 
@@ -9,7 +10,6 @@ namespace tarvex::exchange {
 namespace {
 
 using line::Port;
-using line::ReplyOutcome;
 
 inline constexpr std::uint8_t kQueryCode = 0xA0;
 inline constexpr std::uint8_t kConfirmationCode = 0xB4;
@@ -32,8 +32,7 @@ struct PhaseProfile {
   std::uint32_t wait_before_reply = 0;
   std::uint32_t byte_limit = 0;
   Result not_sent = kFrameNotSent;  // the address byte, or the rest as the frame phase judges it
-  Result incomplete = kReplyIncomplete;
-  Result wrong = kReplyWrong;
+  ReplyCodes reply_codes = {};
 };
 
 struct OnlineProfile {
@@ -56,6 +55,10 @@ constexpr FramePhase phase_frame(std::uint32_t wait_before_mark,
           .rest_may_be_short = rest_may_be_short};
 }
 
+// The second reply's own codes, on both members.
+constexpr ReplyCodes kSecondReply{.incomplete = kSecondReplyIncomplete,
+                                  .wrong = kSecondReplyWrong};
+
 // The two members side by side. Frame phases: wait before MARK, MARK's baud,
 // waits after MARK, after the address byte and after SPACE, and whether a
 // short count of the other four bytes goes on.
@@ -65,12 +68,11 @@ constexpr OnlineProfile kOnNet{
               .drain = Drain{80, kFrameNotSent},
               .byte_limit = 80},
     .confirmation = {.frame = phase_frame(11, line::kKeepBaud, 16, 16, 16, true),
-                     .drain = Drain{1500, kEmptyOrNotDrained},
+                     .drain = Drain{1500, kSecondFrameNotDrained},
                      .wait_before_reply = 6,
                      .byte_limit = 100,
                      .not_sent = kSecondFrameNotSent,
-                     .incomplete = kSecondReplyIncomplete,
-                     .wrong = kSecondReplyWrong},
+                     .reply_codes = kSecondReply},
 };
 
 // On a held port every send failure is 2, and the confirmation is read
@@ -82,8 +84,7 @@ constexpr OnlineProfile kHandleOnNet{
     .confirmation = {.frame = phase_frame(11, line::kKeepBaud, 16, 9, 11, true),
                      .byte_limit = 1000,
                      .not_sent = kFrameNotSent,
-                     .incomplete = kSecondReplyIncomplete,
-                     .wrong = kSecondReplyWrong},
+                     .reply_codes = kSecondReply},
 };
 
 // Sends `frame` (address byte, three bytes, checksum) and reads a checked
@@ -93,12 +94,8 @@ Result run_phase(Port port, const PhaseProfile& phase, const std::uint8_t* frame
   if (!send_frame(port, phase.frame, frame, kFrameSize + 1)) return phase.not_sent;
   if (phase.drain && !line::drain_wait(port, phase.drain->limit)) return phase.drain->on_timeout;
   line::busy_wait(port.os, phase.wait_before_reply);
-  switch (line::checked_reply(port, reply, reply_size, phase.byte_limit)) {
-    case ReplyOutcome::Incomplete: return phase.incomplete;
-    case ReplyOutcome::WrongChecksum: return phase.wrong;
-    case ReplyOutcome::Good: break;
-  }
-  return kOk;
+  return reply_result(line::checked_reply(port, reply, reply_size, phase.byte_limit),
+                      phase.reply_codes);
 }
 
 // The shared sequence. Frames and replies live here, in the call's own
@@ -139,14 +136,14 @@ constexpr std::uint8_t bus_address(std::int32_t address) {
 }  // namespace
 
 Result onNet(Platform& os, std::int32_t address, std::uint8_t* record, const char* port_name) {
-  if (record == nullptr || port_name == nullptr) return kFrameNotSent;
+  if (const Refusal refused = refuse_query(record, port_name)) return *refused;
   const line::NamedPort port(os, port_name, line::TimeoutSet::Standard);
   if (!port.opened()) return kFrameNotSent;
   return query(port.port(), kOnNet, bus_address(address), record);
 }
 
 Result HANDLE_OnNet(Platform& os, Handle port, std::int32_t address, std::uint8_t* record) {
-  if (record == nullptr) return kFrameNotSent;
+  if (const Refusal refused = refuse_query(record)) return *refused;
   return query({os, port}, kHandleOnNet, bus_address(address), record);
 }
 

@@ -1,7 +1,8 @@
 // How a member of the request and reply family runs the family's shared
-// sequence. The members of this family are side by side in request_reply.cpp;
-// a build that binds getdata to another profile (the legacy build) states its
-// profile in its own place and runs the same sequence.
+// sequence. The members of this family are side by side in request_reply.cpp.
+// The exchanges that ask for a reply the same way under another name (the
+// hex-text request, the legacy build's getdata) state their profile in their
+// own place and run the same sequence.
 #pragma once
 
 #include <cstdint>
@@ -19,23 +20,28 @@ struct RequestProfile {
   FramePhase frame;
   std::uint32_t drain_limit = 0;
   std::uint32_t byte_limit = 0;
+  // When set, the one limit of both, chosen by the command code (frame byte
+  // 1) in place of the two above.
+  std::uint32_t (*limit_by_command_code)(std::uint8_t) = nullptr;
   std::uint32_t wait_after_reply = 0;
   Acknowledge acknowledge = Acknowledge::Never;
   std::uint32_t wait_after_acknowledgement = 0;
 };
 
-// Out of contract: the call returns 2 before it opens a port or writes a
-// caller byte. The frame is always read (its command code, its checksum
-// byte); the reply only when one is asked for. A count with no room for the
-// checksum byte behind it is refused as a negative one is.
-bool request_out_of_contract(std::int32_t n, const std::uint8_t* frame, std::int32_t reply_length,
-                             const std::uint8_t* reply);
+// Called for every reply byte as soon as its read counts it, the checksum
+// byte included: the hex-text request writes each byte out as text there and
+// then. An empty hook calls nothing.
+struct ReplyByteHook {
+  void (*call)(void* context, std::int32_t index, std::uint8_t byte) = nullptr;
+  void* context = nullptr;
+};
 
 // The whole exchange on a port opened by name with the standard timeouts:
-// the checksum into frame byte n, the frame, the drain wait, the checked
-// reply and the acknowledgement; the port is released on every path.
+// the argument contract (refuse_request), the checksum into frame byte n, the
+// frame, the drain wait, the checked reply and the acknowledgement; the port
+// is released on every path.
 Result request_by_name(line::Platform& os, const char* port_name, const RequestProfile& profile,
                        std::int32_t n, std::uint8_t* frame, std::int32_t reply_length,
-                       std::uint8_t* reply);
+                       std::uint8_t* reply, ReplyByteHook on_reply_byte = {});
 
 }  // namespace tarvex::exchange

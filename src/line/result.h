@@ -16,7 +16,11 @@ inline constexpr Result kFrameNotSent = TARVEX_FRAME_NOT_SENT;
 inline constexpr Result kReplyIncomplete = TARVEX_REPLY_INCOMPLETE;
 inline constexpr Result kReplyWrong = TARVEX_REPLY_WRONG;
 inline constexpr Result kSecondFrameNotSent = TARVEX_SECOND_FRAME_NOT_SENT;
-inline constexpr Result kEmptyOrNotDrained = TARVEX_EMPTY_OR_NOT_DRAINED;
+// Code 6 means one thing in each of two families, under two names here: a
+// blacklist download with no card to send, and an on-line query whose second
+// frame did not drain in time.
+inline constexpr Result kEmptyCardList = TARVEX_EMPTY_OR_NOT_DRAINED;
+inline constexpr Result kSecondFrameNotDrained = TARVEX_EMPTY_OR_NOT_DRAINED;
 inline constexpr Result kSecondReplyIncomplete = TARVEX_SECOND_REPLY_INCOMPLETE;
 inline constexpr Result kSecondReplyWrong = TARVEX_SECOND_REPLY_WRONG;
 

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <array>
 #include <functional>
+#include <optional>
 
 #include "line/held_port.h"
 #include "line/primitives.h"
@@ -18,6 +19,20 @@ using line::StopBits;
 
 constexpr std::uint32_t kLimit = 300;   // the T of the members that take one
 constexpr std::uint32_t kBaud = 19200;  // nSendData's
+
+// A call with no frame (n = 0) and block FF 02, acknowledged.
+struct EmptyFrame {
+  const char* wire;
+  std::vector<std::uint64_t> waits;
+  line::TimeoutSet opened_with;
+  bool drained;
+};
+
+// The setting a held port is left in after the call.
+struct LeftOnHeldPort {
+  line::LineSetting after_frame;
+  line::LineSetting address_refused;  // when the address byte was not taken
+};
 
 // One member, called the way a host calls it. Held-port members get their
 // port from com_init (MARK, 9600).
@@ -37,87 +52,110 @@ struct Member {
   std::uint32_t ack_limit;  // 0: no acknowledgement is ever awaited
   Bytes codes_without_ack;  // among B3 B4 B5 B6 A1
   bool fixed_block_for_c5;
+  bool discards_held_input_on_two;  // the held port's unread input, on a 2
+  EmptyFrame empty_frame;
+  std::optional<LeftOnHeldPort> left;  // held-port members
 };
 
+// With n = 0 the waits on either side of the missing address byte run together.
+const Member kHandleSendData{
+    .name = "HANDLE_SendData",
+    .held = true,
+    .call = [](sim::SimBus& bus, line::Handle h, std::int32_t n, std::uint8_t* f, std::int32_t m,
+               std::uint8_t* b) { return ex::HANDLE_SendData(bus, h, n, f, m, b, kLimit); },
+    .wire = "M05 SA1 S33 SD9 SFF S02 S01",
+    .waits = {19, 19, 19, 19, 20},
+    .baud = 9600,
+    .data_stop_bits = StopBits::One,
+    .frame_writes = 2,
+    .drain_limit = kLimit,
+    .ack_limit = kLimit,
+    .codes_without_ack = {0xB4, 0xB5, 0xB6},
+    .fixed_block_for_c5 = true,
+    .discards_held_input_on_two = false,
+    .empty_frame = {"SFF S02 S01", {19, 38, 19, 20}, line::TimeoutSet::Standard, true},
+    .left = LeftOnHeldPort{line::space(9600), line::mark(9600)}};
+
+// As HANDLE_SendData, with the address byte under no parity.
+const Member kSendDataUIM = [] {
+  Member member = kHandleSendData;
+  member.name = "sendDataUIM";
+  member.call = [](sim::SimBus& bus, line::Handle h, std::int32_t n, std::uint8_t* f,
+                   std::int32_t m, std::uint8_t* b) { return ex::sendDataUIM(bus, h, n, f, m, b, kLimit); };
+  member.wire = "N05 SA1 S33 SD9 SFF S02 S01";
+  member.left = LeftOnHeldPort{line::space(9600), line::no_parity(9600)};
+  return member;
+}();
+
 const Member kMembers[] = {
-    {"senddata",
-     false,
-     [](sim::SimBus& bus, line::Handle, std::int32_t n, std::uint8_t* f, std::int32_t m,
-        std::uint8_t* b) { return ex::senddata(bus, n, f, m, b, SimRig::kPort); },
-     "M05 SA1 S33 SD9 SFF S02 S01",
-     {9, 10, 10, 11},
-     9600,
-     StopBits::Two,
-     2,
-     1500,
-     2000,
-     {0xB3, 0xB5, 0xB6},
-     true},
-    {"nSendData",
-     false,
-     [](sim::SimBus& bus, line::Handle, std::int32_t n, std::uint8_t* f, std::int32_t m,
-        std::uint8_t* b) { return ex::nSendData(bus, n, f, m, b, SimRig::kPort, kBaud, kLimit); },
-     "M05 SA1 S33 SD9 SFF S02 S01",
-     {9, 9, 10, 11},
-     kBaud,
-     StopBits::One,
-     2,
-     kLimit,
-     kLimit,
-     {},
-     true},
-    {"dxSenddata",
-     false,
-     [](sim::SimBus& bus, line::Handle, std::int32_t n, std::uint8_t* f, std::int32_t m,
-        std::uint8_t* b) { return ex::dxSenddata(bus, n, f, m, b, SimRig::kPort); },
-     "M05 MA1 M33 MD9 MFF M02 M01",
-     {30},
-     9600,
-     StopBits::One,
-     1,
-     2000,
-     4550,
-     {},
-     true},
-    {"Nsend",
-     true,
-     [](sim::SimBus& bus, line::Handle h, std::int32_t n, std::uint8_t* f, std::int32_t m,
-        std::uint8_t* b) { return ex::Nsend(bus, n, f, m, b, h); },
-     "M05 MA1 M33 MD9 MFF M02 M01",
-     {30},
-     9600,
-     StopBits::One,
-     1,
-     2500,
-     0,
-     {0xB3, 0xB4, 0xB5, 0xB6, 0xA1},
-     false},
-    {"HANDLE_SendData",
-     true,
-     [](sim::SimBus& bus, line::Handle h, std::int32_t n, std::uint8_t* f, std::int32_t m,
-        std::uint8_t* b) { return ex::HANDLE_SendData(bus, h, n, f, m, b, kLimit); },
-     "M05 SA1 S33 SD9 SFF S02 S01",
-     {19, 19, 19, 19, 20},
-     9600,
-     StopBits::One,
-     2,
-     kLimit,
-     kLimit,
-     {0xB4, 0xB5, 0xB6},
-     true},
-    {"sendDataUIM",
-     true,
-     [](sim::SimBus& bus, line::Handle h, std::int32_t n, std::uint8_t* f, std::int32_t m,
-        std::uint8_t* b) { return ex::sendDataUIM(bus, h, n, f, m, b, kLimit); },
-     "N05 SA1 S33 SD9 SFF S02 S01",
-     {19, 19, 19, 19, 20},
-     9600,
-     StopBits::One,
-     2,
-     kLimit,
-     kLimit,
-     {0xB4, 0xB5, 0xB6},
-     true},
+    {.name = "senddata",
+     .held = false,
+     .call = [](sim::SimBus& bus, line::Handle, std::int32_t n, std::uint8_t* f, std::int32_t m,
+                std::uint8_t* b) { return ex::senddata(bus, n, f, m, b, SimRig::kPort); },
+     .wire = "M05 SA1 S33 SD9 SFF S02 S01",
+     .waits = {9, 10, 10, 11},
+     .baud = 9600,
+     .data_stop_bits = StopBits::Two,
+     .frame_writes = 2,
+     .drain_limit = 1500,
+     .ack_limit = 2000,
+     .codes_without_ack = {0xB3, 0xB5, 0xB6},
+     .fixed_block_for_c5 = true,
+     .discards_held_input_on_two = false,
+     .empty_frame = {"SFF S02 S01", {10, 11}, line::TimeoutSet::Reopen, true},
+     .left = std::nullopt},
+    {.name = "nSendData",
+     .held = false,
+     .call = [](sim::SimBus& bus, line::Handle, std::int32_t n, std::uint8_t* f, std::int32_t m,
+                std::uint8_t* b) { return ex::nSendData(bus, n, f, m, b, SimRig::kPort, kBaud, kLimit); },
+     .wire = "M05 SA1 S33 SD9 SFF S02 S01",
+     .waits = {9, 9, 10, 11},
+     .baud = kBaud,
+     .data_stop_bits = StopBits::One,
+     .frame_writes = 2,
+     .drain_limit = kLimit,
+     .ack_limit = kLimit,
+     .codes_without_ack = {},
+     .fixed_block_for_c5 = true,
+     .discards_held_input_on_two = false,
+     .empty_frame = {"SFF S02 S01", {9, 9, 10, 11}, line::TimeoutSet::Standard, true},
+     .left = std::nullopt},
+    // With n = 0 nothing is drained, so a port that never opened fails at the block.
+    {.name = "dxSenddata",
+     .held = false,
+     .call = [](sim::SimBus& bus, line::Handle, std::int32_t n, std::uint8_t* f, std::int32_t m,
+                std::uint8_t* b) { return ex::dxSenddata(bus, n, f, m, b, SimRig::kPort); },
+     .wire = "M05 MA1 M33 MD9 MFF M02 M01",
+     .waits = {30},
+     .baud = 9600,
+     .data_stop_bits = StopBits::One,
+     .frame_writes = 1,
+     .drain_limit = 2000,
+     .ack_limit = 4550,
+     .codes_without_ack = {},
+     .fixed_block_for_c5 = true,
+     .discards_held_input_on_two = false,
+     .empty_frame = {"MFF M02 M01", {30}, line::TimeoutSet::Standard, false},
+     .left = std::nullopt},
+    // Nsend applies no setting: the port stays as com_init left it.
+    {.name = "Nsend",
+     .held = true,
+     .call = [](sim::SimBus& bus, line::Handle h, std::int32_t n, std::uint8_t* f, std::int32_t m,
+                std::uint8_t* b) { return ex::Nsend(bus, n, f, m, b, h); },
+     .wire = "M05 MA1 M33 MD9 MFF M02 M01",
+     .waits = {30},
+     .baud = 9600,
+     .data_stop_bits = StopBits::One,
+     .frame_writes = 1,
+     .drain_limit = 2500,
+     .ack_limit = 0,
+     .codes_without_ack = {0xB3, 0xB4, 0xB5, 0xB6, 0xA1},
+     .fixed_block_for_c5 = false,
+     .discards_held_input_on_two = true,
+     .empty_frame = {"MFF M02 M01", {30}, line::TimeoutSet::Standard, true},
+     .left = LeftOnHeldPort{line::mark(9600), line::mark(9600)}},
+    kHandleSendData,
+    kSendDataUIM,
 };
 constexpr std::size_t kMemberCount = std::size(kMembers);
 
@@ -249,8 +287,8 @@ TEST_P(DataBlockTest, EachResultAndWhatHappensToThePortAtEveryExit) {
       Bytes block{0xFF, 0x02, 0xEE};
       const Outcome outcome = run(member, frame, 3, block, 2);
       EXPECT_EQ(outcome.result, fault.results[i]);
-      const bool nsend = std::string(member.name) == "Nsend";
-      const bool purged = !member.held || (nsend && outcome.result == kFrameNotSent);
+      const bool purged =
+          !member.held || (member.discards_held_input_on_two && outcome.result == kFrameNotSent);
       EXPECT_EQ(outcome.purges, purged ? 1u : 0u);
       EXPECT_EQ(outcome.closes, member.held ? 0u : 1u);
       EXPECT_EQ(bus().open_handles(), 0u);
@@ -336,37 +374,22 @@ TEST_P(DataBlockTest, BlockLength) {
 // no bytes; senddata starts straight in its data phase on a port opened with
 // the re-open timeouts, dxSenddata has nothing to drain.
 TEST_P(DataBlockTest, EmptyFrameSendsOnlyTheBlock) {
-  struct Case {
-    const Member& member;
-    const char* wire;
-    std::vector<std::uint64_t> waits;
-    line::TimeoutSet opened_with;
-    bool drained;
-  };
-  const Case cases[] = {
-      {kMembers[0], "SFF S02 S01", {10, 11}, line::TimeoutSet::Reopen, true},
-      {kMembers[1], "SFF S02 S01", {9, 9, 10, 11}, line::TimeoutSet::Standard, true},
-      {kMembers[2], "MFF M02 M01", {30}, line::TimeoutSet::Standard, false},
-      {kMembers[3], "MFF M02 M01", {30}, line::TimeoutSet::Standard, true},
-      // The waits on either side of the missing address byte run together.
-      {kMembers[4], "SFF S02 S01", {19, 38, 19, 20}, line::TimeoutSet::Standard, true},
-      {kMembers[5], "SFF S02 S01", {19, 38, 19, 20}, line::TimeoutSet::Standard, true},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.member.name);
+  for (const Member& member : kMembers) {
+    SCOPED_TRACE(member.name);
+    const EmptyFrame& expected = member.empty_frame;
     fresh();
     terminal().then(3, {0x02, 0x4F});
     Bytes frame{0x05, 0xA1, 0xEE};
     Bytes block{0xFF, 0x02, 0xEE};
-    EXPECT_EQ(run(c.member, frame, 0, block, 2).result, kOk);
+    EXPECT_EQ(run(member, frame, 0, block, 2).result, kOk);
     EXPECT_EQ(frame, (Bytes{0x00, 0xA1, 0xEE}));
-    EXPECT_EQ(wire(), c.wire);
+    EXPECT_EQ(wire(), expected.wire);
     EXPECT_EQ(events(TraceEvent::Kind::Write).size(), 1u) << "no frame write, not even empty";
-    EXPECT_EQ(busy_waits_ms(), c.waits);
-    for (const WireByte& b : bus().sent(kPort)) EXPECT_EQ(b.stop_bits, c.member.data_stop_bits);
-    EXPECT_EQ(events(TraceEvent::Kind::QueueQuery).empty(), !c.drained);
-    if (!c.member.held) {
-      EXPECT_EQ(events(TraceEvent::Kind::Open).at(0).timeouts, c.opened_with);
+    EXPECT_EQ(busy_waits_ms(), expected.waits);
+    for (const WireByte& b : bus().sent(kPort)) EXPECT_EQ(b.stop_bits, member.data_stop_bits);
+    EXPECT_EQ(events(TraceEvent::Kind::QueueQuery).empty(), !expected.drained);
+    if (!member.held) {
+      EXPECT_EQ(events(TraceEvent::Kind::Open).at(0).timeouts, expected.opened_with);
     }
     EXPECT_EQ(bus().hazards(), 0u);
   }
@@ -376,16 +399,16 @@ TEST_P(DataBlockTest, EmptyFrameSendsOnlyTheBlock) {
 // opened gives 2: by name nothing is called on it, and a held port that
 // never opened fails its first write or drain.
 TEST_P(DataBlockTest, PortThatCannotBeOpened) {
-  for (std::size_t i = 0; i < kMemberCount; ++i) {
+  for (const Member& member : kMembers) {
     for (const std::int32_t n : {2, 0}) {
-      SCOPED_TRACE(std::string(kMembers[i].name) + " n=" + std::to_string(n));
+      SCOPED_TRACE(std::string(member.name) + " n=" + std::to_string(n));
       fresh();
       const line::Handle blocker = line::com_init(bus(), kPort, 9600);  // holds the port
       const line::Handle held = line::com_init(bus(), kPort, 9600);     // so this open fails
       ASSERT_EQ(held, line::kInvalidHandle);
       Bytes frame{0x05, 0xA1, 0xEE};
       Bytes block{0x01, 0xEE};
-      EXPECT_EQ(kMembers[i].call(bus(), held, n, frame.data(), 1, block.data()), kFrameNotSent);
+      EXPECT_EQ(member.call(bus(), held, n, frame.data(), 1, block.data()), kFrameNotSent);
       line::com_exit(bus(), blocker);
       EXPECT_EQ(bus().open_handles(), 0u);
     }
@@ -393,27 +416,21 @@ TEST_P(DataBlockTest, PortThatCannotBeOpened) {
 }
 
 TEST_P(DataBlockTest, HeldPortKeepsTheLastSettingApplied) {
-  struct Case {
-    const Member& member;
-    bool address_taken;
-    line::LineSetting left;
-  };
-  const Case cases[] = {
-      {kMembers[3], true, line::mark(9600)},  // Nsend applies none
-      {kMembers[4], true, line::space(9600)}, {kMembers[4], false, line::mark(9600)},
-      {kMembers[5], true, line::space(9600)}, {kMembers[5], false, line::no_parity(9600)},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(std::string(c.member.name) + (c.address_taken ? "" : ", address byte refused"));
-    fresh();
-    if (!c.address_taken) short_write(bus(), 0, 0);
-    const line::Handle held = line::com_init(bus(), kPort, 9600);
-    Bytes frame{0x05, 0xB5, 0xEE};
-    Bytes block{0x01, 0xEE};
-    EXPECT_EQ(c.member.call(bus(), held, 2, frame.data(), 1, block.data()),
-              c.address_taken ? kOk : kFrameNotSent);
-    EXPECT_EQ(bus().setting(kPort), c.left);
-    line::com_exit(bus(), held);
+  for (const Member& member : kMembers) {
+    if (!member.left) continue;
+    for (const bool address_taken : {true, false}) {
+      SCOPED_TRACE(std::string(member.name) + (address_taken ? "" : ", address byte refused"));
+      fresh();
+      if (!address_taken) short_write(bus(), 0, 0);
+      const line::Handle held = line::com_init(bus(), kPort, 9600);
+      Bytes frame{0x05, 0xB5, 0xEE};
+      Bytes block{0x01, 0xEE};
+      EXPECT_EQ(member.call(bus(), held, 2, frame.data(), 1, block.data()),
+                address_taken ? kOk : kFrameNotSent);
+      EXPECT_EQ(bus().setting(kPort),
+                address_taken ? member.left->after_frame : member.left->address_refused);
+      line::com_exit(bus(), held);
+    }
   }
 }
 
@@ -427,43 +444,6 @@ TEST_P(DataBlockTest, NsendAfterHandleSendDataSendsUnderSpace) {
   EXPECT_EQ(wire(), "M05 SB5 SBA S01 S01 S05 SB5 SBA S01 S01");
   EXPECT_EQ(bus().hazards(), 0u);
   line::com_exit(bus(), held);
-}
-
-TEST_P(DataBlockTest, OutOfContractArgumentsTouchNothing) {
-  struct Case {
-    const char* name;
-    std::int32_t n, m;
-    bool null_frame, null_block, null_port;
-  };
-  const Case cases[] = {{"negative n", -1, 1, false, false, false},
-                        {"negative m", 2, -1, false, false, false},
-                        {"null frame", 2, 1, true, false, false},
-                        {"null block", 2, 1, false, true, false},
-                        {"null block with m = 0", 2, 0, false, true, false},
-                        {"null port name", 2, 1, false, false, true}};
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    fresh();
-    Bytes frame{0x05, 0xC5, 0xEE};
-    Bytes block(12, 0xEE);
-    std::uint8_t* f = c.null_frame ? nullptr : frame.data();
-    std::uint8_t* b = c.null_block ? nullptr : block.data();
-    const char* port = c.null_port ? nullptr : kPort;
-    const line::Handle held = line::com_init(bus(), kPort, 9600);
-    bus().clear_trace();
-    EXPECT_EQ(ex::senddata(bus(), c.n, f, c.m, b, port), kFrameNotSent);
-    EXPECT_EQ(ex::nSendData(bus(), c.n, f, c.m, b, port, 9600, kLimit), kFrameNotSent);
-    EXPECT_EQ(ex::dxSenddata(bus(), c.n, f, c.m, b, port), kFrameNotSent);
-    if (!c.null_port) {
-      EXPECT_EQ(ex::Nsend(bus(), c.n, f, c.m, b, held), kFrameNotSent);
-      EXPECT_EQ(ex::HANDLE_SendData(bus(), held, c.n, f, c.m, b, kLimit), kFrameNotSent);
-      EXPECT_EQ(ex::sendDataUIM(bus(), held, c.n, f, c.m, b, kLimit), kFrameNotSent);
-    }
-    EXPECT_TRUE(bus().trace().empty()) << "no platform call at all";
-    EXPECT_EQ(frame, (Bytes{0x05, 0xC5, 0xEE}));
-    EXPECT_EQ(block, Bytes(12, 0xEE));
-    line::com_exit(bus(), held);
-  }
 }
 
 }  // namespace

@@ -210,7 +210,7 @@ std::vector<EntryPoint> entry_points() {
       raw_module("getDataUIM", [](sim::SimBus& b, H h, B f, B r) { return ex::getDataUIM(b, h, 4, f, 3, r, 200); }),
       raw_module("sam_GetData", [](sim::SimBus& b, H h, B f, B r) { return ex::sam_GetData(b, h, 4, f, 3, r, 200); }),
       online("onNet", false, {kOk, kFrameNotSent, kReplyIncomplete, kReplyWrong, kSecondFrameNotSent,
-                              kEmptyOrNotDrained, kSecondReplyIncomplete, kSecondReplyWrong},
+                              kSecondFrameNotDrained, kSecondReplyIncomplete, kSecondReplyWrong},
              [port](sim::SimBus& b, H, B r) { return ex::onNet(b, 5, r, port); }),
       online("HANDLE_OnNet", true, {kOk, kFrameNotSent, kReplyIncomplete, kReplyWrong, kSecondReplyIncomplete,
                                     kSecondReplyWrong},

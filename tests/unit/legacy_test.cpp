@@ -445,25 +445,6 @@ TEST_P(LegacyTest, PortThatCannotBeOpenedGivesTwo) {
   }
 }
 
-TEST_P(LegacyTest, OutOfContractArgumentsTouchNothing) {
-  Bytes frame{0x05, 0xA1, 0xEE};
-  Bytes buffer{0x01, 0xEE, 0xEE};
-  const Bytes frame_before = frame, buffer_before = buffer;
-  EXPECT_EQ(legacy::getdata(bus(), -1, frame.data(), 1, buffer.data(), kPort), kFrameNotSent);
-  EXPECT_EQ(legacy::getdata(bus(), 2, frame.data(), -1, buffer.data(), kPort), kFrameNotSent);
-  EXPECT_EQ(legacy::getdata(bus(), 2, nullptr, 1, buffer.data(), kPort), kFrameNotSent);
-  EXPECT_EQ(legacy::getdata(bus(), 2, frame.data(), 1, nullptr, kPort), kFrameNotSent);
-  EXPECT_EQ(legacy::getdata(bus(), 2, frame.data(), 1, buffer.data(), nullptr), kFrameNotSent);
-  EXPECT_EQ(legacy::senddata(bus(), -1, frame.data(), 1, buffer.data(), kPort), kFrameNotSent);
-  EXPECT_EQ(legacy::senddata(bus(), 2, frame.data(), -1, buffer.data(), kPort), kFrameNotSent);
-  EXPECT_EQ(legacy::senddata(bus(), 2, nullptr, 1, buffer.data(), kPort), kFrameNotSent);
-  EXPECT_EQ(legacy::senddata(bus(), 2, frame.data(), 1, nullptr, kPort), kFrameNotSent);
-  EXPECT_EQ(legacy::senddata(bus(), 2, frame.data(), 1, buffer.data(), nullptr), kFrameNotSent);
-  EXPECT_EQ(frame, frame_before);
-  EXPECT_EQ(buffer, buffer_before);
-  EXPECT_EQ(bus().opens(), 0u);
-}
-
 // Every platform call of both exchanges, failed in turn: each run ends with
 // a code of the family and leaves no port open. The whole sweep runs at both
 // tick starts.

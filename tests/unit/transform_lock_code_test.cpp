@@ -451,21 +451,5 @@ TEST(LockCode, FirstArgumentIsIgnored) {
   }
 }
 
-// Null buffers are out of contract; the guard rejects them without writing.
-TEST(LockCode, NullBufferIsRejected) {
-  for (const EntryCase& c : kEntryCases) {
-    std::uint8_t in[6];
-    std::uint8_t out[6];
-    put(in, c.first);
-    put(in + 3, c.second);
-    put(out, kUntouched);
-    put(out + 3, kUntouched);
-    EXPECT_EQ(c.entry(0, nullptr, out), kLockRejected) << c.name;
-    EXPECT_EQ(get(out), kUntouched) << c.name;
-    EXPECT_EQ(get(out + 3), kUntouched) << c.name;
-    EXPECT_EQ(c.entry(0, in, nullptr), kLockRejected) << c.name;
-  }
-}
-
 }  // namespace
 }  // namespace tarvex::testing
