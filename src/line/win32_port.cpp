@@ -76,7 +76,10 @@ COMMTIMEOUTS timeouts_for(TimeoutSet set) {
 constexpr std::size_t kLongestComDigits = 10;
 
 bool is_com_name(const char* name) {
-  if (name == nullptr || _strnicmp(name, "COM", 3) != 0) return false;
+  if (name == nullptr) return false;
+  for (std::size_t i = 0; i < 3; ++i) {
+    if ((name[i] & ~0x20) != "COM"[i]) return false;  // either case; stops at a NUL
+  }
   const std::size_t digits = std::strlen(name + 3);
   if (digits == 0 || digits > kLongestComDigits) return false;
   return std::all_of(name + 3, name + 3 + digits, [](char c) { return c >= '0' && c <= '9'; });

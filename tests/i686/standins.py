@@ -64,6 +64,22 @@ def SwitchToThread(process):
     return 0          # no other thread of this process was ready
 
 
+# The performance counter at 10 MHz, from the host's monotonic clock.
+PERFORMANCE_FREQUENCY = 10_000_000
+
+
+@table.winapi(1)
+def QueryPerformanceCounter(process, counter):
+    process.write(counter, struct.pack("<q", time.monotonic_ns() // 100))
+    return 1
+
+
+@table.winapi(1)
+def QueryPerformanceFrequency(process, frequency):
+    process.write(frequency, struct.pack("<q", PERFORMANCE_FREQUENCY))
+    return 1
+
+
 @table.winapi(0)
 def GetCurrentThreadId(process):
     return THREAD_ID
@@ -417,6 +433,19 @@ def memset(process, destination, value, count):
 @table.cdecl(1)
 def strlen(process, text):
     return len(process.cstring(text, limit=1 << 20))
+
+
+@table.cdecl(2)
+def strcpy(process, destination, source):
+    process.write(destination, process.cstring(source, limit=1 << 20) + b"\0")
+    return destination
+
+
+@table.cdecl(2)
+def strcat(process, destination, source):
+    end = destination + len(process.cstring(destination, limit=1 << 20))
+    process.write(end, process.cstring(source, limit=1 << 20) + b"\0")
+    return destination
 
 
 def _compare(a, b):
