@@ -91,8 +91,8 @@ std::vector<TourStep> demo_tour() {
       {"getdata 05 C1 10 02: read it back", "The block is in the terminal's memory.", false, read_back},
       {"sendBlack 05, cards 1 2 3 9 17",
        "The card list becomes a bitmap, one bit per card number; the address byte goes\n"
-       "out, the port is re-opened (the !! line flags the parity switch while that byte\n"
-       "is still leaving), then the frame, the block and the acknowledgement.",
+       "out under MARK, the port is re-opened once that byte has left the line (the close\n"
+       "waits for it), then the frame, the block and the acknowledgement.",
        true, blacklist},
       {"keylock 123456", "Lock codes are converted without a port.", false, lock_code},
   };

@@ -92,7 +92,7 @@ class GetCommand final : public Command {
     Report report{.command = "get"};
     report.add("member", "member", legacy_ ? "getdata (legacy build)" : std::string(member.name.library))
         .add("port", "port", invocation.line().port_name())
-        .add("frame", "frame sent", frame);
+        .add_sent("frame", "frame", frame, invocation.bytes_taken());
     // A reply that came whole is worth showing, its checksum good or not.
     if (length > 0 && (result == kOk || result == kReplyWrong)) report.add("reply", "reply", reply);
     report.result = result;

@@ -6,6 +6,7 @@
 
 #include "sim/trace_format.h"
 #include "tools/exit_status.h"
+#include "tools/system_reason.h"
 #include "tools/timing_diagram.h"
 
 namespace tarvex::tool {
@@ -35,11 +36,23 @@ void Invocation::require_terminal(std::uint8_t address, std::string_view what) {
                    " (name a real port with --port)");
 }
 
-int Invocation::finish(const Report& report) {
+std::size_t Invocation::bytes_taken() {
+  std::size_t taken = 0;
+  for (const sim::TraceEvent& e : line().trace()) {
+    if (e.kind == sim::TraceEvent::Kind::Write) taken += e.taken;
+  }
+  return taken;
+}
+
+int Invocation::finish(Report report) {
   std::vector<sim::TraceEvent> events;
   if (line_) {
     line_->settle();
     events = line_->trace();
+    const std::optional<line::OsError> error = line_->platform().error();
+    if (error && report.result.value_or(kOk) != kOk) {
+      report.add("reason", "reason", system_reason(*error, line_->port_name()));
+    }
   }
   std::vector<std::string> trace;
   if (options_.trace) {

@@ -26,10 +26,15 @@ class Invocation {
   // on a real port every address goes.
   void require_terminal(std::uint8_t address, std::string_view what);
 
-  // Shows the report (text or JSON) with the trace when asked for, writes
-  // the diagram, and gives the exit status: the report's result code, 0
-  // when it has none.
-  int finish(const Report& report);
+  // How many bytes the port took in all the writes made so far: a frame's
+  // bytes come first, then a block's.
+  std::size_t bytes_taken();
+
+  // Shows the report (text or JSON) with the trace when asked for, and the
+  // system's reason when an operating-system call ended the exchange;
+  // writes the diagram, and gives the exit status: the report's result
+  // code, 0 when it has none.
+  int finish(Report report);
 
  private:
   Console& console_;

@@ -49,10 +49,22 @@ void write_table(std::ostream& out, const Table& table) {
 
 }  // namespace
 
+Report& Report::add_sent(const std::string& key, const std::string& what, const Bytes& bytes,
+                         std::size_t taken) {
+  taken = std::min(taken, bytes.size());
+  const std::string label = taken == bytes.size() ? what + " sent"
+                            : taken == 0          ? what + " (not sent)"
+                                                  : what + " (" + std::to_string(taken) + " of " +
+                                               std::to_string(bytes.size()) + " bytes sent)";
+  add(key, label, bytes);
+  return add(key + "_sent", "", static_cast<std::int64_t>(taken));
+}
+
 void write_text(std::ostream& out, const Report& report) {
   std::size_t width = report.result ? 6 : 0;  // "result"
   for (const Field& f : report.fields) width = std::max(width, f.label.size());
   for (const Field& f : report.fields) {
+    if (f.label.empty()) continue;  // for scripts only
     out << f.label << ":" << std::string(width - f.label.size() + 1, ' ') << text_of(f.value) << "\n";
   }
   if (report.table) {

@@ -20,7 +20,7 @@ using Value = std::variant<std::int64_t, std::string, Bytes>;
 
 struct Field {
   std::string key;    // in JSON
-  std::string label;  // in text
+  std::string label;  // in text; empty: in JSON only
   Value value;
 };
 
@@ -41,6 +41,13 @@ struct Report {
     fields.push_back({std::move(key), std::move(label), std::move(value)});
     return *this;
   }
+
+  // Bytes the library meant to send (a frame, a block), of which the port
+  // took `taken`: "frame sent: 05 C2 C7" only when it took them all, else
+  // "frame (not sent): 05 C2 C7" or "frame (1 of 3 bytes sent): ...". JSON
+  // has the bytes under `key` and the count taken under `key`_sent.
+  Report& add_sent(const std::string& key, const std::string& what, const Bytes& bytes,
+                   std::size_t taken);
 };
 
 void write_text(std::ostream& out, const Report& report);

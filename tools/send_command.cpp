@@ -111,11 +111,14 @@ class SendCommand final : public Command {
     }
     frame.resize(static_cast<std::size_t>(n) + 1);
     if (m == 0) block.clear();  // no block byte goes out
+    // The frame's bytes go out first, then the block's.
+    const std::size_t taken = invocation.bytes_taken();
+    const std::size_t frame_taken = std::min(taken, frame.size());
     Report report{.command = "send"};
     report.add("member", "member", legacy_ ? "senddata (legacy build)" : std::string(member.name.library))
         .add("port", "port", invocation.line().port_name())
-        .add("frame", "frame sent", frame)
-        .add("block", "block sent", block);
+        .add_sent("frame", "frame", frame, frame_taken)
+        .add_sent("block", "block", block, taken - frame_taken);
     report.result = result;
     return invocation.finish(report);
   }

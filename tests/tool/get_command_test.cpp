@@ -61,6 +61,26 @@ TEST(GetCommand, TextOutputEndsWithTheResultAndItsMeaning) {
             "result:     0 (success)\n");
 }
 
+// A port that does not open: nothing is reported as sent, and the system's
+// reason comes with a hint.
+TEST(GetCommand, APortThatDoesNotOpenSaysWhyAndSendsNothing) {
+  struct Case {
+    const char* port;
+    const char* reason;
+  };
+  for (const Case c : {Case{"/dev/ttyNOSUCH", "open /dev/ttyNOSUCH: No such file or directory; no such port"},
+                       Case{"/dev/null", "open /dev/null: Inappropriate ioctl for device; not a serial port"}}) {
+    SCOPED_TRACE(c.port);
+    const ToolRun json = run_tool({"--port", c.port, "--json", "--trace", "get", "05C2", "8"});
+    EXPECT_EQ(json.status, 2);
+    EXPECT_EQ(json_field(json.out, "frame_sent"), "0");
+    EXPECT_TRUE(json.shows(c.reason)) << json.out;
+    EXPECT_TRUE(json.shows("error  open: ")) << "the trace carries it: " << json.out;
+    const ToolRun text = run_tool({"--port", c.port, "get", "05C2", "8"});
+    EXPECT_TRUE(text.shows("frame (not sent): 05 C2 C7\n")) << text.out;
+  }
+}
+
 TEST(GetCommand, TraceClosesWithTheResultLine) {
   const ToolRun run = run_tool({"--trace", "get", "05A1", "4"});
   EXPECT_TRUE(run.shows("  open   SIM1 (standard timeouts) -> #100\n")) << run.out;
