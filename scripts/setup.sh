@@ -6,6 +6,8 @@ set -euo pipefail
 packages=(cmake ninja-build g++ pkg-config libgtest-dev libgmock-dev libbenchmark-dev
           libcli11-dev mingw-w64 g++-mingw-w64-i686 g++-mingw-w64-x86-64 wine64
           clang libclang-rt-14-dev valgrind zip python3)
+# The network tier's serial server (RFC 2217).
+packages+=(ser2net)
 if [[ "${1:-}" == "--minimal" ]]; then
   packages=(cmake ninja-build g++ libcli11-dev)
 fi
