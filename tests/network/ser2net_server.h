@@ -1,7 +1,8 @@
 // A network serial server for the tests and the timing bench: ser2net,
 // started on a free loopback port in front of one device (the slave of a
 // PtyTerminal), speaking RFC 2217, one client at a time, with the settings
-// docs/NETWORK.md gives. It lives as long as this object, or until kill().
+// docs/NETWORK.md gives. It lives as long as this object, or until kill(),
+// and never longer than the thread that made it.
 #pragma once
 
 #include <sys/types.h>
