@@ -8,6 +8,8 @@ packages=(cmake ninja-build g++ pkg-config libgtest-dev libgmock-dev libbenchmar
           clang libclang-rt-14-dev valgrind zip python3
           python3-unicorn python3-pefile                      # i686 tier: the DLLs' own code
           gcc-multilib g++-multilib googletest qemu-user-static)  # i386 preset: unit tier, 32-bit
+# The network tier's serial server (RFC 2217).
+packages+=(ser2net)
 if [[ "${1:-}" == "--minimal" ]]; then
   packages=(cmake ninja-build g++ libcli11-dev)
 fi

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The test tiers: every one (no argument; what CI runs), or those named:
 #   scripts/test.sh unit pty
-# Tiers of the linux build, by their ctest label: unit, pty, tool, wine (the
+# Tiers of the linux build, by their ctest label: unit, pty, network (the
+# shared object through ser2net, RFC 2217), tool, wine (the
 # x86_64 DLL under wine64), pe (the i686 DLLs checked statically), i686 (the
 # i686 DLLs' own code under an emulated CPU), install, bench, valgrind
 # (memcheck over the pty tier and parts of the unit tier). Each in a build of
@@ -15,8 +16,8 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 jobs=$(nproc)
 
-tiers_known=(unit pty tool wine pe i686 install bench i386 tsan asan fuzz package valgrind)
-labels=(unit pty tool wine pe i686 install bench tsan valgrind)
+tiers_known=(unit pty network tool wine pe i686 install bench i386 tsan asan fuzz package valgrind)
+labels=(unit pty network tool wine pe i686 install bench tsan valgrind)
 if (($# == 0)); then
   tiers=("${tiers_known[@]}")
 else

@@ -37,6 +37,14 @@ void on_port(FirstError& error, Handle port, Run&& run) {
       false);
 }
 
+// Opens the device type `Port` names.
+template <class Port>
+std::optional<Device> open_device(const char* name, FirstError& error) {
+  std::optional<Port> port = Port::open(name, error);
+  if (!port) return std::nullopt;
+  return Device(std::in_place_type<Port>, std::move(*port));
+}
+
 }  // namespace
 
 Handle LinuxPlatform::open(const char* name, TimeoutSet) {
@@ -46,12 +54,15 @@ Handle LinuxPlatform::open(const char* name, TimeoutSet) {
     error_.keep("open", EMFILE);
     return kInvalidHandle;
   }
-  std::optional<TermiosPort> port = TermiosPort::open(name, error_);
-  if (!port) {
+  // rfc2217://HOST:PORT is a port on a network serial server; any other
+  // name a local device.
+  std::optional<Device> device = Rfc2217Port::names(name) ? open_device<Rfc2217Port>(name, error_)
+                                                          : open_device<TermiosPort>(name, error_);
+  if (!device) {
     table.give_back(*slot);
     return kInvalidHandle;
   }
-  return table.publish(*slot, Device(std::move(*port)));
+  return table.publish(*slot, *std::move(device));
 }
 
 void LinuxPlatform::set_line(Handle port, const LineSetting& setting) {

@@ -16,12 +16,14 @@
 #include <variant>
 
 #include "line/platform.h"
+#include "line/rfc2217_port.h"
 #include "line/termios_port.h"
 
 namespace tarvex::line {
 
-// What an open port is: a local serial device.
-using Device = std::variant<TermiosPort>;
+// What an open port is: a local serial device, or one on a network serial
+// server.
+using Device = std::variant<TermiosPort, Rfc2217Port>;
 
 class PortTable {
  public:

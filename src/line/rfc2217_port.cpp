@@ -1,0 +1,358 @@
+#include "line/rfc2217_port.h"
+
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <span>
+
+#include "line/monotonic_clock.h"
+#include "line/tcp_connect.h"
+
+namespace tarvex::line {
+namespace {
+
+using namespace telnet;
+
+constexpr std::uint64_t kMsNs = 1000000u;
+
+// Connecting and negotiating together: a refused or silent server fails the
+// open within this.
+constexpr std::uint64_t kOpenNs = 1000 * kMsNs;
+// The pause before a busy port is asked again.
+constexpr std::uint64_t kBusyRetryNs = 5 * kMsNs;
+// The timeout sets bound a one-byte read to 15 ms and a write of k bytes to
+// 5 * k + 10 ms.
+constexpr std::uint64_t kReadPollNs = 15 * kMsNs;
+constexpr std::uint64_t kWritePerByteNs = 5 * kMsNs;
+constexpr std::uint64_t kWriteConstantNs = 10 * kMsNs;
+// How long a command (a line setting, a purge, an answer to the server) may
+// wait for room in the socket, the stream being held up by the server.
+constexpr std::uint64_t kCommandNs = 100 * kMsNs;
+// A purge takes what has already arrived, up to this much, and no more: a
+// server that keeps sending cannot hold it.
+constexpr std::size_t kPurgeReads = 32;
+
+int wait_ms(std::uint64_t deadline_ns) {
+  const std::uint64_t now = monotonic_ns();
+  if (now >= deadline_ns) return 0;
+  return static_cast<int>((deadline_ns - now + kMsNs - 1) / kMsNs);
+}
+
+std::uint8_t parity_code(Parity parity) {
+  switch (parity) {
+    case Parity::Mark: return 4;
+    case Parity::Space: return 5;
+    case Parity::None: break;
+  }
+  return 1;
+}
+
+std::uint8_t stop_code(StopBits stop_bits) {
+  return stop_bits == StopBits::Two ? 2 : 1;
+}
+
+}  // namespace
+
+bool Rfc2217Port::names(const char* name) {
+  return name != nullptr && std::strncmp(name, kScheme, sizeof kScheme - 1) == 0;
+}
+
+// A server turns a client away by closing the connection while it
+// negotiates (the port is busy). It does the same for a moment after its
+// last client has gone, while it closes the device: a port given back and
+// opened again at once (com_exit and com_init, an exchange that re-opens its
+// port) meets that, so a busy port is asked again until the open's time is
+// up. Only the last attempt's reason is kept.
+std::optional<Rfc2217Port> Rfc2217Port::open(const char* name, FirstError& error) {
+  const std::uint64_t deadline = monotonic_ns() + kOpenNs;
+  for (;;) {
+    FirstError attempt;
+    const int fd = tcp_connect(name + sizeof kScheme - 1, deadline, attempt);
+    if (fd >= 0) {
+      Rfc2217Port port(fd);
+      if (port.negotiate(deadline, attempt)) return port;
+      ::close(fd);
+    }
+    const std::optional<OsError> failed = attempt.get();
+    if (!failed || failed->code != EBUSY || monotonic_ns() + kBusyRetryNs >= deadline) {
+      if (failed) error.keep(failed->operation, failed->code);
+      return std::nullopt;
+    }
+    sleep_until_ns(monotonic_ns() + kBusyRetryNs);
+  }
+}
+
+// BINARY both ways and the com port option, then the port's baud asked for
+// (a SET-BAUDRATE of 0): its answer is the server's word that the port is
+// this client's. A server that will not give the port (another client holds
+// it) closes the connection instead, which is the port being busy. What the
+// server sends as data before that (a banner, its reason for closing) came
+// before the port was ready and is not kept.
+bool Rfc2217Port::negotiate(std::uint64_t deadline_ns, FirstError& error) {
+  std::uint8_t request[Negotiation::kRequestBytes + kCommandBytes];
+  std::size_t length = negotiation_.start(request);
+  length += com_port_command(kSetBaudrate, 0, 4, request + length);
+  if (send_some(request, length, deadline_ns) != length) {
+    error.keep("open", hung_up_ ? static_cast<std::uint32_t>(hang_up_code_) : ETIMEDOUT);
+    return false;
+  }
+  while (!negotiation_.ready() || !reported_baud_) {
+    if (negotiation_.refused()) {
+      error.keep("open", EPROTONOSUPPORT);
+      return false;
+    }
+    const ReadResult got = receive(deadline_ns);
+    input_next_ = input_end_ = 0;
+    if (got == ReadResult::HungUp) {
+      error.keep("open", EBUSY);
+      return false;
+    }
+    if (got == ReadResult::Nothing && monotonic_ns() >= deadline_ns) {
+      error.keep("open", ETIMEDOUT);
+      return false;
+    }
+  }
+  if (*reported_baud_ != 0) baud_ = *reported_baud_;
+  return true;
+}
+
+// ---- The line setting and the line's clock ---------------------------------
+
+std::uint64_t Rfc2217Port::character_ns() const {
+  const std::uint64_t bits = 1u + 8u + (parity_.value_or(Parity::None) != Parity::None ? 1u : 0u) +
+                             (stop_bits_.value_or(StopBits::One) == StopBits::Two ? 2u : 1u);
+  return bits * 1000000000u / baud_.value_or(kDefaultBaud);
+}
+
+// Only what differs from the port's setting is sent; a setting the port has
+// already costs nothing, not even the wait for the line.
+void Rfc2217Port::set_line(const LineSetting& setting) {
+  if (hung_up_) return;
+  // A rate of 0 would ask the server for its rate instead of setting one.
+  const bool new_baud = setting.baud && *setting.baud != 0 && setting.baud != baud_;
+  std::uint8_t commands[kOwedBytes];
+  std::size_t length = 0;
+  if (new_baud) length += com_port_command(kSetBaudrate, *setting.baud, 4, commands + length);
+  if (!datasize_sent_) length += com_port_command(kSetDatasize, 8, 1, commands + length);
+  if (setting.parity != parity_) {
+    length += com_port_command(kSetParity, parity_code(setting.parity), 1, commands + length);
+  }
+  if (setting.stop_bits != stop_bits_) {
+    length += com_port_command(kSetStopsize, stop_code(setting.stop_bits), 1, commands + length);
+  }
+  if (length == 0) return;
+  // The bytes written under the old setting go first.
+  sleep_until_ns(line_free_ns_);
+  if (!send_command(commands, length)) return;
+  if (new_baud) baud_ = setting.baud;
+  datasize_sent_ = true;
+  parity_ = setting.parity;
+  stop_bits_ = setting.stop_bits;
+}
+
+// ---- Writing -----------------------------------------------------------------
+
+std::size_t Rfc2217Port::send_some(const std::uint8_t* bytes, std::size_t count,
+                                   std::uint64_t deadline_ns) {
+  std::size_t sent = 0;
+  while (sent < count && !hung_up_) {
+    // MSG_NOSIGNAL: a server that went away is an error here, never a
+    // SIGPIPE in the host.
+    const ssize_t n = ::send(fd_, bytes + sent, count - sent, MSG_NOSIGNAL);
+    if (n > 0) {
+      sent += static_cast<std::size_t>(n);
+      continue;
+    }
+    if (n < 0 && errno != EAGAIN && errno != EINTR) {
+      hang_up(errno);
+      break;
+    }
+    if (monotonic_ns() >= deadline_ns) break;
+    pollfd pfd{fd_, POLLOUT, 0};
+    poll(&pfd, 1, wait_ms(deadline_ns));
+  }
+  return sent;
+}
+
+bool Rfc2217Port::pay_owed(std::uint64_t deadline_ns) {
+  if (owed_length_ == 0) return true;
+  const std::size_t sent = send_some(owed_, owed_length_, deadline_ns);
+  std::memmove(owed_, owed_ + sent, owed_length_ - sent);
+  owed_length_ -= sent;
+  return owed_length_ == 0;
+}
+
+bool Rfc2217Port::send_command(const std::uint8_t* bytes, std::size_t count) {
+  const std::uint64_t deadline = monotonic_ns() + kCommandNs;
+  if (!pay_owed(deadline)) return false;
+  const std::size_t sent = send_some(bytes, count, deadline);
+  std::memcpy(owed_, bytes + sent, count - sent);
+  owed_length_ = count - sent;
+  return true;
+}
+
+std::uint32_t Rfc2217Port::write(const std::uint8_t* bytes, std::uint32_t count,
+                                 FirstError& error) {
+  const std::uint64_t start = monotonic_ns();
+  const std::uint64_t deadline = start + kWritePerByteNs * count + kWriteConstantNs;
+  const std::uint64_t character = character_ns();
+  std::uint32_t taken = 0;
+  std::uint8_t chunk[256];
+  while (taken < count && pay_owed(deadline)) {
+    const Escaped escaped = escape({bytes + taken, count - taken}, chunk, sizeof chunk);
+    const std::size_t sent = send_some(chunk, escaped.written, deadline);
+    // The data bytes the server has whole; a 0xFF whose second half did not
+    // go is the server's too, with that half owed.
+    std::uint32_t whole = 0;
+    std::size_t at = 0;
+    while (at < sent) {
+      at += chunk[at] == kIac ? 2 : 1;
+      ++whole;
+    }
+    if (at > sent) {
+      owed_[0] = kIac;
+      owed_length_ = 1;
+    }
+    const std::uint64_t now = monotonic_ns();
+    line_free_ns_ = std::max(now, line_free_ns_) + whole * character;
+    taken += whole;
+    if (sent < escaped.written) break;  // the time limit, or the server has gone
+  }
+  if (hung_up_) error.keep("write", static_cast<std::uint32_t>(hang_up_code_));
+  // Back once the last byte is due to have started, as a local port's write
+  // is back once the kernel's buffer has emptied, within the write's limit.
+  if (taken > 0) sleep_until_ns(std::min(line_free_ns_ - character, deadline));
+  return taken;
+}
+
+// A drain wait asks this again and again: a queue that is not empty is
+// answered after a pause until its last byte is due to start (at most a
+// read's poll), with the count as it is then.
+std::optional<std::uint32_t> Rfc2217Port::output_queue(FirstError& error) {
+  if (hung_up_) {
+    error.keep("output queue", static_cast<std::uint32_t>(hang_up_code_));
+    return std::nullopt;
+  }
+  const std::uint64_t character = character_ns();
+  const std::uint64_t last_starts = line_free_ns_ > character ? line_free_ns_ - character : 0;
+  std::uint64_t now = monotonic_ns();
+  if (now < last_starts) {
+    sleep_until_ns(std::min(last_starts, now + kReadPollNs));
+    now = monotonic_ns();
+  }
+  if (now >= last_starts) return 0;
+  // Bytes start one character apart, the last at last_starts.
+  return static_cast<std::uint32_t>((last_starts - now + character - 1) / character);
+}
+
+// ---- Reading -----------------------------------------------------------------
+
+void Rfc2217Port::hang_up(int code) {
+  hung_up_ = true;
+  hang_up_code_ = code;
+}
+
+void Rfc2217Port::on_subnegotiation() {
+  const std::span<const std::uint8_t> sub = decoder_.parameters();
+  // The answer to the baud asked for at open: option, code, four bytes.
+  if (sub.size() == 6 && sub[0] == kComPort && sub[1] == kServerOffset + kSetBaudrate) {
+    reported_baud_ = static_cast<std::uint32_t>(sub[2]) << 24 |
+                     static_cast<std::uint32_t>(sub[3]) << 16 |
+                     static_cast<std::uint32_t>(sub[4]) << 8 | sub[5];
+  }
+  // Everything else the server says of the port (its answers to settings,
+  // line and modem state) changes nothing here.
+}
+
+// Decodes in place: data never takes more room than its encoding.
+void Rfc2217Port::decode(std::uint8_t* bytes, std::size_t count) {
+  std::size_t data = 0;
+  for (std::size_t i = 0; i < count; ++i) {
+    const Decoder::Item item = decoder_.take(bytes[i]);
+    switch (item.kind) {
+      case Decoder::Kind::Data: bytes[data++] = item.value; break;
+      case Decoder::Kind::Option: {
+        std::uint8_t answer[3];
+        const std::size_t length = negotiation_.answer(item.value, item.option, answer);
+        if (length > 0) send_command(answer, length);
+        break;
+      }
+      case Decoder::Kind::Subnegotiation: on_subnegotiation(); break;
+      case Decoder::Kind::Nothing: break;
+    }
+  }
+  input_next_ = 0;
+  input_end_ = data;
+}
+
+ReadResult Rfc2217Port::receive(std::uint64_t deadline_ns) {
+  if (hung_up_) return ReadResult::HungUp;
+  pollfd pfd{fd_, POLLIN, 0};
+  const int ready = poll(&pfd, 1, wait_ms(deadline_ns));
+  if (ready <= 0) return ReadResult::Nothing;  // the deadline, or a signal
+  const ssize_t n = ::recv(fd_, input_, sizeof input_, MSG_DONTWAIT);
+  if (n > 0) {
+    decode(input_, static_cast<std::size_t>(n));
+    return ReadResult::Byte;
+  }
+  if (n == 0) {
+    hang_up(ECONNRESET);  // the server closed the connection
+  } else if (errno != EAGAIN && errno != EINTR) {
+    hang_up(errno);
+  }
+  return hung_up_ ? ReadResult::HungUp : ReadResult::Nothing;
+}
+
+ReadResult Rfc2217Port::fill(std::uint64_t deadline_ns) {
+  while (input_next_ == input_end_) {
+    const ReadResult got = receive(deadline_ns);
+    if (got == ReadResult::HungUp) return got;
+    // Only commands came, or nothing: the caller looks at its limit again
+    // once the deadline has come.
+    if (got == ReadResult::Nothing && monotonic_ns() >= deadline_ns) return got;
+  }
+  return ReadResult::Byte;
+}
+
+ReadResult Rfc2217Port::read_byte(std::uint8_t* destination, FirstError& error) {
+  const ReadResult got = fill(monotonic_ns() + kReadPollNs);
+  if (got == ReadResult::Byte) {
+    *destination = input_[input_next_++];
+  } else if (got == ReadResult::HungUp) {
+    error.keep("read", static_cast<std::uint32_t>(hang_up_code_));
+  }
+  return got;
+}
+
+// The server's input buffer is purged; what has already reached this side
+// is dropped here. Bytes the server sent before the purge reached it can
+// still arrive after this returns.
+void Rfc2217Port::purge_input() {
+  input_next_ = input_end_ = 0;
+  if (hung_up_) return;
+  std::uint8_t purge[kCommandBytes];
+  send_command(purge, com_port_command(kPurgeData, 1, 1, purge));
+  for (std::size_t i = 0; i < kPurgeReads && !hung_up_; ++i) {
+    const ssize_t n = ::recv(fd_, input_, sizeof input_, MSG_DONTWAIT);
+    if (n == 0) hang_up(ECONNRESET);
+    if (n <= 0) break;
+    decode(input_, static_cast<std::size_t>(n));
+    input_next_ = input_end_ = 0;
+  }
+}
+
+void Rfc2217Port::close() {
+  if (!hung_up_) {
+    // The last bytes leave the remote line before the port goes: a re-open
+    // that follows sets the next parity on the same line.
+    sleep_until_ns(line_free_ns_);
+    pay_owed(monotonic_ns() + kCommandNs);
+  }
+  ::close(fd_);
+}
+
+}  // namespace tarvex::line

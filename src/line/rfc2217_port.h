@@ -1,0 +1,100 @@
+// A serial port on a network serial server, driven over Telnet Com Port
+// Control (RFC 2217): the Linux backend's ports named rfc2217://HOST:PORT.
+//
+// The server sends the bytes on its own line, and nothing tells the client
+// when it has done so. The port therefore keeps the line's clock itself:
+// each byte written takes its character time at the port's baud, parity and
+// stop bits, counted from when the line was last free. A write returns once
+// its last byte is due to have started, as a local write returns once the
+// kernel's buffer has emptied; the output queue is the bytes not yet due to
+// have started; a line setting and a close wait until the last byte is due to
+// have ended. The setting itself travels in the byte stream after the data,
+// and the server applies it in that order.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+
+#include "line/first_error.h"
+#include "line/platform.h"
+#include "line/telnet_codec.h"
+
+namespace tarvex::line {
+
+class Rfc2217Port {
+ public:
+  static constexpr char kScheme[] = "rfc2217://";
+
+  // Whether `name` is a network port's name.
+  static bool names(const char* name);
+
+  // Connects and negotiates within about a second; nothing when the server
+  // is not there, refuses the com port option, or will not give the port
+  // (another client holds it), with the reason kept in `error`.
+  static std::optional<Rfc2217Port> open(const char* name, FirstError& error);
+
+  void set_line(const LineSetting& setting);
+  std::uint32_t write(const std::uint8_t* bytes, std::uint32_t count, FirstError& error);
+  ReadResult read_byte(std::uint8_t* destination, FirstError& error);
+  std::optional<std::uint32_t> output_queue(FirstError& error);
+  void purge_input();
+  void close();
+
+ private:
+  explicit Rfc2217Port(int fd) : fd_(fd) {}
+
+  bool negotiate(std::uint64_t deadline_ns, FirstError& error);
+
+  // One receive, waiting until `deadline_ns` at most: what the server sent
+  // goes into `input_` (data only; commands are answered or noted). Byte
+  // when something came, Nothing when the deadline came first, HungUp when
+  // the connection has closed.
+  ReadResult receive(std::uint64_t deadline_ns);
+  // Receives until there is data to read (Byte), the deadline has come
+  // (Nothing) or the connection has closed (HungUp).
+  ReadResult fill(std::uint64_t deadline_ns);
+  void decode(std::uint8_t* bytes, std::size_t count);
+  void on_subnegotiation();
+  void hang_up(int code);
+
+  // Sends as much of `bytes` as the socket takes before `deadline_ns`.
+  std::size_t send_some(const std::uint8_t* bytes, std::size_t count, std::uint64_t deadline_ns);
+  // Sends a command whole: anything it could not send in time is owed, and
+  // goes before every later byte so the stream stays well formed. False when
+  // earlier owed bytes could not go and the command was not sent.
+  bool send_command(const std::uint8_t* bytes, std::size_t count);
+  bool pay_owed(std::uint64_t deadline_ns);
+
+  std::uint64_t character_ns() const;
+
+  int fd_;
+  bool hung_up_ = false;  // final: the connection does not come back
+  int hang_up_code_ = 0;
+
+  telnet::Decoder decoder_;
+  telnet::Negotiation negotiation_;
+  std::optional<std::uint32_t> reported_baud_;  // the server's answer to the query at open
+
+  // The setting the server was last given; empty until the first one.
+  std::optional<Parity> parity_;
+  std::optional<StopBits> stop_bits_;
+  std::optional<std::uint32_t> baud_;
+  bool datasize_sent_ = false;
+
+  // When the last byte written is due to have left the remote line.
+  std::uint64_t line_free_ns_ = 0;
+
+  // Data received and not yet read: input_[input_next_, input_end_).
+  static constexpr std::size_t kInputBytes = 128;
+  std::uint8_t input_[kInputBytes] = {};
+  std::size_t input_next_ = 0;
+  std::size_t input_end_ = 0;
+
+  // The tail of the commands of one call, or the second half of a doubled
+  // 0xFF, that the socket did not take in time.
+  static constexpr std::size_t kOwedBytes = 4 * telnet::kCommandBytes;
+  std::uint8_t owed_[kOwedBytes] = {};
+  std::size_t owed_length_ = 0;
+};
+
+}  // namespace tarvex::line

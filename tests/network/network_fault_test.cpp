@@ -1,0 +1,167 @@
+// What a network adds to a line's faults, through the exported functions: a
+// server that is not there, does not answer or refuses the com port option
+// (the open fails, promptly, with the system's reason), and a server that
+// goes away in the middle of a reply (the call ends at once with what it
+// has, whatever its limit). No path leaves a descriptor open.
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <functional>
+#include <string>
+#include <thread>
+
+#include "network_checks.h"
+#include "pty_checks.h"
+#include "tarvex.h"
+
+namespace tarvex::testing {
+namespace {
+
+using namespace std::chrono_literals;
+
+// A loopback socket that listens and never accepts: the system completes the
+// connection, and nothing ever answers on it.
+class SilentServer {
+ public:
+  SilentServer() : fd_(socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0)) {
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t size = sizeof address;
+    bind(fd_, reinterpret_cast<sockaddr*>(&address), size);
+    listen(fd_, 4);
+    getsockname(fd_, reinterpret_cast<sockaddr*>(&address), &size);
+    port_ = ntohs(address.sin_port);
+  }
+  ~SilentServer() { close(fd_); }
+  int port() const { return port_; }
+
+ private:
+  int fd_;
+  int port_ = 0;
+};
+
+// A loopback port where nothing listens (a silent server's, once it is gone).
+int closed_port() {
+  return SilentServer().port();
+}
+
+std::string loopback(int port) {
+  return "rfc2217://127.0.0.1:" + std::to_string(port);
+}
+
+// ---- Opens that fail -----------------------------------------------------------
+
+struct OpenFailure {
+  const char* name;
+  int error;
+  milliseconds more_than;  // strictly: the open's own limit it waits out
+  milliseconds less_than;  // generously
+};
+
+void expect_open_fails(const std::string& port, const OpenFailure& c) {
+  const std::size_t descriptors = open_descriptors();
+  const Clock::time_point start = Clock::now();
+  errno = 0;
+  EXPECT_EQ(com_init(port.c_str(), 9600), TARVEX_INVALID_PORT);
+  const int error = errno;
+  const Clock::time_point end = Clock::now();
+  EXPECT_EQ(error, c.error);
+  if (c.more_than > 0ms) {
+    EXPECT_TRUE(more_than(start, end, c.more_than));
+  }
+  EXPECT_LT(since(start, end), c.less_than);
+
+  std::uint8_t frame[3] = {0x05, 0xC2};
+  std::uint8_t reply[9] = {};
+  errno = 0;
+  EXPECT_EQ(getdata(2, frame, 8, reply, port.c_str()), TARVEX_FRAME_NOT_SENT);
+  EXPECT_EQ(errno, c.error) << "no clean-up call replaced it";
+  EXPECT_EQ(open_descriptors(), descriptors) << "no descriptor left";
+}
+
+TEST(NetworkOpen, FailsPromptlyWithTheSystemsReason) {
+  // A refused connection and a name without a port fail at once; they are
+  // given all of the open's second and still must not take it.
+  expect_open_fails(loopback(closed_port()), {"nothing listens", ECONNREFUSED, 0ms, 900ms});
+  expect_open_fails("rfc2217://127.0.0.1", {"no port in the name", EINVAL, 0ms, 900ms});
+  expect_open_fails("rfc2217://127.0.0.1:65536", {"no such port", EINVAL, 0ms, 900ms});
+  {
+    const SilentServer silent;
+    expect_open_fails(loopback(silent.port()),
+                      {"a server that never answers", ETIMEDOUT, 990ms, milliseconds{3000}});
+  }
+  {
+    // A telnet server without the com port option: it refuses it.
+    const PtyTerminal terminal;
+    const Ser2net plain(terminal.port(), Ser2net::Accepter::PlainTelnet);
+    expect_open_fails(plain.port_name(),
+                      {"the com port option refused", EPROTONOSUPPORT, 0ms, 900ms});
+    EXPECT_EQ(terminal.heard_values(), Bytes{}) << "nothing reached the line";
+  }
+}
+
+// ---- The server goes away in the middle of a reply ---------------------------
+
+struct ServerGoneCase {
+  const char* name;
+  std::function<std::int32_t(const char* port)> call;
+};
+
+void PrintTo(const ServerGoneCase& c, std::ostream* os) {
+  *os << c.name;
+}
+
+const ServerGoneCase kServerGone[] = {
+    {"getdata C2 waits 2500 ms a byte",
+     [](const char* port) {
+       std::uint8_t frame[3] = {0x05, 0xC2};
+       std::uint8_t reply[9] = {};
+       return getdata(2, frame, 8, reply, port);
+     }},
+    {"HANDLE_GetData waits with no limit at all",
+     [](const char* port) {
+       const tarvex_port_t held = com_init(port, 9600);
+       std::uint8_t frame[3] = {0x05, 0xC2};
+       std::uint8_t reply[9] = {};
+       const std::int32_t result = HANDLE_GetData(held, 2, frame, 8, reply, 0xFFFFFFFFu);
+       com_exit(held);
+       return result;
+     }},
+};
+
+class NetworkServerGone : public ::testing::TestWithParam<ServerGoneCase> {};
+
+// Three of the nine reply bytes come, then the server stops: the call ends
+// with 3 as soon as the connection closes, long before any limit.
+TEST_P(NetworkServerGone, EndsTheCallAtOnce) {
+  ServedTerminal served;
+  served.terminal.then(3, {0x20, 0x26, 0x12});
+  Clock::time_point killed{};
+  std::thread stop([&] {
+    if (!served.terminal.wait_answered(kPatience)) return;
+    std::this_thread::sleep_for(50ms);  // the three bytes reach the library
+    killed = Clock::now();
+    served.server.kill();
+  });
+  const std::size_t descriptors = open_descriptors();
+  errno = 0;
+  const std::int32_t result = GetParam().call(served.port());
+  const int error = errno;
+  const Clock::time_point end = Clock::now();
+  stop.join();
+
+  EXPECT_EQ(result, TARVEX_REPLY_INCOMPLETE);
+  EXPECT_EQ(error, ECONNRESET) << "the system's word for a connection the far end closed";
+  ASSERT_NE(killed, Clock::time_point{});
+  EXPECT_LT(since(killed, end), 1000ms) << "no wait to the limit";
+  EXPECT_EQ(open_descriptors(), descriptors) << "no descriptor left";
+}
+
+INSTANTIATE_TEST_SUITE_P(Killed, NetworkServerGone, ::testing::ValuesIn(kServerGone));
+
+}  // namespace
+}  // namespace tarvex::testing
