@@ -16,6 +16,7 @@
 #include <functional>
 
 #include "emulated_line.h"
+#include "pty_checks.h"
 #include "pty_terminal.h"
 #include "tarvex.h"
 
@@ -23,12 +24,6 @@ namespace tarvex::testing {
 namespace {
 
 using namespace std::chrono_literals;
-
-double thread_cpu_ms() {
-  timespec now{};
-  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
-  return static_cast<double>(now.tv_sec) * 1e3 + static_cast<double>(now.tv_nsec) / 1e6;
-}
 
 // Start bit, 8 data bits, MARK or SPACE, one stop bit.
 double character_ms(std::uint32_t baud) { return 11 * 1000.0 / baud; }

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <gtest/gtest.h>
+#include <time.h>
 
 #include <chrono>
 #include <cstdint>
@@ -45,6 +46,14 @@ inline Bytes checksum_buffer(Bytes bytes) {
 
 inline std::int32_t length(const Bytes& bytes) {
   return static_cast<std::int32_t>(bytes.size());
+}
+
+// The processor time the calling thread has used: a call that spins shows
+// it, one that sleeps does not. On a loaded machine it can only read low.
+inline double thread_cpu_ms() {
+  timespec now{};
+  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
+  return static_cast<double>(now.tv_sec) * 1e3 + static_cast<double>(now.tv_nsec) / 1e6;
 }
 
 inline std::chrono::milliseconds since(Clock::time_point from, Clock::time_point to) {

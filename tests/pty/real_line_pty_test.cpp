@@ -25,12 +25,6 @@ namespace {
 
 using namespace std::chrono_literals;
 
-double thread_cpu_ms() {
-  timespec now{};
-  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
-  return static_cast<double>(now.tv_sec) * 1e3 + static_cast<double>(now.tv_nsec) / 1e6;
-}
-
 // ---- A port that hangs up ---------------------------------------------------
 
 struct HangUpCase {
