@@ -35,22 +35,19 @@ inline Step write(std::uint32_t bytes, std::uint32_t bits = 11, std::uint32_t ba
 using StepList = std::vector<Step>;
 
 // What the step list adds up to on a line, or on a pseudo-terminal, where
-// writes take no time and every busy wait starts on a turn of the tick.
+// writes take no time.
 struct Cost {
   double minimum_ms = 0;  // the busy waits, and each write until its last byte has started
-  double spun_ms = 0;     // the busy waits as they really last
 };
 
-inline Cost cost(const StepList& steps, bool on_a_line) {
+// `start_ms` is how far past a turn of the tick the call starts (0 to 1): its
+// first busy wait is that much shorter.
+inline Cost cost(const StepList& steps, bool on_a_line, double start_ms = 0) {
   Cost cost;
-  double now = 0;
-  double line_free = 0;
+  double now = start_ms;
+  double line_free = start_ms;
   for (const Step& step : steps) {
-    if (step.wait_ms > 0) {
-      const double end = std::floor(now) + step.wait_ms;
-      cost.spun_ms += end - now;
-      now = end;
-    }
+    if (step.wait_ms > 0) now = std::floor(now) + step.wait_ms;
     if (step.write_bytes == 0 || !on_a_line) continue;
     // A write starts while the line may still carry an earlier one.
     const double character_ms = 1000.0 * step.bits / step.baud;
@@ -58,7 +55,7 @@ inline Cost cost(const StepList& steps, bool on_a_line) {
     line_free = first + step.write_bytes * character_ms;
     now = first + (step.write_bytes - 1) * character_ms;
   }
-  cost.minimum_ms = now;
+  cost.minimum_ms = now - start_ms;
   return cost;
 }
 
