@@ -96,25 +96,27 @@ std::vector<Case> exchange_cases() {
                      std::uint8_t record[7] = {};
                      return onNet(5, record, port);
                    }});
-  cases.push_back(
-      {"getdata_hex",
-       "\"05A11020\", 8-byte reply as text, acknowledged at once",
-       // address byte; re-open; rest; drain; reply; acknowledgement: no busy wait at all
-       {write(1), write(4), write(2)},
-       {{5, kReply, 0ms}},
-       [](const char* port, tarvex_port_t) {
-         char reply[18] = {};
-         return getdata_hex(4, "05A11020", 8, reply, port);
-       }});
-  cases.push_back({"sendBlack",
-                   "1000 cards (8, 16, ..., 8000): a 1007-byte block",
-                   // block built; address byte; re-open; frame; drain; block; acknowledgement
-                   {write(1), write(4), write(1007)},
-                   {{1 + 4 + 1007, kAck, 0ms}},
+  cases.push_back({"getdata_hex",
+                   "\"05A11020\", 8-byte reply as text, acknowledged at once",
+                   // address byte; re-open; rest; drain; reply; acknowledgement; release: no busy
+                   // wait at all
+                   {write(1), line_setting_or_close(), write(4), write(2), line_setting_or_close()},
+                   {{5, kReply, 0ms}},
                    [](const char* port, tarvex_port_t) {
-                     static const Bytes cards = thousand_cards();
-                     return sendBlack(5, 1000, cards.data(), port);
+                     char reply[18] = {};
+                     return getdata_hex(4, "05A11020", 8, reply, port);
                    }});
+  cases.push_back(
+      {"sendBlack",
+       "1000 cards (8, 16, ..., 8000): a 1007-byte block",
+       // block built; address byte; re-open; frame; drain; block;
+       // acknowledgement; release
+       {write(1), line_setting_or_close(), write(4), write(1007), line_setting_or_close()},
+       {{1 + 4 + 1007, kAck, 0ms}},
+       [](const char* port, tarvex_port_t) {
+         static const Bytes cards = thousand_cards();
+         return sendBlack(5, 1000, cards.data(), port);
+       }});
   cases.push_back({"Nget at 1200 baud",
                    "held port from com_init at 1200, 05 A1 and 18 bytes: the write gives up "
                    "before the line has taken them all",

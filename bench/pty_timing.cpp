@@ -124,7 +124,10 @@ void print_exchange_table(const std::vector<Row>& rows) {
                 fixed(row.cost.minimum_ms).c_str(), fixed(row.wall_ms).c_str(),
                 fixed(row.wall_ms - row.cost.minimum_ms).c_str(),
                 row.cost.minimum_ms > 0 ? fixed(row.wall_ms / row.cost.minimum_ms, 3).c_str() : "-",
-                fixed(row.cpu_ms).c_str(), (fixed(100 * row.cpu_ms / row.wall_ms, 1) + " %").c_str());
+                fixed(row.cpu_ms).c_str(),
+                // An exchange with nothing to wait for is the library's work alone.
+                row.cost.minimum_ms > 0 ? (fixed(100 * row.cpu_ms / row.wall_ms, 1) + " %").c_str()
+                                        : "-");
   }
 }
 
