@@ -41,6 +41,7 @@ for program in tarvex_bench tarvex_pty_timing tarvex_multi_bus; do
 done
 out=build/bench
 mkdir -p "$out"
+load_at_start=$(cut -d' ' -f1-3 /proc/loadavg)
 table=$out/PERFORMANCE-table.md
 
 scheduling=(chrt -f 10)
@@ -70,6 +71,7 @@ echo "bench: many buses at once beside two processor-bound loops (about $((round
   echo "- commit: $(git describe --always --dirty 2>/dev/null || echo unknown)," \
        "$(date -u '+%Y-%m-%d %H:%M UTC')"
   echo "- timing bench scheduling: $scheduling_note"
+  echo "- load average (1, 5, 15 min): $load_at_start at the start, $(cut -d' ' -f1-3 /proc/loadavg) at the end"
   echo
   echo "### Pure parts, and exchanges on the simulated bus"
   echo
