@@ -15,11 +15,7 @@
 // would, and run in real time on whatever the machine is doing: the load
 // average before and after is printed with the tables.
 #include <sched.h>
-#include <signal.h>
-#include <sys/prctl.h>
-#include <sys/wait.h>
 #include <time.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
@@ -35,6 +31,7 @@
 #include <vector>
 
 #include "bench_clock.h"
+#include "busy_loops.h"
 #include "exchange_cases.h"
 #include "quick_terminals.h"
 #include "step_list.h"
@@ -120,39 +117,6 @@ void run_host(QuickTerminals& terminals, std::size_t bus, const std::vector<cons
     }
   }
 }
-
-// Processor-bound loops beside the bench, at the same priority: programs of
-// their own, each in a session of its own as another program on the host
-// would be. The kernel's autogroup makes a session a scheduling group; loops
-// inside the bench's own session (or process) would share its group's time
-// with the host threads instead. Started before any thread of the bench, so
-// the fork copies nothing but the main thread; a loop dies with the bench.
-class BusyLoops {
- public:
-  explicit BusyLoops(int count) {
-    for (int i = 0; i < count; ++i) {
-      const pid_t pid = fork();
-      if (pid == 0) {
-        prctl(PR_SET_PDEATHSIG, SIGKILL);
-        setsid();
-        volatile std::uint64_t spins = 0;
-        for (;;) spins = spins + 1;
-      }
-      if (pid > 0) loops_.push_back(pid);
-    }
-  }
-  ~BusyLoops() {
-    for (const pid_t pid : loops_) kill(pid, SIGKILL);
-    for (const pid_t pid : loops_) waitpid(pid, nullptr, 0);
-  }
-  BusyLoops(const BusyLoops&) = delete;
-  BusyLoops& operator=(const BusyLoops&) = delete;
-
-  int running() const { return static_cast<int>(loops_.size()); }
-
- private:
-  std::vector<pid_t> loops_;
-};
 
 struct Result {
   std::size_t buses = 0;
