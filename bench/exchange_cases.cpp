@@ -35,9 +35,10 @@ Bytes thousand_cards() {
 }  // namespace
 
 // The step lists below follow each exchange's sequence: writes (frame bytes
-// on the wire, the checksum included) and busy waits, in order. Line
-// settings, drains and reads that find their bytes waiting cost nothing in
-// them. Two stop bits make 12 bits a character.
+// on the wire, the checksum included) and busy waits, in order. A line
+// setting or a close costs something only right after a write, whose last
+// byte it waits for (line_setting_or_close); drains and reads that find
+// their bytes waiting cost nothing. Two stop bits make 12 bits a character.
 std::vector<Case> exchange_cases() {
   std::vector<Case> cases;
   cases.push_back({"getdata",
