@@ -1,9 +1,11 @@
 #!/usr/bin/env bash
-# Runs both benchmarks and writes their tables to build/bench/PERFORMANCE-table.md
+# Runs the benchmarks and writes their tables to build/bench/PERFORMANCE-table.md
 # (docs/PERFORMANCE.md shows one run and says how to read it).
 #
 #   cmake --preset linux && cmake --build build/linux -j2
-#   scripts/bench.sh [--runs N]      # N timed calls per exchange, median (default 7)
+#   scripts/bench.sh [--runs N] [--rounds M]
+#       N timed calls per exchange in the timing bench, median (default 7);
+#       M rounds of the mix on each bus in the multi-bus bench (default 10)
 #
 # The pure parts and the simulated exchanges run under Google Benchmark
 # (median of 5 repetitions); the timing bench calls the shared object's
@@ -12,19 +14,25 @@
 # spin for tens of milliseconds, and on a loaded machine the scheduler would
 # otherwise stop them now and then, which shows as milliseconds of extra wall
 # time and missing processor time that are the machine's, not the library's.
+#
+# The multi-bus bench (K host threads, each on its own pseudo-terminal) runs
+# at normal priority on purpose, twice: alone, and beside two processor-bound
+# programs that it starts itself, each in a session of its own.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 runs=7
+rounds=10
 while [[ $# -gt 0 ]]; do
   case "$1" in
     --runs) runs="$2"; shift 2 ;;
-    *) echo "usage: scripts/bench.sh [--runs N]" >&2; exit 2 ;;
+    --rounds) rounds="$2"; shift 2 ;;
+    *) echo "usage: scripts/bench.sh [--runs N] [--rounds M]" >&2; exit 2 ;;
   esac
 done
 
 bin=build/linux/bench
-for program in tarvex_bench tarvex_pty_timing; do
+for program in tarvex_bench tarvex_pty_timing tarvex_multi_bus; do
   if [[ ! -x $bin/$program ]]; then
     echo "bench: $bin/$program is missing; build first:" >&2
     echo "  cmake --preset linux && cmake --build build/linux -j2" >&2
@@ -33,6 +41,7 @@ for program in tarvex_bench tarvex_pty_timing; do
 done
 out=build/bench
 mkdir -p "$out"
+load_at_start=$(cut -d' ' -f1-3 /proc/loadavg)
 table=$out/PERFORMANCE-table.md
 
 scheduling=(chrt -f 10)
@@ -48,6 +57,10 @@ echo "bench: Google Benchmark (about 20 s)" >&2
   >"$out/micro.csv" 2>/dev/null
 echo "bench: timing over a pseudo-terminal ($runs runs each, about $((runs * 3)) s)" >&2
 "${scheduling[@]}" "$bin/tarvex_pty_timing" --runs "$runs" >"$out/timing.md"
+echo "bench: many buses at once, normal priority ($rounds rounds, about $((rounds * 3)) s)" >&2
+"$bin/tarvex_multi_bus" --rounds "$rounds" >"$out/multi_bus.md"
+echo "bench: many buses at once beside two processor-bound loops (about $((rounds * 3)) s)" >&2
+"$bin/tarvex_multi_bus" --rounds "$rounds" --busy-loops 2 >"$out/multi_bus_loaded.md"
 
 {
   echo "## Machine"
@@ -58,6 +71,7 @@ echo "bench: timing over a pseudo-terminal ($runs runs each, about $((runs * 3))
   echo "- commit: $(git describe --always --dirty 2>/dev/null || echo unknown)," \
        "$(date -u '+%Y-%m-%d %H:%M UTC')"
   echo "- timing bench scheduling: $scheduling_note"
+  echo "- load average (1, 5, 15 min): $load_at_start at the start, $(cut -d' ' -f1-3 /proc/loadavg) at the end"
   echo
   echo "### Pure parts, and exchanges on the simulated bus"
   echo
@@ -84,6 +98,14 @@ echo "bench: timing over a pseudo-terminal ($runs runs each, about $((runs * 3))
     }' "$out/micro.csv"
   echo
   cat "$out/timing.md"
+  echo
+  echo "### Many buses at once, normal priority"
+  echo
+  cat "$out/multi_bus.md"
+  echo
+  echo "### Many buses at once, beside two processor-bound loops"
+  echo
+  cat "$out/multi_bus_loaded.md"
 } >"$table"
 
 echo "bench: wrote $table" >&2

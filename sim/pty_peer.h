@@ -71,6 +71,9 @@ class PtyPeer {
   // A descriptor of the slave kept open, so the master never sees a hang-up
   // between two opens by the host (and for ioctls on the device).
   int slave_fd() const { return slave_fd_; }
+  // The master's descriptor (non-blocking), for a terminal that waits on
+  // several pairs at once.
+  int master_fd() const { return master_fd_; }
 
   // The slave's line setting now.
   LineSample line_now() const;

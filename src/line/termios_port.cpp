@@ -242,7 +242,13 @@ ReadResult TermiosPort::read_byte(std::uint8_t* destination, FirstError& error) 
   if (hung_up_) return ReadResult::HungUp;
   pollfd pfd{fd_, POLLIN, 0};
   const int ready = poll(&pfd, 1, kReadPollMs);
-  if (ready < 0) return ReadResult::Nothing;  // a signal: the caller looks at its limit again
+  if (ready < 0) {
+    // A signal: the caller looks at its limit again. Any other failure
+    // (the kernel short of memory) would come back at once on every attempt,
+    // so the attempt still takes its poll's time instead of spinning.
+    if (errno != EINTR) sleep_us(1000u * kReadPollMs);
+    return ReadResult::Nothing;
+  }
   if ((pfd.revents & POLLIN) != 0) {
     const ssize_t n = ::read(fd_, destination, 1);
     if (n == 1) return ReadResult::Byte;

@@ -4,7 +4,8 @@
 //
 // The replies' per-byte limits are short and fixed (80 and 100 ms by port
 // name), so replies that must not depend on how soon the terminal's thread
-// runs are waiting in the port before the call. The library goes on from
+// (or the pseudo-terminal's kernel worker) runs are waiting in the port
+// before the call. The library goes on from
 // frame 1 without the terminal then, so frame 1's samples can come after the
 // next switch and are only noted; frame 2's are exact.
 #include <gtest/gtest.h>

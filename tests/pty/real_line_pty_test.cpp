@@ -10,11 +10,15 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <functional>
 #include <iostream>
+#include <memory>
+#include <string>
 #include <thread>
+#include <vector>
 
 #include "pty_checks.h"
 #include "pty_terminal.h"
@@ -32,6 +36,11 @@ struct HangUpCase {
   std::size_t hang_up_after;  // bytes heard
   std::function<std::int32_t(const char* port)> call;
   std::int32_t result;
+  // And this much later, so that the call is past its drain wait: a hang-up
+  // during the drain wait ends the call with 2, as a port that is gone
+  // should, and the kernel hands the frame to the terminal at about the
+  // time the drain wait looks at the queue.
+  milliseconds later{0};
 };
 
 void PrintTo(const HangUpCase& c, std::ostream* os) {
@@ -45,7 +54,7 @@ const HangUpCase kHangUps[] = {
        std::uint8_t reply[9] = {};
        return getdata(2, frame, 8, reply, port);
      },
-     TARVEX_REPLY_INCOMPLETE},
+     TARVEX_REPLY_INCOMPLETE, 100ms},
     {"HANDLE_GetData waits for its reply with no limit at all", 3,
      [](const char* port) {
        const tarvex_port_t held = com_init(port, 9600);
@@ -55,14 +64,14 @@ const HangUpCase kHangUps[] = {
        com_exit(held);
        return result;
      },
-     TARVEX_REPLY_INCOMPLETE},
+     TARVEX_REPLY_INCOMPLETE, 100ms},
     {"senddata hangs up before its block and its acknowledgement", 4,
      [](const char* port) {
        std::uint8_t frame[4] = {0x05, 0xB1, 0x10};
        std::uint8_t block[3] = {0xAA, 0xBB};
        return senddata(3, frame, 2, block, port);
      },
-     TARVEX_REPLY_INCOMPLETE},
+     TARVEX_REPLY_INCOMPLETE, 5ms},  // half the 10 ms wait before the block
 };
 
 class HangUpPty : public ::testing::TestWithParam<HangUpCase> {};
@@ -75,6 +84,7 @@ TEST_P(HangUpPty, EndsTheCallAtOnce) {
   Clock::time_point unplugged{};
   std::thread unplug([&] {
     if (!terminal.wait_heard(c.hang_up_after, kPatience)) return;
+    std::this_thread::sleep_for(c.later);
     unplugged = Clock::now();
     ioctl(terminal.slave_fd(), TIOCVHANGUP);
   });
@@ -201,6 +211,100 @@ TEST(IdleRead, OnePollLastsFifteenMilliseconds) {
   const Clock::time_point frame_heard = terminal.heard().back().at;
   EXPECT_TRUE(more_than(frame_heard, end, 14ms)) << "the whole poll, not a spin";
   EXPECT_LT(since(frame_heard, end), 15ms + 200ms);
+}
+
+// ---- Many buses from one host -----------------------------------------------
+
+// An exchange as one host thread runs it on its own bus, with the bus's own
+// address in its frame.
+struct BusExchange {
+  const char* name;
+  std::size_t heard_before_answer;  // the frame and the block, where one goes out
+  Bytes answer;
+  Bytes reply;               // what the caller's buffer holds afterwards
+  std::size_t heard_in_all;  // and the acknowledgement, where one follows
+  std::function<std::int32_t(const char* port, std::uint8_t address, Bytes& reply)> call;
+};
+
+const Bytes kBusReply = with_checksum({0x31, 0x32, 0x33, 0x34});
+
+const BusExchange kBusExchanges[] = {
+    {"getdata C2, acknowledged", 4, kBusReply, kBusReply, 6,
+     [](const char* port, std::uint8_t address, Bytes& reply) {
+       std::uint8_t frame[4] = {address, 0xC2, 0x01};
+       reply.assign(5, 0);
+       return getdata(3, frame, 4, reply.data(), port);
+     }},
+    {"senddata, acknowledged",
+     16,
+     {0x02, 0x4F},
+     {},
+     16,
+     [](const char* port, std::uint8_t address, Bytes&) {
+       std::uint8_t frame[5] = {address, 0xC1, 0x10, 0x20};
+       std::uint8_t block[11] = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10};
+       return senddata(4, frame, 10, block, port);
+     }},
+    {"HANDLE_GetData on a held port", 5, kBusReply, kBusReply, 7,
+     [](const char* port, std::uint8_t address, Bytes& reply) {
+       const tarvex_port_t held = com_init(port, 9600);
+       std::uint8_t frame[5] = {address, 0xA1, 0x10, 0x20};
+       reply.assign(5, 0);
+       const std::int32_t result = HANDLE_GetData(held, 4, frame, 4, reply.data(), 2000);
+       com_exit(held);
+       return result;
+     }},
+};
+
+// One host thread per bus, all at once: every call succeeds with its own
+// terminal's answer, each terminal hears its own bus's frame and nothing
+// else, and the calls run at the same time (state shared across calls, or a
+// lock held for a whole call, would make them take turns or mix them up).
+// The terminals answer half a second late, so the calls overlap however late
+// a loaded machine starts a thread.
+TEST(ManyBuses, ExchangesOnSeveralBusesAtOnceAllSucceed) {
+  constexpr std::size_t kBusesPerExchange = 2;
+  struct Bus {
+    const BusExchange* exchange;
+    std::uint8_t address;
+    std::unique_ptr<PtyTerminal> terminal;
+    std::int32_t result = -1;
+    Bytes reply{};
+    Clock::time_point end{};
+  };
+  std::vector<Bus> buses;
+  for (const BusExchange& exchange : kBusExchanges) {
+    for (std::size_t k = 0; k < kBusesPerExchange; ++k) {
+      const auto address = static_cast<std::uint8_t>(0x10 + buses.size());
+      buses.push_back({&exchange, address, std::make_unique<PtyTerminal>()});
+      buses.back().terminal->then(exchange.heard_before_answer, exchange.answer, 500ms);
+    }
+  }
+
+  std::vector<std::thread> hosts;
+  for (Bus& bus : buses) {
+    hosts.emplace_back([&bus] {
+      bus.result = bus.exchange->call(bus.terminal->port().c_str(), bus.address, bus.reply);
+      bus.end = Clock::now();
+    });
+  }
+  for (std::thread& host : hosts) host.join();
+
+  // A call is under way once its terminal hears its first byte.
+  Clock::time_point last_start{};
+  Clock::time_point first_end = Clock::time_point::max();
+  for (const Bus& bus : buses) {
+    SCOPED_TRACE(std::string(bus.exchange->name) + " on the bus of address " + hex({bus.address}));
+    EXPECT_EQ(bus.result, TARVEX_OK);
+    EXPECT_EQ(hex(bus.reply), hex(bus.exchange->reply));
+    ASSERT_TRUE(bus.terminal->wait_heard(bus.exchange->heard_in_all, kPatience));
+    const Bytes heard = bus.terminal->heard_values();
+    EXPECT_EQ(heard.size(), bus.exchange->heard_in_all);
+    EXPECT_EQ(heard.front(), bus.address) << "its own frame, no other bus's";
+    last_start = std::max(last_start, bus.terminal->heard().front().at);
+    first_end = std::min(first_end, bus.end);
+  }
+  EXPECT_LT(last_start, first_end) << "every call was under way before the first one ended";
 }
 
 }  // namespace

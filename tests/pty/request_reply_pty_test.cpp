@@ -186,7 +186,8 @@ TEST(HeldPortPty, NgetHandleGetDataNgetThenExit) {
 
   // Fresh from com_init: the whole frame goes out under MARK. Nget's
   // per-byte limit is a fixed 100 ms, so its reply is waiting in the port
-  // before the call, where a held-up terminal thread cannot make it late.
+  // before the call, where neither a held-up terminal thread nor the
+  // pseudo-terminal's own kernel worker can make it late.
   const Bytes nget_frame{0x07, 0xA1, 0x00};
   Bytes frame = checksum_buffer(nget_frame);
   const Bytes first_answer = with_checksum({0x31, 0x32});
