@@ -10,6 +10,9 @@ packages=(cmake ninja-build g++ pkg-config libgtest-dev libgmock-dev libbenchmar
           gcc-multilib g++-multilib googletest qemu-user-static)  # i386 preset: unit tier, 32-bit
 # The network tier's serial server (RFC 2217).
 packages+=(ser2net)
+# The install tier: the C# host of docs/HOSTS.md (mcs brings the mono runtime),
+# the Debian packages (dpkg-shlibdeps).
+packages+=(mono-mcs dpkg-dev)
 if [[ "${1:-}" == "--minimal" ]]; then
   packages=(cmake ninja-build g++ libcli11-dev)
 fi

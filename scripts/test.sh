@@ -9,7 +9,8 @@
 # its own: i386 (the unit tier as a 32-bit program under qemu-user), tsan
 # (the thread tests, plainly and under ThreadSanitizer), asan (the unit tier
 # under AddressSanitizer and UndefinedBehaviorSanitizer), fuzz (the fuzz
-# targets, a fixed number of inputs each); and package (the Windows zips).
+# targets, a fixed number of inputs each); and package (the Windows zips and
+# the Debian packages).
 # The Windows DLLs are built once, when a tier needs them (wine, pe, i686,
 # package). Packages are installed by scripts/setup.sh.
 set -euo pipefail
@@ -43,7 +44,7 @@ if wants wine || wants pe || wants i686 || wants package; then
 fi
 
 if wants package; then
-  echo "== packages: the Windows zips"
+  echo "== packages: the Windows zips and the Debian packages"
   scripts/package.sh --built
 fi
 
