@@ -72,7 +72,7 @@ void mark_middle(std::vector<Frame>& frames, std::size_t most_drawn) {
     if (!frames[i].folded) drawn.push_back(i);
   }
   if (drawn.size() <= most_drawn) return;
-  const std::size_t keep = most_drawn / 2;
+  const std::size_t keep = std::max<std::size_t>(most_drawn / 2, 1);
   for (std::size_t k = drawn[keep]; k < drawn[drawn.size() - keep]; ++k) frames[k].folded = true;
 }
 
