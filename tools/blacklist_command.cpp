@@ -3,6 +3,7 @@
 #include <array>
 #include <bit>
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <optional>
 
@@ -67,11 +68,18 @@ class BlacklistCommand final : public Command {
  public:
   explicit BlacklistCommand(CLI::App& cli)
       : line_options_(cli, kMembers, "Which entry point downloads it:") {
-    cli.add_option("ADDRESS", address_text_, "Bus address of the terminal, in hex (e.g. 05)")->required();
-    cli.add_option("FILE", file_, "The card list: one card number or range a-b per line, # comments; - for stdin")
-        ->required();
-    cli.add_option("--command", command_text_, "s: the command code, in hex (default A5)");
-    cli.add_option("--high", high_text_, "s: bits 8 to 15 of the address word, sent as frame byte 2 (default 00)");
+    cli.add_option("ADDRESS", address_text_, "Bus address of the terminal, in hex (e.g. 05)")
+        ->required()
+        ->type_name("HEX");
+    cli.add_option("FILE", file_,
+                   "The card list: one card number or range a-b per line, # comments; - for stdin")
+        ->required()
+        ->type_name("FILE");
+    cli.add_option("--command", command_text_, "s: the command code, in hex (default A5)")
+        ->type_name("HEX");
+    cli.add_option("--high", high_text_,
+                   "s: bits 8 to 15 of the address word, sent as frame byte 2 (default 00)")
+        ->type_name("HEX");
     cli.add_flag("--dry-run", dry_run_, "Show the block without sending it");
     cli.footer(
         "The list is sorted and duplicates dropped; one card goes as a 7-byte single-card\n"
@@ -114,7 +122,7 @@ class BlacklistCommand final : public Command {
         .add("block", "block", block_text(block, size));
     if (dry_run_) return invocation.finish(report);
 
-    invocation.require_terminal(address, "ADDRESS");
+    invocation.note_if_no_terminal(address);
     if (size > kConfirmAbove && !invocation.options().yes) confirm(invocation, size, address);
     Result result = kOk;
     {
@@ -123,7 +131,8 @@ class BlacklistCommand final : public Command {
     }
     const LineSession& line = invocation.line();
     report.fields.insert(report.fields.begin() + 1, Field{"port", "port", line.port_name()});
-    if (const sim::DemoBus* demo = line.demo(); demo != nullptr && result == kOk) {
+    const sim::DemoBus* demo = line.demo();
+    if (demo != nullptr && demo->terminal(address) != nullptr && result == kOk) {
       std::int64_t barred = 0;
       for (const std::uint8_t b : demo->terminal(address)->blacklist_bitmap()) barred += std::popcount(b);
       report.add("barred", "terminal bars", barred);
@@ -135,6 +144,12 @@ class BlacklistCommand final : public Command {
  private:
   CardList read_list(Invocation& invocation) const {
     if (file_ == "-") return read_card_list(invocation.console().in, "standard input");
+    // A directory opens as a file on some systems and then fails to read.
+    std::error_code ignored;
+    if (std::filesystem::is_directory(file_, ignored)) {
+      throw UsageError("FILE: " + file_ + " is a directory; give the file of card numbers",
+                       kNoInput);
+    }
     std::ifstream in(file_);
     if (!in) throw UsageError("FILE: cannot read " + file_ + "; check the path", kNoInput);
     return read_card_list(in, file_);
@@ -163,7 +178,8 @@ class BlacklistCommand final : public Command {
 
 void add_blacklist_command(CLI::App& app, CommandSet& commands) {
   add_command<BlacklistCommand>(app, commands, "blacklist",
-                                "Download a list of barred cards from a file to a terminal");
+                                "Download a list of barred cards from a file to a terminal",
+                                GlobalUse{.yes = true});
 }
 
 }  // namespace tarvex::tool

@@ -18,14 +18,12 @@ struct CardList {
   bool reordered = false;            // the file was not in ascending order
 };
 
-// The highest card number a card entry can carry (17 bits), and the highest
-// a bitmap holds.
-inline constexpr std::uint32_t kHighestCard = 131071;
-inline constexpr std::uint32_t kHighestBitmapCard = 130000;
-
-// Reads the list; a UsageError names the file and line of anything it cannot
-// use (a word that is no number, a range that runs backwards, card 0, a card
-// beyond 17 bits, a bitmap card beyond 130000, an empty list).
+// Reads the list, a UTF-8 byte-order mark at its start allowed. A UsageError
+// names the file and line of everything it cannot use, one line each: a word
+// that is no card number (card numbers run from 1 to 131071, bit 16 the
+// highest), a range that runs backwards, and, in a list of more than one
+// card, a card above 130000, the highest a bitmap holds; or says the list is
+// empty. A stream that cannot be read is a UsageError with status 66.
 CardList read_card_list(std::istream& in, const std::string& name);
 
 // Three bytes per card: bit 16, bits 8 to 15, bits 0 to 7.

@@ -40,12 +40,15 @@ std::string as_text(const Bytes& bytes) { return std::string(bytes.begin(), byte
 class CodecCommand final : public Command {
  public:
   explicit CodecCommand(CLI::App& cli) {
-    cli.add_option("KIND", kind_text_, "The codec:" + member_help(kCodecs))->required();
+    cli.add_option("KIND", kind_text_, "The codec:" + member_help(kCodecs))
+        ->required()
+        ->type_name("NAME");
     cli.add_option("INPUT", input_text_,
                    "abcd: eight characters (e.g. 20240517), or 8 bytes in hex with --hex; "
                    "change: 6 bytes in hex; ascc: 3 bytes in hex")
         ->required();
-    cli.add_option("--mode", mode_text_, "abcd's mixing: 0, 1, or any other number (default 0)");
+    cli.add_option("--mode", mode_text_, "abcd's mixing: 0, 1, or any other number (default 0)")
+        ->type_name("INT");
     cli.add_flag("--hex", hex_input_, "abcd: INPUT is 8 bytes in hex instead of 8 characters");
     cli.footer(
         "Touches no port; the result is always 0. Examples:\n"
@@ -92,7 +95,9 @@ class CodecCommand final : public Command {
 }  // namespace
 
 void add_codec_command(CLI::App& app, CommandSet& commands) {
-  add_command<CodecCommand>(app, commands, "codec", "Run the small codecs abcd, change and ascc (no port)");
+  add_command<CodecCommand>(app, commands, "codec",
+                            "Run the small codecs abcd, change and ascc (no port)",
+                            GlobalUse{.line = false, .without_line = "touches no port"});
 }
 
 }  // namespace tarvex::tool

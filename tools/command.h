@@ -20,15 +20,16 @@ class Command {
 struct CommandEntry {
   CLI::App* cli;
   std::unique_ptr<Command> command;
+  GlobalUse use;  // the global options it takes; the others are refused
 };
 using CommandSet = std::vector<CommandEntry>;
 
 // Adds a subcommand to `app` and its object to `commands`.
 template <class C>
 void add_command(CLI::App& app, CommandSet& commands, const std::string& name,
-                 const std::string& description) {
+                 const std::string& description, const GlobalUse& use = kOnALine) {
   CLI::App* cli = app.add_subcommand(name, description);
-  commands.push_back({cli, std::make_unique<C>(*cli)});
+  commands.push_back({cli, std::make_unique<C>(*cli), use});
 }
 
 }  // namespace tarvex::tool

@@ -19,9 +19,6 @@ class DemoCommand final : public Command {
   }
 
   int run(Invocation& invocation) override {
-    if (invocation.options().port) {
-      throw UsageError("the tour runs on the simulated bus; drop --port (try `tarvex --port ... get` instead)");
-    }
     std::ostream& out = invocation.console().out;
     sim::DemoBus demo;
     out << "Simulated bus " << sim::kDemoPort << " with demo terminals at 05, 12 and 31. In each trace: ms\n"
@@ -63,8 +60,12 @@ class DemoCommand final : public Command {
 }  // namespace
 
 void add_demo_command(CLI::App& app, CommandSet& commands) {
-  add_command<DemoCommand>(app, commands, "demo",
-                           "A short guided tour on the simulated bus, with the line trace of each step");
+  add_command<DemoCommand>(
+      app, commands, "demo",
+      "A short guided tour on the simulated bus, with the line trace of each step",
+      GlobalUse{.line = false,
+                .json = false,
+                .without_line = "runs on its own simulated bus and prints every trace itself"});
 }
 
 }  // namespace tarvex::tool

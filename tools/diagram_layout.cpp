@@ -120,6 +120,7 @@ DiagramLayout layout_diagram(const std::vector<sim::TraceEvent>& trace, std::siz
   for (const DiagramBox& b : layout.boxes) layout.end_us = std::max(layout.end_us, b.end_us);
   for (const DiagramSpan& s : layout.spans) layout.end_us = std::max(layout.end_us, s.end_us);
   for (const DiagramMark& m : layout.marks) layout.end_us = std::max(layout.end_us, m.at_us);
+  fold_frames(layout);
   return layout;
 }
 

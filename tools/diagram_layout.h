@@ -37,15 +37,35 @@ struct DiagramMark {
   bool alarm = false;  // drawn in red: the port hung up, an operating-system call failed
 };
 
+// Frames folded away with everything between them (fold_frames).
+struct DiagramFold {
+  std::uint64_t start_us;
+  std::uint64_t end_us;
+  std::size_t frames;
+  std::size_t answered;  // frames among them that a terminal answered
+  std::uint8_t first_address;
+  std::uint8_t last_address;
+};
+
 struct DiagramLayout {
   std::vector<DiagramBox> boxes;
   std::vector<DiagramSpan> spans;
   std::vector<DiagramMark> marks;
+  std::vector<DiagramFold> folds;
   std::uint64_t char_us = 1146;  // the shortest character time seen: the diagram's unit
   std::uint64_t end_us = 0;
 };
 
-// Runs of more than `group_above` back-to-back bytes become one group box.
+// Runs of more than `group_above` back-to-back bytes become one group box;
+// long runs of frames are folded (fold_frames).
 DiagramLayout layout_diagram(const std::vector<sim::TraceEvent>& trace, std::size_t group_above = 24);
+
+// Keeps a long trace (a scan) a page wide (diagram_folds.cpp). A frame
+// starts with an address byte: a byte under MARK after one that was not, or
+// after a pause. Of a run of more than two frames that met silence, the
+// first is drawn and the others folded; when more than `most_drawn` frames
+// are still drawn, the middle ones are folded too, so the page's width is
+// bounded whatever the length of the trace.
+void fold_frames(DiagramLayout& layout, std::size_t most_drawn = 12);
 
 }  // namespace tarvex::tool

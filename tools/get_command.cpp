@@ -58,9 +58,12 @@ class GetCommand final : public Command {
     cli.add_option("FRAME", frame_text_,
                    "Command frame in hex without its checksum: address byte, command code, "
                    "parameters (e.g. 05C2, or \"05 C1 10 04\")")
-        ->required();
-    cli.add_option("LENGTH", length_text_, "Reply bytes expected, not counting the checksum (decimal)")
-        ->required();
+        ->required()
+        ->type_name("HEX");
+    cli.add_option("LENGTH", length_text_,
+                   "Reply bytes expected, not counting the checksum (decimal)")
+        ->required()
+        ->type_name("UINT");
     cli.add_flag("--legacy", legacy_,
                  "Run getdata with the legacy build's profile: re-open instead of busy waits, "
                  "its own limits, every good reply acknowledged");
@@ -77,7 +80,7 @@ class GetCommand final : public Command {
       throw UsageError("--legacy: the legacy build has getdata only; drop --member " + line_options_.member_text());
     }
     const std::uint32_t limit = line_options_.limit(exchange::getdata_limit(frame.size() > 1 ? frame[1] : 0));
-    invocation.require_terminal(frame[0], "FRAME");
+    invocation.note_if_no_terminal(frame[0]);
 
     const auto n = static_cast<std::int32_t>(frame.size());
     frame.resize(std::max<std::size_t>(frame.size() + 1, 2));  // room for the checksum

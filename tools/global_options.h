@@ -1,8 +1,12 @@
-// The options every subcommand takes.
+// The options every subcommand may take, which of them each command uses,
+// and the refusal of the others.
 #pragma once
+
+#include <CLI/CLI.hpp>
 
 #include <optional>
 #include <string>
+#include <string_view>
 
 namespace tarvex::tool {
 
@@ -13,5 +17,26 @@ struct GlobalOptions {
   bool json = false;                // one JSON object on standard output
   bool yes = false;                 // do not ask before a large download
 };
+
+// Which global options a command makes use of. `line` covers --port, --trace
+// and --diagram: they all concern the line a command talks over.
+struct GlobalUse {
+  bool line = true;
+  bool json = true;
+  bool yes = false;
+  std::string_view without_line = {};  // why a command without a line has none
+};
+
+// A command that runs exchanges on a line and reports them.
+inline constexpr GlobalUse kOnALine{};
+
+// Adds the global options `use` covers to `app`, bound to `options`. The
+// top-level command gets them all (so they may come before the subcommand),
+// each subcommand those it uses (so its help shows them).
+void add_global_options(CLI::App& app, GlobalOptions& options, const GlobalUse& use);
+
+// Throws a UsageError naming the first global option given to `top` that
+// the command `name` does not use.
+void refuse_unused_global_options(const CLI::App& top, std::string_view name, const GlobalUse& use);
 
 }  // namespace tarvex::tool

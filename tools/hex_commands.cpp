@@ -44,7 +44,10 @@ class GetHexCommand final : public Command {
     cli.add_option("FRAME", frame_text_, "Command frame as hex text, without its checksum (at most 99 bytes)")
         ->required()
         ->type_name("HEX");
-    cli.add_option("LENGTH", length_text_, "Reply bytes expected, not counting the checksum (decimal)")->required();
+    cli.add_option("LENGTH", length_text_,
+                   "Reply bytes expected, not counting the checksum (decimal)")
+        ->required()
+        ->type_name("UINT");
     cli.add_flag("--lenient", lenient_, "Pass characters that are no hex digit on to the library (1G is 0x20)");
     cli.footer(
         "getdata_hex: the address byte under MARK, then the port is re-opened and the rest\n"
@@ -56,7 +59,7 @@ class GetHexCommand final : public Command {
                                            static_cast<std::size_t>(exchange::kGetdataHexMaxCommand));
     if (frame.empty()) throw UsageError("FRAME: empty; give at least the address byte and the command code");
     const auto length = static_cast<std::int32_t>(parse_count(length_text_, "LENGTH", kMaxReply));
-    invocation.require_terminal(address_of(frame), "FRAME");
+    invocation.note_if_no_terminal(address_of(frame));
     std::string reply(2 * (static_cast<std::size_t>(length) + 1), '.');
     LineSession& line = invocation.line();
     const Result result = exchange::getdata_hex(line.platform(), static_cast<std::int32_t>(frame.size() / 2),
@@ -107,7 +110,7 @@ class SendHexCommand final : public Command {
                          " bytes; give at least " + std::to_string(sent) + " (you gave " + std::to_string(m) + ")");
       }
     }
-    invocation.require_terminal(address_of(frame), "FRAME");
+    invocation.note_if_no_terminal(address_of(frame));
     LineSession& line = invocation.line();
     const Result result = exchange::senddata_hex(line.platform(), static_cast<std::int32_t>(frame.size() / 2),
                                                  frame.c_str(), m, block.c_str(), line.port_name().c_str());

@@ -26,14 +26,14 @@ LineSession& Invocation::line() {
   return *line_;
 }
 
-void Invocation::require_terminal(std::uint8_t address, std::string_view what) {
+void Invocation::note_if_no_terminal(std::uint8_t address) {
   const sim::DemoBus* demo = line().demo();
   if (demo == nullptr || demo->terminal(address) != nullptr) return;
   std::string known;
   for (const std::uint8_t a : sim::kDemoAddresses) known += (known.empty() ? "" : ", ") + hex_byte(a);
-  throw UsageError(std::string(what) + ": no terminal at address " + hex_byte(address) +
-                   " on the simulated bus; its terminals are at " + known +
-                   " (name a real port with --port)");
+  console_.err << "tarvex: note: no terminal at address " << hex_byte(address)
+               << " on the simulated bus (its terminals are at " << known
+               << "); it stays silent, as a real bus would\n";
 }
 
 std::size_t Invocation::bytes_taken() {
@@ -54,6 +54,17 @@ int Invocation::finish(Report report) {
       report.add("reason", "reason", system_reason(*error, line_->port_name()));
     }
   }
+  // The path was checked before anything was sent; should the write fail
+  // all the same, the exchange has happened and its result stands.
+  std::string diagram_error;
+  if (!options_.diagram.empty()) {
+    const std::string title =
+        "tarvex " + report.command + (line_ ? " on " + line_->port_name() : "");
+    if (!write_diagram_file(options_.diagram, events, report.result, title)) {
+      diagram_error = "cannot write the diagram to " + options_.diagram;
+      report.add("diagram_error", "", diagram_error);
+    }
+  }
   std::vector<std::string> trace;
   if (options_.trace) {
     std::ostringstream text;
@@ -66,22 +77,15 @@ int Invocation::finish(Report report) {
     write_json(out, report, options_.trace ? &trace : nullptr);
   } else {
     if (options_.trace) {
-      if (!line_) out << "(this command uses no line)\n";
+      if (!line_) out << "(nothing went on the line)\n";
       for (const std::string& l : trace) out << l << "\n";
       out << "\n";
     }
     write_text(out, report);
+    if (!diagram_error.empty())
+      console_.err << "tarvex: " << diagram_error << "; the result above stands\n";
   }
-  const int status = report.result.value_or(0);
-  if (!options_.diagram.empty()) {
-    const std::string title = "tarvex " + report.command + (line_ ? " on " + line_->port_name() : "");
-    if (!write_diagram_file(options_.diagram, events, report.result, title)) {
-      console_.err << "tarvex: cannot write the diagram to " << options_.diagram
-                   << "; check that its directory exists and is writable\n";
-      return kCannotCreate;
-    }
-  }
-  return status;
+  return report.result.value_or(0);
 }
 
 }  // namespace tarvex::tool

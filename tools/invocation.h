@@ -4,7 +4,6 @@
 
 #include <cstdint>
 #include <memory>
-#include <string_view>
 
 #include "tools/console.h"
 #include "tools/global_options.h"
@@ -22,9 +21,10 @@ class Invocation {
 
   LineSession& line();
 
-  // On the simulated bus, refuses an address no demo terminal answers at;
-  // on a real port every address goes.
-  void require_terminal(std::uint8_t address, std::string_view what);
+  // On the simulated bus, notes on standard error that no demo terminal is
+  // at `address`: the frame goes out all the same and meets the silence a
+  // real bus gives.
+  void note_if_no_terminal(std::uint8_t address);
 
   // How many bytes the port took in all the writes made so far: a frame's
   // bytes come first, then a block's.
@@ -32,8 +32,8 @@ class Invocation {
 
   // Shows the report (text or JSON) with the trace when asked for, and the
   // system's reason when an operating-system call ended the exchange;
-  // writes the diagram, and gives the exit status: the report's result
-  // code, 0 when it has none.
+  // writes the diagram (a failure is noted, never in place of the result),
+  // and gives the exit status: the report's result code, 0 when it has none.
   int finish(Report report);
 
  private:

@@ -35,17 +35,20 @@ LineOptions::LineOptions(CLI::App& cli, const std::vector<MemberName>& names,
     : baud_members_(members_taking(names, needs, &LineNeeds::takes_baud, "or")),
       limit_members_(members_taking(names, needs, &LineNeeds::takes_limit, "or")) {
   cli.add_option("--member", member_text_, std::string(member_help_text) + member_help(names))
-      ->default_str("plain");
+      ->default_str("plain")
+      ->type_name("NAME");
   if (!baud_members_.empty()) {
     cli.add_option("--baud", baud_text_,
                    "Baud rate for " + members_taking(names, needs, &LineNeeds::takes_baud, "and") +
-                       " (default 9600)");
+                       " (default 9600)")
+        ->type_name("UINT");
   }
   if (!limit_members_.empty()) {
     cli.add_option("--limit", limit_text_,
                    std::string(limit_help) + " for " +
                        members_taking(names, needs, &LineNeeds::takes_limit, "and") + " " +
-                       std::string(limit_default));
+                       std::string(limit_default))
+        ->type_name("MS");
   }
 }
 

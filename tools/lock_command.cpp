@@ -44,7 +44,9 @@ std::string written(const LockKind& kind, const Bytes& input) {
 class LockCommand final : public Command {
  public:
   explicit LockCommand(CLI::App& cli) {
-    cli.add_option("KIND", kind_text_, "The conversion:" + member_help(kKinds))->required();
+    cli.add_option("KIND", kind_text_, "The conversion:" + member_help(kKinds))
+        ->required()
+        ->type_name("NAME");
     cli.add_option("CODES", codes_text_, "The code(s) in hex: 3 bytes, or 6 for two codes (e.g. 123456)")
         ->required()
         ->type_name("HEX");
@@ -80,7 +82,8 @@ class LockCommand final : public Command {
 
 void add_lock_command(CLI::App& app, CommandSet& commands) {
   add_command<LockCommand>(app, commands, "lock",
-                           "Convert lock codes between plain, key and card forms (no port)");
+                           "Convert lock codes between plain, key and card forms (no port)",
+                           GlobalUse{.line = false, .without_line = "touches no port"});
 }
 
 }  // namespace tarvex::tool

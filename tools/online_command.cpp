@@ -11,7 +11,9 @@ class OnlineCommand final : public Command {
  public:
   explicit OnlineCommand(CLI::App& cli)
       : line_options_(cli, kOnlineMembers, "Which entry point runs the query:") {
-    cli.add_option("ADDRESS", address_text_, "Bus address of the terminal, in hex (e.g. 05)")->required();
+    cli.add_option("ADDRESS", address_text_, "Bus address of the terminal, in hex (e.g. 05)")
+        ->required()
+        ->type_name("HEX");
     cli.footer(
         "Phase 1 sends command A0 to the address and reads 7 bytes; phase 2 sends B4 to\n"
         "address 00 with two of them and reads 5 bytes that echo the address. The identity\n"
@@ -21,7 +23,7 @@ class OnlineCommand final : public Command {
   int run(Invocation& invocation) override {
     const OnlineMember& member = line_options_.member(kOnlineMembers);
     const std::uint8_t address = parse_byte(address_text_, "ADDRESS");
-    invocation.require_terminal(address, "ADDRESS");
+    invocation.note_if_no_terminal(address);
     OnlineAnswer answer{kOk, std::nullopt};
     {
       const OpenLine line = line_options_.open(invocation, member.needs);

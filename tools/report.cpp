@@ -111,4 +111,14 @@ void write_json(std::ostream& out, const Report& report, const std::vector<std::
   out << "\n";
 }
 
+void write_json_error(std::ostream& out, const std::string& command, const std::string& message,
+                      int status) {
+  JsonWriter json(out);
+  json.begin_object();
+  if (!command.empty()) json.key("command").value(command);
+  json.key("error").value(message).key("exit").value(std::int64_t{status});
+  json.end_object();
+  out << "\n";
+}
+
 }  // namespace tarvex::tool

@@ -55,4 +55,9 @@ void write_text(std::ostream& out, const Report& report);
 // `trace` lines go into a "trace" array when present.
 void write_json(std::ostream& out, const Report& report, const std::vector<std::string>* trace);
 
+// A run that ended without a report: {"command": ..., "error": ..., "exit": ...},
+// the command left out when none was chosen.
+void write_json_error(std::ostream& out, const std::string& command, const std::string& message,
+                      int status);
+
 }  // namespace tarvex::tool

@@ -13,8 +13,8 @@ class ScanCommand final : public Command {
  public:
   explicit ScanCommand(CLI::App& cli)
       : line_options_(cli, kOnlineMembers, "Which entry point runs each query:") {
-    cli.add_option("FROM", from_text_, "First address, in hex (default 01)");
-    cli.add_option("TO", to_text_, "Last address, in hex (default FF)");
+    cli.add_option("FROM", from_text_, "First address, in hex (default 01)")->type_name("HEX");
+    cli.add_option("TO", to_text_, "Last address, in hex (default FF)")->type_name("HEX");
     cli.footer(
         "Lists every address where something answered, with the result of its query and\n"
         "the identity record. Exit status 0 when a terminal answered in full; otherwise the\n"

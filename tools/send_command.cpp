@@ -99,7 +99,7 @@ class SendCommand final : public Command {
                          " bytes; give " + std::to_string(sent) + " (you gave " + std::to_string(m) + ")");
       }
     }
-    invocation.require_terminal(frame[0], "FRAME");
+    invocation.note_if_no_terminal(frame[0]);
 
     frame.resize(std::max<std::size_t>(frame.size() + 1, 2));
     block.resize(block.size() + 1);

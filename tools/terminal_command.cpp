@@ -14,8 +14,11 @@ namespace {
 class TerminalCommand final : public Command {
  public:
   explicit TerminalCommand(CLI::App& cli) {
-    cli.add_option("--seconds", seconds_text_, "Stop after this many seconds (default 0: run until interrupted)");
-    cli.add_option("--frames", frames_text_, "Stop once this many frames have been heard");
+    cli.add_option("--seconds", seconds_text_,
+                   "Stop after this many seconds (default 0: run until interrupted)")
+        ->type_name("UINT");
+    cli.add_option("--frames", frames_text_, "Stop once this many frames have been heard")
+        ->type_name("UINT");
     cli.footer(
         "Prints the device path first; give it to the host as its port name (for wine, link\n"
         "a COM port to it under ~/.wine/dosdevices). Then one line per frame heard: the time\n"
@@ -29,9 +32,6 @@ class TerminalCommand final : public Command {
   }
 
   int run(Invocation& invocation) override {
-    if (invocation.options().port) {
-      throw UsageError("terminal makes its own port; drop --port");
-    }
     // 0: no such limit.
     const std::uint32_t seconds = seconds_text_ ? parse_count(*seconds_text_, "--seconds", 86400 * 365) : 0;
     const std::uint32_t frames = frames_text_ ? parse_count(*frames_text_, "--frames", 1000000) : 0;
@@ -63,8 +63,12 @@ class TerminalCommand final : public Command {
 }  // namespace
 
 void add_terminal_command(CLI::App& app, CommandSet& commands) {
-  add_command<TerminalCommand>(app, commands, "terminal",
-                               "Run the demo terminals on a pseudo-terminal for a real host to talk to");
+  add_command<TerminalCommand>(
+      app, commands, "terminal",
+      "Run the demo terminals on a pseudo-terminal for a real host to talk to",
+      GlobalUse{.line = false,
+                .json = false,
+                .without_line = "makes its own port and logs every frame itself"});
 }
 
 }  // namespace tarvex::tool

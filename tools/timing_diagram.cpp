@@ -99,6 +99,7 @@ class SvgWriter {
     lanes(width);
     marks(mark_rows);
     for (const DiagramBox& box : layout_.boxes) this->box(box);
+    for (const DiagramFold& f : layout_.folds) fold(f);
     for (std::size_t i = 0; i < layout_.spans.size(); ++i) {
       // A label may run past its span up to where the next one starts.
       const double room = i + 1 < layout_.spans.size() ? scale_.x(layout_.spans[i + 1].start_us) : width;
@@ -117,6 +118,7 @@ class SvgWriter {
     for (const DiagramBox& b : layout.boxes) times.insert(times.end(), {b.start_us, b.end_us});
     for (const DiagramSpan& s : layout.spans) times.insert(times.end(), {s.start_us, s.end_us});
     for (const DiagramMark& m : layout.marks) times.push_back(m.at_us);
+    for (const DiagramFold& f : layout.folds) times.insert(times.end(), {f.start_us, f.end_us});
     return times;
   }
 
@@ -173,7 +175,8 @@ class SvgWriter {
             ".byte rect,.group rect{stroke:#333;stroke-width:0.8}\n"
             ".p1{fill:#f5a623}.p0{fill:#cfe2ff}.pn{fill:#cccccc}\n"
             ".rx .p1,.rx .p0,.rx .pn{fill:#c9ecc9}.group rect{stroke-dasharray:4 2}\n"
-            ".p1b{font-weight:bold}.bit{font-size:8px;fill:#555}\n"
+         << (layout_.folds.empty() ? "" : ".fold rect{fill:#f7f7f7;stroke:#888;stroke-dasharray:6 3}\n")
+         << ".p1b{font-weight:bold}.bit{font-size:8px;fill:#555}\n"
             ".span rect{stroke:#777;stroke-width:0.6}.busy{fill:#f3f3f3}.drain{fill:#d8f0ff}.read{fill:#fff3c4}\n"
             ".span text{font-size:10px}.mark line{stroke:#999;stroke-dasharray:2 3}.mark text{font-size:10px;fill:#333}\n"
             ".alarm text{fill:#c00;font-weight:bold}.alarm line{stroke:#c00}\n"
@@ -236,6 +239,28 @@ class SvgWriter {
     out_ << "</g>\n";
   }
 
+  // Folded frames: one dashed box across both lanes.
+  void fold(const DiagramFold& f) {
+    const double x0 = scale_.x(f.start_us);
+    const double w = std::max(2.0, scale_.x(f.end_us) - x0);
+    const double height = rows_.terminal + kBoxPx - rows_.host;
+    const std::string first = hex_byte(f.first_address);
+    const std::string last = hex_byte(f.last_address);
+    const std::string outcome =
+        "to " + first + " ... " + last + ": " +
+        (f.answered == 0 ? "no answer" : std::to_string(f.answered) + " answered");
+    out_ << "<g class=\"fold\" data-count=\"" << f.frames << "\" data-answered=\"" << f.answered
+         << "\" data-first=\"" << first << "\" data-last=\"" << last << "\" data-start-us=\""
+         << f.start_us << "\" data-end-us=\"" << f.end_us << "\"><title>" << f.frames
+         << " frames folded, " << outcome << "; --trace shows them</title>";
+    out_ << "<rect x=\"" << num(x0) << "\" y=\"" << num(rows_.host) << "\" width=\"" << num(w)
+         << "\" height=\"" << num(height) << "\"/>";
+    const double middle = rows_.host + height / 2;
+    out_ << "<text x=\"" << num(x0 + 4) << "\" y=\"" << num(middle - 3) << "\">" << f.frames
+         << " frames folded</text><text x=\"" << num(x0 + 4) << "\" y=\"" << num(middle + 10)
+         << "\">" << outcome << "</text></g>\n";
+  }
+
   void span(const DiagramSpan& s, double room_end) {
     static constexpr const char* kKinds[] = {"busy", "drain", "read"};
     const char* kind = kKinds[static_cast<int>(s.kind)];
@@ -284,7 +309,8 @@ class SvgWriter {
     item("drain", "drain wait");
     item("read", "read found nothing");
     out_ << "<text x=\"12\" y=\"" << num(y + 16)
-         << "\">Bytes are drawn to scale; longer intervals are compressed. Dashed boxes group long runs.</text>";
+         << "\">Bytes are drawn to scale; longer intervals are compressed. Dashed boxes group long runs"
+         << (layout_.folds.empty() ? "" : "; grey ones fold frames (--trace shows them)") << ".</text>";
     out_ << "</g>\n";
   }
 

@@ -4,8 +4,11 @@
 
 #include <algorithm>
 #include <exception>
+#include <sstream>
 
 #include "tools/exit_status.h"
+#include "tools/json_writer.h"
+#include "tools/output_path.h"
 #include "tools/tool_commands.h"
 
 namespace tarvex::tool {
@@ -20,18 +23,35 @@ that serial port (/dev/ttyUSB0, say). Bytes and addresses are hex (05C2,
 
 Exit status: 0 success; 1 to 8 the library's result code; 64 bad arguments
 or input; 66 an input file cannot be read; 70 a fault in the tool; 71 no
-pseudo-terminal; 73 the diagram cannot be written.)";
+pseudo-terminal; 73 the diagram cannot be written (refused before anything
+is sent). With --json, errors too are one JSON object: {"error": ..., "exit": 64}.)";
 
-void add_global_options(CLI::App& app, GlobalOptions& options) {
-  app.add_option("--port", options.port,
-                 "Serial port to drive (e.g. /dev/ttyUSB0); the simulated bus when absent")
-      ->type_name("NAME");
-  app.add_flag("--trace", options.trace,
-               "Print the line as a bus analyser shows it: time, direction, parity, bytes, waits");
-  app.add_option("--diagram", options.diagram, "Draw the trace as an SVG timing diagram into FILE")
-      ->type_name("FILE");
-  app.add_flag("--json", options.json, "Print one JSON object for scripts");
-  app.add_flag("--yes,-y", options.yes, "Do not ask before a large blacklist download");
+// The versions the build passes in: the library's current and legacy builds.
+std::string version_line() {
+  return std::string("tarvex ") + TARVEX_VERSION + " (the library's current build; legacy build " +
+         TARVEX_LEGACY_VERSION + ")";
+}
+
+// Whether the arguments ask for JSON, for a command line that could not be
+// parsed: --json anywhere before "--".
+bool asks_for_json(const std::vector<std::string>& args) {
+  const auto end = std::find(args.begin(), args.end(), "--");
+  return std::find(args.begin(), end, "--json") != end;
+}
+
+// A run that ends without a report: one line on standard error per line of
+// `message`, each naming the command, or one JSON object on standard output.
+int fail(Console& console, bool json, const std::string& command, const std::string& message,
+         int status) {
+  if (json) {
+    write_json_error(console.out, command, message, status);
+    return status;
+  }
+  std::istringstream lines(message);
+  for (std::string line; std::getline(lines, line);) {
+    console.err << "tarvex" << (command.empty() ? "" : " " + command) << ": " << line << "\n";
+  }
+  return status;
 }
 
 // What to say when no subcommand could be chosen: name the word that is not
@@ -53,8 +73,9 @@ int run(const std::vector<std::string>& args, Console& console) {
   app.footer(kFooter);
   app.require_subcommand(1);
   app.fallthrough();  // global options may follow the subcommand
+  app.set_version_flag("--version", version_line(), "Print the tool's and the library's versions");
   GlobalOptions options;
-  add_global_options(app, options);
+  add_global_options(app, options, GlobalUse{.yes = true});
   CommandSet commands;
   add_get_command(app, commands);
   add_send_command(app, commands);
@@ -66,35 +87,59 @@ int run(const std::vector<std::string>& args, Console& console) {
   add_codec_command(app, commands);
   add_terminal_command(app, commands);
   add_demo_command(app, commands);
+  for (const CommandEntry& entry : commands) add_global_options(*entry.cli, options, entry.use);
 
   try {
     std::vector<std::string> reversed(args.rbegin(), args.rend());
     app.parse(reversed);
+  } catch (const CLI::CallForVersion&) {
+    if (!asks_for_json(args)) {
+      console.out << version_line() << "\n";
+    } else {
+      JsonWriter(console.out)
+          .begin_object()
+          .key("version")
+          .value(TARVEX_VERSION)
+          .key("legacy_version")
+          .value(TARVEX_LEGACY_VERSION)
+          .end_object();
+      console.out << "\n";
+    }
+    return 0;
   } catch (const CLI::Success& help) {
     return app.exit(help, console.out, console.err);
   } catch (const CLI::ParseError& error) {
     const std::vector<CLI::App*> chosen = app.get_subcommands();
     if (chosen.empty()) {
-      console.err << "tarvex: " << no_command_message(app, args) << " (see tarvex --help)\n";
-    } else {
-      console.err << "tarvex " << chosen[0]->get_name() << ": " << error.what() << " (see tarvex "
-                  << chosen[0]->get_name() << " --help)\n";
+      return fail(console, asks_for_json(args), "",
+                  no_command_message(app, args) + " (see tarvex --help)", kUsage);
     }
-    return kUsage;
+    const std::string name = chosen[0]->get_name();
+    return fail(console, asks_for_json(args), name,
+                error.what() + std::string(" (see tarvex ") + name + " --help)", kUsage);
   }
 
   const auto entry = std::find_if(commands.begin(), commands.end(),
                                   [](const CommandEntry& e) { return e.cli->parsed(); });
   if (entry == commands.end()) return kUsage;
-  Invocation invocation(console, options);
+  const std::string name = entry->cli->get_name();
   try {
+    refuse_unused_global_options(app, name, entry->use);
+    // Refused here, before anything is sent, so that a diagram that cannot
+    // be written never costs an exchange.
+    if (!options.diagram.empty()) {
+      if (const auto why = why_not_writable(options.diagram)) {
+        throw UsageError("--diagram: cannot write the diagram to " + options.diagram + ": " + *why,
+                         kCannotCreate);
+      }
+    }
+    Invocation invocation(console, options);
     return entry->command->run(invocation);
   } catch (const UsageError& error) {
-    console.err << "tarvex " << entry->cli->get_name() << ": " << error.what() << "\n";
-    return error.status();
+    return fail(console, options.json, name, error.what(), error.status());
   } catch (const std::exception& error) {
-    console.err << "tarvex " << entry->cli->get_name() << ": internal error: " << error.what() << "\n";
-    return kInternal;
+    return fail(console, options.json, name, std::string("internal error: ") + error.what(),
+                kInternal);
   }
 }
 

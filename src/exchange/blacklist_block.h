@@ -21,6 +21,7 @@ inline constexpr std::uint32_t kBitmapCardCap = 130000;
 // A card entry is three bytes: bit 0 of byte 0 is bit 16 of the number,
 // byte 1 bits 8 to 15, byte 2 bits 0 to 7. Numbers count from 1.
 inline constexpr std::size_t kCardEntrySize = 3;
+inline constexpr std::uint32_t kHighestCardNumber = 0x1FFFF;
 std::uint32_t card_number(const std::uint8_t* entry);
 
 // Builds the block for `count` entries (1 or more) of `entries` into

@@ -13,6 +13,12 @@
 namespace tarvex::testing {
 namespace {
 
+std::vector<std::uint32_t> every_card(std::uint32_t first, std::uint32_t last) {
+  std::vector<std::uint32_t> cards;
+  for (std::uint32_t card = first; card <= last; ++card) cards.push_back(card);
+  return cards;
+}
+
 struct ListCase {
   const char* text;
   std::vector<std::uint32_t> cards;  // empty: refused
@@ -26,12 +32,21 @@ const ListCase kLists[] = {
     {"# barred\n\n 10 - 12 # lost\n5\n", {5, 10, 11, 12}, 0, true, ""},
     {"7\n7\n3-8\n", {3, 4, 5, 6, 7, 8}, 2, true, ""},
     {"131071\n", {131071}, 0, false, ""},  // one card may go past the bitmap
+    {"\xEF\xBB\xBF" "7\n8\n", {7, 8}, 0, false, ""},  // a byte-order mark
+    {"1-70000\n1-70000\n", every_card(1, 70000), 70000, true, ""},
     {"1\n130001\n", {}, 0, false, "card 130001 is above 130000"},
-    {"0\n", {}, 0, false, "cards line 1: card 0 has no bit"},
+    {"0\n", {}, 0, false, "cards line 1: card 0 has no bit in a blacklist; card numbers run from 1 to 131071"},
     {"5\n12-9\n", {}, 0, false, "cards line 2: the range 12-9 runs backwards; write 9-12"},
-    {"5\nfive\n", {}, 0, false, "cards line 2: 'five' is not a decimal number"},
-    {"131072\n", {}, 0, false, "cards line 1: 131072 does not fit"},
+    {"5\nfive\n", {}, 0, false, "cards line 2: 'five' is not a card number; card numbers run from 1 to 131071"},
+    {"131072\n", {}, 0, false, "cards line 1: 131072 is no card number; card numbers run from 1 to 131071"},
     {"# nothing\n", {}, 0, false, "cards: no card numbers in it"},
+    // Every bad line, in order of lines.
+    {"x\n0\n3\n129999-130002\n9-2\n", {}, 0, false,
+     "cards line 1: 'x' is not a card number; card numbers run from 1 to 131071\n"
+     "cards line 2: card 0 has no bit in a blacklist; card numbers run from 1 to 131071\n"
+     "cards line 4: card 130001 is above 130000, the highest card a blacklist bitmap holds (only a list of "
+     "one card may go higher)\n"
+     "cards line 5: the range 9-2 runs backwards; write 2-9"},
 };
 
 TEST(CardList, ReadsNumbersAndRanges) {

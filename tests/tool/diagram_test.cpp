@@ -9,6 +9,7 @@
 #include "svg_reader.h"
 #include "tool_run.h"
 #include "tools/diagram_layout.h"
+#include "tools/text_input.h"
 #include "tools/time_scale.h"
 #include "tools/timing_diagram.h"
 
@@ -139,6 +140,80 @@ TEST(Diagram, LongRunsBecomeOneGroup) {
     }
     EXPECT_LT(std::stod((*svg)[0]["width"]), 2200) << "a long run stays on one screen";
   }
+}
+
+// `count` frames of an address byte and three data bytes, 100 ms apart;
+// those with `answered` get a two-byte reply.
+std::vector<sim::TraceEvent> frames(std::size_t count, bool (*answered)(std::size_t)) {
+  std::vector<sim::TraceEvent> trace;
+  for (std::size_t i = 0; i < count; ++i) {
+    std::uint64_t at = i * 100000;
+    for (std::size_t k = 0; k < 4; ++k, at += 1146) {
+      sim::TraceEvent e{.kind = sim::TraceEvent::Kind::Sent, .time_us = at, .end_us = at + 1146};
+      e.wire = {.start_us = at, .end_us = at + 1146, .value = static_cast<std::uint8_t>(k == 0 ? i : 0xA0),
+                .parity = k == 0 ? line::Parity::Mark : line::Parity::Space};
+      trace.push_back(e);
+    }
+    for (std::size_t k = 0; answered(i) && k < 2; ++k) {
+      trace.push_back({.kind = sim::TraceEvent::Kind::Read, .time_us = at + 20000 + k * 1146, .bytes = {0x5A}});
+    }
+  }
+  return trace;
+}
+
+TEST(Diagram, ALongScanStaysAPage) {
+  struct Case {
+    const char* what;
+    std::vector<sim::TraceEvent> trace;
+    std::vector<std::string> drawn;  // the address bytes still drawn
+    std::size_t folded;              // frames folded away
+    std::size_t folded_answered;
+  };
+  const Case cases[] = {
+      // Of a run of silent frames the first is drawn; a short run stays.
+      {"silent but 5 and 8", frames(10, [](std::size_t i) { return i == 5 || i == 8; }),
+       {"00", "05", "06", "07", "08", "09"}, 4, 0},
+      // Beyond twelve frames drawn, the middle ones are folded too.
+      {"all answered", frames(100, [](std::size_t) { return true; }),
+       {"00", "01", "02", "03", "04", "05", "5E", "5F", "60", "61", "62", "63"}, 88, 88},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    const tool::DiagramLayout layout = tool::layout_diagram(c.trace);
+    std::vector<std::string> drawn;
+    for (const tool::DiagramBox& b : layout.boxes) {
+      if (b.lane == tool::Lane::Host && b.parity_bit == 1) drawn.push_back(tool::hex_text(b.bytes));
+    }
+    EXPECT_EQ(drawn, c.drawn);
+    std::size_t folded = 0;
+    std::size_t answered = 0;
+    for (const tool::DiagramFold& f : layout.folds) {
+      folded += f.frames;
+      answered += f.answered;
+    }
+    EXPECT_EQ(folded, c.folded);
+    EXPECT_EQ(answered, c.folded_answered);
+  }
+
+  // The whole address range on the simulated bus: the three terminals and
+  // their answers drawn, the silence between them folded.
+  const std::string path = ::testing::TempDir() + "tarvex_scan.svg";
+  ASSERT_EQ(run_tool({"scan", "--diagram", path}).status, 0);
+  const auto svg = read_svg(read_file(path));
+  ASSERT_TRUE(svg.has_value());
+  EXPECT_LT(std::stod((*svg)[0]["width"]), 12000) << "was 162000 before folding";
+  std::size_t frames_folded = 0;
+  for (const std::size_t i : groups_of(*svg, "fold")) frames_folded += std::stoul((*svg)[i]["data-count"]);
+  std::vector<double> xs;
+  const std::string host = lane_bytes(*svg, "host", xs);
+  for (const char* answered : {"05/1 A0/0 00/0 00/0 A5/0", "12/1 A0/0", "31/1 A0/0"}) {
+    EXPECT_NE(host.find(answered), std::string::npos) << answered << " in " << host;
+  }
+  // 255 queries, three of them with a second frame to 00, all drawn or folded.
+  std::size_t address_bytes = 0;
+  for (const std::size_t i : groups_of(*svg, "byte")) address_bytes += (*svg)[i]["data-parity"] == "1";
+  EXPECT_EQ(address_bytes + frames_folded, 255u + 3u);
+  std::filesystem::remove(path);
 }
 
 TEST(TimeScale, DrawsCharactersToScaleAndCompressesLongIntervals) {
