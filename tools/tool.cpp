@@ -66,6 +66,7 @@ int run(const std::vector<std::string>& args, Console& console) {
   add_codec_command(app, commands);
   add_terminal_command(app, commands);
   add_demo_command(app, commands);
+  add_log_command(app, commands);
 
   try {
     std::vector<std::string> reversed(args.rbegin(), args.rend());
