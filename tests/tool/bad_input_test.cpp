@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <fstream>
 
+#include "sample_log.h"
 #include "tool_run.h"
 
 namespace tarvex::testing {
@@ -14,6 +16,9 @@ struct BadCase {
   int status;
   const char* says;
 };
+
+const std::string kLog = ::testing::TempDir() + "tarvex_bad_input.log";
+const std::string kNotALog = ::testing::TempDir() + "tarvex_not_a.log";
 
 const BadCase kCases[] = {
     {{}, 64, "name a command: get"},
@@ -44,9 +49,16 @@ const BadCase kCases[] = {
     {{"online", "05", "--baud", "4800"}, 64, "--baud: onNet runs at 9600 baud"},
     {{"scan", "20", "10"}, 64, "FROM 20 is above TO 10; swap them"},
     {{"blacklist", "05", "-", "--command", "A6"}, 64, "--command belongs to --member s"},
+    {{"log", "/nonexistent/tarvex.log"}, 66, "FILE: cannot read /nonexistent/tarvex.log"},
+    {{"log", kNotALog}, 64, "holds no whole block of an exchange log (line 1: a line outside any block)"},
+    {{"log", kLog, "--call", "2"}, 64, "--call 2: the log has 1 call(s); choose 1 to 1"},
+    {{"log", kLog, "--call", "0"}, 64, "--call 0: the log has 1 call(s)"},
+    {{"log", kLog, "--port", "/dev/null"}, 64, "drop --port"},
 };
 
 TEST(BadInput, GetsOneLineThatSaysWhatToFix) {
+  write_sample_log(kLog);
+  std::ofstream(kNotALog) << "not a log\n";
   for (const BadCase& c : kCases) {
     std::string joined;
     for (const std::string& a : c.args) joined += a + " ";
@@ -63,7 +75,7 @@ TEST(Help, EveryCommandExplainsItself) {
   EXPECT_EQ(top.status, 0);
   EXPECT_TRUE(top.shows("simulated bus")) << top.out;
   EXPECT_TRUE(top.shows("Exit status")) << top.out;
-  for (const char* command : {"get", "send", "get-hex", "send-hex", "blacklist", "online", "scan", "lock", "codec", "terminal", "demo"}) {
+  for (const char* command : {"get", "send", "get-hex", "send-hex", "blacklist", "online", "scan", "lock", "codec", "terminal", "demo", "log"}) {
     SCOPED_TRACE(command);
     EXPECT_TRUE(top.shows(std::string("  ") + command)) << top.out;
     const ToolRun run = run_tool({command, "--help"});
