@@ -374,16 +374,18 @@ void print_overshoot_table(const std::vector<Overshoot>& rows) {
 // without, and take turns call by call: the machine's load falls on both
 // alike, and each pair of calls gives one difference.
 
-// --serve: reads case names, one a line, and answers each with one timed call
-// over a pseudo-terminal: "wall_ms cpu_ms result". "refused" times calls that
-// the argument contract refuses at once, touching no port: microseconds a
-// call, wall and processor.
+// --serve: reads "pty NAME" or "emulated NAME", one a line, and answers each
+// with one timed call of that case over a pseudo-terminal (plain, or with the
+// emulated 9600-baud output queue): "wall_ms cpu_ms result". "refused" times
+// calls that the argument contract refuses at once, touching no port:
+// microseconds a call, wall and processor.
 int serve() {
   const std::vector<Case> cases = exchange_cases();
-  char line[256];
-  while (std::fgets(line, sizeof line, stdin) != nullptr) {
-    const std::string name(line, std::strcspn(line, "\n"));
-    if (name == "refused") {
+  char text[256];
+  while (std::fgets(text, sizeof text, stdin) != nullptr) {
+    const std::string line(text, std::strcspn(text, "\n"));
+    const std::string name = line.substr(line.find(' ') + 1);
+    if (line == "refused") {
       constexpr int kCalls = 20000;
       std::uint8_t frame[2] = {};
       std::uint8_t reply[2] = {};
@@ -397,7 +399,7 @@ int serve() {
       const auto c =
           std::find_if(cases.begin(), cases.end(), [&](const Case& k) { return k.name == name; });
       if (c == cases.end()) return 1;
-      const Timing t = time_case(*c, Line::Pty);
+      const Timing t = time_case(*c, line.starts_with("emulated ") ? Line::Emulated : Line::Pty);
       std::printf("%.4f %.4f %d\n", t.wall_ms, t.cpu_ms, static_cast<int>(t.result));
     }
     std::fflush(stdout);
@@ -462,41 +464,43 @@ void print_log_table(const std::vector<Case>& cases, int runs) {
   Server plain("");
   Server logged(log);
   std::printf(
-      "| exchange | wall, no log (ms) | wall, log (ms) | log's cost (ms) | cost / wall | "
+      "| exchange | line | wall, no log (ms) | wall, log (ms) | log's cost (ms) | cost / wall | "
       "processor, no log (ms) | processor, log (ms) |\n");
-  std::printf("|---|---:|---:|---:|---:|---:|---:|\n");
-  for (const Case& c : cases) {
-    std::vector<double> walls[2];
-    std::vector<double> cpus[2];
-    std::vector<double> costs;
-    std::string failed;
-    for (int run = 0; run < runs; ++run) {
-      // Each goes first every other time.
-      std::optional<Timing> t[2];
-      for (int turn = 0; turn < 2; ++turn) {
-        const int which = (run + turn) % 2;
-        t[which] = (which == 0 ? plain : logged).ask(c.name);
-        std::this_thread::sleep_for(10ms);
+  std::printf("|---|---|---:|---:|---:|---:|---:|---:|\n");
+  for (const auto& [line, label] : {std::pair{"emulated", "9600 baud"}, std::pair{"pty", "pty"}})
+    for (const Case& c : cases) {
+      const std::string request = std::string(line) + " " + c.name;
+      std::vector<double> walls[2];
+      std::vector<double> cpus[2];
+      std::vector<double> costs;
+      std::string failed;
+      for (int run = 0; run < runs; ++run) {
+        // Each goes first every other time.
+        std::optional<Timing> t[2];
+        for (int turn = 0; turn < 2; ++turn) {
+          const int which = (run + turn) % 2;
+          t[which] = (which == 0 ? plain : logged).ask(request);
+          std::this_thread::sleep_for(10ms);
+        }
+        if (!t[0] || !t[1]) {
+          failed = " (FAILED: no answer)";
+          break;
+        }
+        for (int which = 0; which < 2; ++which) {
+          if (t[which]->result != TARVEX_OK)
+            failed = " (FAILED: result " + std::to_string(t[which]->result) + ")";
+          walls[which].push_back(t[which]->wall_ms);
+          cpus[which].push_back(t[which]->cpu_ms);
+        }
+        costs.push_back(t[1]->wall_ms - t[0]->wall_ms);
       }
-      if (!t[0] || !t[1]) {
-        failed = " (FAILED: no answer)";
-        break;
-      }
-      for (int which = 0; which < 2; ++which) {
-        if (t[which]->result != TARVEX_OK)
-          failed = " (FAILED: result " + std::to_string(t[which]->result) + ")";
-        walls[which].push_back(t[which]->wall_ms);
-        cpus[which].push_back(t[which]->cpu_ms);
-      }
-      costs.push_back(t[1]->wall_ms - t[0]->wall_ms);
+      if (costs.empty()) continue;
+      const double wall = median(walls[0]);
+      std::printf("| %s%s | %s | %s | %s | %s | %s%% | %s | %s |\n", c.name.c_str(), failed.c_str(),
+                  label, fixed(wall).c_str(), fixed(median(walls[1])).c_str(),
+                  fixed(median(costs), 3).c_str(), fixed(100 * median(costs) / wall).c_str(),
+                  fixed(median(cpus[0]), 3).c_str(), fixed(median(cpus[1]), 3).c_str());
     }
-    if (costs.empty()) continue;
-    const double wall = median(walls[0]);
-    std::printf("| %s%s | %s | %s | %s | %s%% | %s | %s |\n", c.name.c_str(), failed.c_str(),
-                fixed(wall).c_str(), fixed(median(walls[1])).c_str(),
-                fixed(median(costs), 3).c_str(), fixed(100 * median(costs) / wall).c_str(),
-                fixed(median(cpus[0]), 3).c_str(), fixed(median(cpus[1]), 3).c_str());
-  }
   const std::optional<Timing> refused[2] = {plain.ask("refused"), logged.ask("refused")};
   if (refused[0] && refused[1]) {
     std::printf(
@@ -578,9 +582,11 @@ int run(int runs, const std::string& only) {
 
   std::printf("\n### The exchange log (TARVEX_LOG)\n\n");
   std::printf(
-      "Median of %d calls each, over a pseudo-terminal, the terminal answering at once: two "
-      "copies of the bench taking turns call by call, one writing the log to /tmp. The log's "
-      "cost is the median of the differences of the pairs.\n\n",
+      "Median of %d calls each, the terminal answering at once, over the emulated 9600-baud "
+      "output queue and over a plain pseudo-terminal (no line time at all: the log's cost set "
+      "against the least an exchange can take). Two copies of the bench take turns call by "
+      "call, one writing the log to /tmp; the log's cost is the median of the differences of "
+      "the pairs.\n\n",
       runs);
   print_log_table(cases, runs);
 
