@@ -42,7 +42,7 @@ class KeptError {
 
  private:
   int errno_;
-  std::uint32_t last_error_;
+  [[maybe_unused]] std::uint32_t last_error_;  // Windows only
 };
 
 }  // namespace tarvex::trace::system
