@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "line/monotonic_clock.h"
 #include "trace/exchange_log.h"
 #include "trace/log_system.h"
 
@@ -31,20 +32,16 @@ bool lock(int fd) noexcept {
   return done == 0;
 }
 
-std::uint64_t microseconds(clockid_t clock) noexcept {
-  timespec now{};
-  clock_gettime(clock, &now);
-  return static_cast<std::uint64_t>(now.tv_sec) * 1000000u +
-         static_cast<std::uint64_t>(now.tv_nsec) / 1000u;
-}
-
 }  // namespace
 
 std::uint64_t monotonic_us() noexcept {
-  return microseconds(CLOCK_MONOTONIC);
+  return line::monotonic_us();
 }
 std::uint64_t wall_clock_us() noexcept {
-  return microseconds(CLOCK_REALTIME);
+  timespec now{};
+  clock_gettime(CLOCK_REALTIME, &now);
+  return static_cast<std::uint64_t>(now.tv_sec) * 1000000u +
+         static_cast<std::uint64_t>(now.tv_nsec) / 1000u;
 }
 std::uint64_t process_id() noexcept {
   return static_cast<std::uint64_t>(::getpid());

@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "line/monotonic_clock.h"
 #include "trace/exchange_log.h"
 #include "trace/log_system.h"
 
@@ -53,14 +54,7 @@ bool still_named(const char* path, const BY_HANDLE_FILE_INFORMATION& mine) noexc
 }  // namespace
 
 std::uint64_t monotonic_us() noexcept {
-  LARGE_INTEGER counter{};
-  LARGE_INTEGER frequency{};
-  QueryPerformanceCounter(&counter);
-  QueryPerformanceFrequency(&frequency);
-  const auto ticks = static_cast<std::uint64_t>(counter.QuadPart);
-  const auto per_second = static_cast<std::uint64_t>(frequency.QuadPart);
-  if (per_second == 0) return 0;
-  return ticks / per_second * 1000000u + ticks % per_second * 1000000u / per_second;
+  return line::monotonic_us();
 }
 
 std::uint64_t wall_clock_us() noexcept {
