@@ -22,15 +22,8 @@ void append_pointer(std::string& out, std::uint64_t value) {
     out += "null";
     return;
   }
-  constexpr const char* kDigits = "0123456789abcdef";
   out += "0x";
-  bool leading = true;
-  for (int shift = 60; shift >= 0; shift -= 4) {
-    const auto digit = static_cast<unsigned>((value >> shift) & 0xFu);
-    if (digit == 0 && leading && shift != 0) continue;
-    leading = false;
-    out += kDigits[digit];
-  }
+  append_hex(out, value);
 }
 
 // A port name between quotes: printable ASCII as it is, anything else as \xHH.

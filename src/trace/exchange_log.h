@@ -4,7 +4,7 @@
 // and the result. `tarvex log PATH` lists the blocks and draws one.
 //
 //   == 2025-01-02T03:04:05.678901Z pid 4242 thread 4243 tarvex 2.5.0.10
-//   getdata(n=2, frame=0x7ffd5a3c10, reply_length=8, reply=0x7ffd5a3c20, port_name="COM5")
+//   getdata(n=2, frame=0x7FFD5A3C10, reply_length=8, reply=0x7FFD5A3C20, port_name="COM5")
 //        0.012  open   COM5 (standard timeouts) -> #1
 //        ...
 //       28.305  result 0 (success)

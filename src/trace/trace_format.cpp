@@ -85,20 +85,24 @@ void append_ms(std::string& out, std::uint64_t us) {
   out += static_cast<char>('0' + frac % 10);
 }
 
+void append_hex(std::string& out, std::uint64_t value) {
+  constexpr const char* kDigits = "0123456789ABCDEF";
+  char digits[16];
+  std::size_t n = 0;
+  do {
+    digits[n++] = kDigits[value & 0xFu];
+    value >>= 4;
+  } while (value != 0);
+  while (n > 0) out += digits[--n];
+}
+
 void append_handle(std::string& out, line::Handle handle) {
   if (handle == line::kInvalidHandle) {
     out += "invalid";
     return;
   }
-  constexpr const char* kDigits = "0123456789ABCDEF";
   out += '#';
-  bool leading = true;
-  for (int shift = 28; shift >= 0; shift -= 4) {
-    const unsigned digit = (handle >> shift) & 0xFu;
-    if (digit == 0 && leading && shift != 0) continue;
-    leading = false;
-    out += kDigits[digit];
-  }
+  append_hex(out, handle);
 }
 
 const char* parity_letter(line::Parity parity) {

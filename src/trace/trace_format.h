@@ -35,6 +35,8 @@ void append_ms(std::string& out, std::uint64_t us);
 // "#1A", or "invalid" for the all-ones handle.
 void append_handle(std::string& out, line::Handle handle);
 void append_hex_byte(std::string& out, std::uint8_t byte);
+// Upper-case hex digits, no leading zeros.
+void append_hex(std::string& out, std::uint64_t value);
 void append_decimal(std::string& out, std::uint64_t value);
 
 const char* parity_letter(line::Parity parity);
