@@ -10,11 +10,10 @@
 //       28.305  result 0 (success)
 //   == end
 //
-// The settings are read once, at the first call that asks, and kept for the
-// life of the process: with the user's environment of the call and
-// TARVEX_LOG_MAX=BYTES (K, M or G for KiB, MiB, GiB) capping the file, which
-// is then rotated once to PATH.1. They are, with the held-port table, the
-// only state the library keeps across calls.
+// TARVEX_LOG_MAX=BYTES (K, M or G for KiB, MiB, GiB) caps the file, which is
+// then rotated once to PATH.1. Both are read from the process's environment
+// at the first call that asks and kept for the life of the process: with the
+// held-port table, the only state the library keeps across calls.
 //
 // The exchange runs as it does without the log, only inside the tracing
 // wrapper: the block is formatted after the call's last port operation, and
