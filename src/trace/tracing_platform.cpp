@@ -145,6 +145,8 @@ std::uint32_t TracingPlatform::write(Handle handle, const std::uint8_t* bytes,
     const LineSetting setting{*line->parity, line->stop_bits, line->baud};
     const std::uint64_t char_us =
         character_time_us(setting, line->baud.value_or(line::kDefaultBaud));
+    // A long block: room for its characters at once, not in doublings.
+    if (trace_.capacity() - trace_.size() < taken) trace_.reserve(trace_.size() + taken + 32);
     for (std::uint32_t i = 0; i < taken; ++i) {
       const std::uint64_t start = std::max(at, line->free_us);
       line->free_us = start + char_us;
