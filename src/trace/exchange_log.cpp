@@ -222,7 +222,9 @@ std::int64_t run_logged(const LogSettings& settings, const Call& call, line::Pla
     return exchange.run(exchange.context, os);
   }
   const std::int64_t result = exchange.run(exchange.context, *tracer);
-  // After the call's last port operation: nothing below touches the port.
+  // After the call's last port operation: nothing below touches the port,
+  // and what the exchange left in errno (GetLastError) is put back once the
+  // log's own calls, the freeing of its memory included, are done.
   const system::KeptError kept;
   try {
     std::string block;
@@ -232,6 +234,7 @@ std::int64_t run_logged(const LogSettings& settings, const Call& call, line::Pla
   } catch (...) {
     // Out of memory while formatting: this call goes unlogged.
   }
+  tracer.reset();
   return result;
 }
 
