@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <fstream>
 
 #include "sample_log.h"
@@ -68,6 +69,8 @@ TEST(BadInput, GetsOneLineThatSaysWhatToFix) {
     EXPECT_TRUE(run.complains(c.says)) << run.err;
     EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << run.err;
   }
+  std::remove(kLog.c_str());
+  std::remove(kNotALog.c_str());
 }
 
 TEST(Help, EveryCommandExplainsItself) {
