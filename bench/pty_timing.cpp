@@ -1,8 +1,9 @@
 // Real time and processor time of exchanges through the shared object's
 // exported functions (build/linux/current/libtarvex.so), over a
 // pseudo-terminal with a terminal that answers at once, set against what
-// each exchange's own step list costs; and how far a timed-out limit is
-// overshot. Prints markdown tables; scripts/bench.sh runs it.
+// each exchange's own step list costs; what the exchange log adds to them;
+// and how far a timed-out limit is overshot. Prints markdown tables;
+// scripts/bench.sh runs it.
 //
 // Every timed call starts just after the millisecond tick the library reads
 // has turned, so its first busy wait runs its full length, as every later
@@ -12,7 +13,9 @@
 // shares the process.
 #include <fcntl.h>
 #include <poll.h>
+#include <spawn.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -33,6 +36,8 @@
 #include "ser2net_server.h"
 #include "step_list.h"
 #include "tarvex.h"
+
+extern char** environ;
 
 namespace tarvex::bench {
 namespace {
@@ -83,26 +88,32 @@ struct Row {
   std::vector<std::int32_t> failures;
 };
 
+// One timed call of a case on a fresh terminal (and held port).
+Timing time_case(const Case& c, Line line) {
+  PtyTerminal terminal;
+  std::optional<testing::Ser2net> server;
+  if (line == Line::Network) server.emplace(terminal.port());
+  const std::string port = server ? server->port_name() : terminal.port();
+  for (const PtyTerminal::Step& answer : c.answers) terminal.then(answer);
+  tarvex_port_t held = TARVEX_INVALID_PORT;
+  if (c.held_baud != 0) held = com_init(port.c_str(), c.held_baud);
+  if (line == Line::Emulated) {
+    struct stat device {};
+    stat(terminal.port().c_str(), &device);
+    emulated_line_start(device.st_rdev, terminal.slave_fd());
+  }
+  const Timing timing = time_call([&] { return c.call(port.c_str(), held); });
+  emulated_line_stop();
+  if (c.held_baud != 0) com_exit(held);
+  return timing;
+}
+
 Row run_case(const Case& c, Line line, int runs) {
   std::vector<double> walls;
   std::vector<double> cpus;
   Row row{&c, cost(c.steps, line != Line::Pty), 0, 0, {}};
   for (int run = 0; run < runs; ++run) {
-    PtyTerminal terminal;
-    std::optional<testing::Ser2net> server;
-    if (line == Line::Network) server.emplace(terminal.port());
-    const std::string port = server ? server->port_name() : terminal.port();
-    for (const PtyTerminal::Step& answer : c.answers) terminal.then(answer);
-    tarvex_port_t held = TARVEX_INVALID_PORT;
-    if (c.held_baud != 0) held = com_init(port.c_str(), c.held_baud);
-    if (line == Line::Emulated) {
-      struct stat device {};
-      stat(terminal.port().c_str(), &device);
-      emulated_line_start(device.st_rdev, terminal.slave_fd());
-    }
-    const Timing timing = time_call([&] { return c.call(port.c_str(), held); });
-    emulated_line_stop();
-    if (c.held_baud != 0) com_exit(held);
+    const Timing timing = time_case(c, line);
     if (timing.result != TARVEX_OK) row.failures.push_back(timing.result);
     walls.push_back(timing.wall_ms);
     cpus.push_back(timing.cpu_ms);
@@ -213,6 +224,155 @@ void print_overshoot_table(const std::vector<Overshoot>& rows) {
   }
 }
 
+// ---- The exchange log ------------------------------------------------------
+//
+// The library reads TARVEX_LOG once per process, so two copies of this
+// program serve the timed calls (--serve), one with the log on and one
+// without, and take turns call by call: the machine's load falls on both
+// alike, and each pair of calls gives one difference.
+
+// --serve: reads "pty NAME" or "emulated NAME", one a line, and answers each
+// with one timed call of that case over a pseudo-terminal (plain, or with the
+// emulated 9600-baud output queue): "wall_ms cpu_ms result". "refused" times
+// calls that the argument contract refuses at once, touching no port:
+// microseconds a call, wall and processor.
+int serve() {
+  const std::vector<Case> cases = exchange_cases();
+  char text[256];
+  while (std::fgets(text, sizeof text, stdin) != nullptr) {
+    const std::string line(text, std::strcspn(text, "\n"));
+    const std::string name = line.substr(line.find(' ') + 1);
+    if (line == "refused") {
+      constexpr int kCalls = 20000;
+      std::uint8_t frame[2] = {};
+      std::uint8_t reply[2] = {};
+      const double cpu_start = thread_cpu_ms();
+      const Clock::time_point start = Clock::now();
+      for (int i = 0; i < kCalls; ++i) getdata(-1, frame, 1, reply, "unused");
+      const double wall = std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+      std::printf("%.6f %.6f 0\n", wall * 1000 / kCalls,
+                  (thread_cpu_ms() - cpu_start) * 1000 / kCalls);
+    } else {
+      const auto c =
+          std::find_if(cases.begin(), cases.end(), [&](const Case& k) { return k.name == name; });
+      if (c == cases.end()) return 1;
+      const Timing t = time_case(*c, line.starts_with("emulated ") ? Line::Emulated : Line::Pty);
+      std::printf("%.4f %.4f %d\n", t.wall_ms, t.cpu_ms, static_cast<int>(t.result));
+    }
+    std::fflush(stdout);
+  }
+  return 0;
+}
+
+// A copy of this program serving calls, with the log at `log` (none: empty).
+struct Server {
+  pid_t pid = -1;
+  FILE* to = nullptr;
+  FILE* from = nullptr;
+
+  explicit Server(const std::string& log) {
+    int to_child[2];
+    int from_child[2];
+    if (pipe2(to_child, O_CLOEXEC) != 0 || pipe2(from_child, O_CLOEXEC) != 0) return;
+    std::vector<std::string> env_strings;
+    for (char** e = environ; *e != nullptr; ++e) {
+      if (std::strncmp(*e, "TARVEX_LOG", 10) != 0) env_strings.emplace_back(*e);
+    }
+    if (!log.empty()) env_strings.push_back("TARVEX_LOG=" + log);
+    std::vector<char*> env;
+    for (std::string& e : env_strings) env.push_back(e.data());
+    env.push_back(nullptr);
+    std::string self = "/proc/self/exe";
+    std::string flag = "--serve";
+    char* argv[] = {self.data(), flag.data(), nullptr};
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, to_child[0], 0);
+    posix_spawn_file_actions_adddup2(&actions, from_child[1], 1);
+    if (posix_spawn(&pid, self.c_str(), &actions, nullptr, argv, env.data()) != 0) pid = -1;
+    posix_spawn_file_actions_destroy(&actions);
+    close(to_child[0]);
+    close(from_child[1]);
+    to = fdopen(to_child[1], "w");
+    from = fdopen(from_child[0], "r");
+  }
+
+  ~Server() {
+    if (to != nullptr) std::fclose(to);
+    if (from != nullptr) std::fclose(from);
+    if (pid > 0) waitpid(pid, nullptr, 0);
+  }
+
+  std::optional<Timing> ask(const std::string& name) {
+    if (pid <= 0 || to == nullptr || from == nullptr) return std::nullopt;
+    std::fprintf(to, "%s\n", name.c_str());
+    std::fflush(to);
+    Timing t;
+    int result = 0;
+    if (std::fscanf(from, "%lf %lf %d", &t.wall_ms, &t.cpu_ms, &result) != 3) return std::nullopt;
+    t.result = result;
+    return t;
+  }
+};
+
+void print_log_table(const std::vector<Case>& cases, int runs) {
+  const std::string log = "/tmp/tarvex_bench_" + std::to_string(getpid()) + ".log";
+  std::remove(log.c_str());
+  Server plain("");
+  Server logged(log);
+  std::printf(
+      "| exchange | line | wall, no log (ms) | wall, log (ms) | log's cost (ms) | cost / wall | "
+      "processor, no log (ms) | processor, log (ms) |\n");
+  std::printf("|---|---|---:|---:|---:|---:|---:|---:|\n");
+  for (const auto& [line, label] : {std::pair{"emulated", "9600 baud"}, std::pair{"pty", "pty"}})
+    for (const Case& c : cases) {
+      const std::string request = std::string(line) + " " + c.name;
+      std::vector<double> walls[2];
+      std::vector<double> cpus[2];
+      std::vector<double> costs;
+      std::string failed;
+      for (int run = 0; run < runs; ++run) {
+        // Each goes first every other time.
+        std::optional<Timing> t[2];
+        for (int turn = 0; turn < 2; ++turn) {
+          const int which = (run + turn) % 2;
+          t[which] = (which == 0 ? plain : logged).ask(request);
+          std::this_thread::sleep_for(10ms);
+        }
+        if (!t[0] || !t[1]) {
+          failed = " (FAILED: no answer)";
+          break;
+        }
+        for (int which = 0; which < 2; ++which) {
+          if (t[which]->result != TARVEX_OK)
+            failed = " (FAILED: result " + std::to_string(t[which]->result) + ")";
+          walls[which].push_back(t[which]->wall_ms);
+          cpus[which].push_back(t[which]->cpu_ms);
+        }
+        costs.push_back(t[1]->wall_ms - t[0]->wall_ms);
+      }
+      if (costs.empty()) continue;
+      const double wall = median(walls[0]);
+      std::printf("| %s%s | %s | %s | %s | %s | %s%% | %s | %s |\n", c.name.c_str(), failed.c_str(),
+                  label, fixed(wall).c_str(), fixed(median(walls[1])).c_str(),
+                  fixed(median(costs), 3).c_str(), fixed(100 * median(costs) / wall).c_str(),
+                  fixed(median(cpus[0]), 3).c_str(), fixed(median(cpus[1]), 3).c_str());
+    }
+  const std::optional<Timing> refused[2] = {plain.ask("refused"), logged.ask("refused")};
+  if (refused[0] && refused[1]) {
+    std::printf(
+        "\nA call refused at once (getdata with n = -1, no port), wall and processor per call: "
+        "%s and %s us without the log (its one check included), %s and %s us with it.\n",
+        fixed(refused[0]->wall_ms, 3).c_str(), fixed(refused[0]->cpu_ms, 3).c_str(),
+        fixed(refused[1]->wall_ms, 3).c_str(), fixed(refused[1]->cpu_ms, 3).c_str());
+  }
+  struct stat file {};
+  if (stat(log.c_str(), &file) == 0) {
+    std::printf("The log took %lld bytes for these calls.\n", static_cast<long long>(file.st_size));
+  }
+  std::remove(log.c_str());
+}
+
 // ---- The test rig's own latency --------------------------------------------
 
 // One byte to the terminal and its one-byte answer, on a descriptor of our
@@ -277,6 +437,16 @@ int run(int runs, const std::string& only) {
     print_network_table(rows);
   }
 
+  std::printf("\n### The exchange log (TARVEX_LOG)\n\n");
+  std::printf(
+      "Median of %d calls each, the terminal answering at once, over the emulated 9600-baud "
+      "output queue and over a plain pseudo-terminal (no line time at all: the log's cost set "
+      "against the least an exchange can take). Two copies of the bench take turns call by "
+      "call, one writing the log to /tmp; the log's cost is the median of the differences of "
+      "the pairs.\n\n",
+      runs);
+  print_log_table(cases, runs);
+
   if (!only.empty()) return 0;
   std::printf("\n### Timed-out limits\n\n");
   std::printf("getdata to a terminal that never answers: elapsed time past the limit of the "
@@ -295,6 +465,10 @@ int run(int runs, const std::string& only) {
 }  // namespace tarvex::bench
 
 int main(int argc, char** argv) {
+  if (argc == 2 && std::strcmp(argv[1], "--serve") == 0) return tarvex::bench::serve();
+  // The tables but the log's are of calls without the log, whatever the
+  // shell has set (the library reads it at its first call).
+  unsetenv("TARVEX_LOG");
   int runs = 7;
   std::string only;  // run the exchanges whose name holds this, and nothing else
   for (int i = 1; i < argc; ++i) {

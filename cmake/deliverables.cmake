@@ -53,7 +53,13 @@ function(tarvex_deliverable target)
   set(tarvex_${arg_VARIANT}_def ${arg_DEF} PARENT_SCOPE)
 
   add_library(${target} SHARED ${arg_SOURCES})
-  target_link_libraries(${target} PRIVATE tarvex_os tarvex_core)
+  target_link_libraries(${target} PRIVATE tarvex_trace tarvex_os tarvex_core)
+  # Who wrote a block of the exchange log (src/exports/entry_point.h).
+  set(log_name tarvex)
+  if(arg_VARIANT STREQUAL "legacy")
+    set(log_name tarvex-legacy)
+  endif()
+  target_compile_definitions(${target} PRIVATE TARVEX_LOG_LIBRARY="${log_name} ${arg_VERSION}")
   target_include_directories(${target} INTERFACE
     $<BUILD_INTERFACE:${CMAKE_SOURCE_DIR}/include>
     $<INSTALL_INTERFACE:${CMAKE_INSTALL_INCLUDEDIR}>)

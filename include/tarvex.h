@@ -27,6 +27,25 @@
  * A port that hangs up (an adapter unplugged, the far end closed) ends the
  * call at once: a reply that can no longer come gives 3 without waiting out
  * its limit, a write that the port refuses 2 (3 for a data block).
+ *
+ * The exchange log, two environment variables of the host's process, read
+ * at the library's first call and kept until the process ends:
+ *   TARVEX_LOG=PATH        every exchange and held-port call appends one
+ *                          block to PATH: the time (UTC), process and
+ *                          thread, the entry point and its arguments, each
+ *                          port call and byte on the line with its parity,
+ *                          stop bits and baud, the waits, the system's error
+ *                          where one ended the call, and the result. Blocks
+ *                          of several threads and processes never
+ *                          interleave. The transforms are not logged.
+ *   TARVEX_LOG_MAX=BYTES   caps PATH (K, M or G may follow the number): a
+ *                          block that would take it past the cap first
+ *                          renames it to PATH.1, replacing the one there. A
+ *                          value that is not a size turns the log off.
+ * The log is written after the call's last port operation, so the exchange's
+ * timing is its own; a log that cannot be written is skipped, and neither
+ * the result nor the error left for the host changes. Unset, the log costs
+ * one check a call. `tarvex log PATH` lists and draws the calls.
  */
 #ifndef TARVEX_H
 #define TARVEX_H

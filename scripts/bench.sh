@@ -55,7 +55,7 @@ echo "bench: Google Benchmark (about 20 s)" >&2
 "$bin/tarvex_bench" --benchmark_format=csv --benchmark_repetitions=5 \
   --benchmark_report_aggregates_only=true --benchmark_min_time=0.2 \
   >"$out/micro.csv" 2>/dev/null
-echo "bench: timing over a pseudo-terminal ($runs runs each, about $((runs * 3)) s)" >&2
+echo "bench: timing over a pseudo-terminal, with and without the log ($runs runs each, about $((runs * 7)) s)" >&2
 "${scheduling[@]}" "$bin/tarvex_pty_timing" --runs "$runs" >"$out/timing.md"
 echo "bench: many buses at once, normal priority ($rounds rounds, about $((rounds * 3)) s)" >&2
 "$bin/tarvex_multi_bus" --rounds "$rounds" >"$out/multi_bus.md"

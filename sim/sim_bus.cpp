@@ -5,13 +5,6 @@
 
 namespace tarvex::sim {
 
-std::uint64_t character_time_us(const LineSetting& setting, std::uint32_t baud) {
-  const std::uint64_t bits = 1u + 8u + (setting.parity == Parity::None ? 0u : 1u) +
-                             (setting.stop_bits == StopBits::Two ? 2u : 1u);
-  const std::uint64_t rate = baud == 0 ? 1 : baud;
-  return (bits * 1000000 + rate - 1) / rate;
-}
-
 struct SimBus::Port {
   std::string name;
   std::optional<Handle> handle;  // while open

@@ -18,6 +18,7 @@
 
 #include "line/first_error.h"
 #include "line/platform.h"
+#include "trace/trace_event.h"
 
 namespace tarvex::sim {
 
@@ -26,24 +27,10 @@ using line::LineSetting;
 using line::Parity;
 using line::StopBits;
 
-// One character on the line, in either direction.
-struct WireByte {
-  std::uint64_t start_us = 0;
-  std::uint64_t end_us = 0;
-  std::uint8_t value = 0;
-  Parity parity = Parity::None;  // MARK: parity bit 1, SPACE: 0, NONE: no parity bit
-  StopBits stop_bits = StopBits::One;
-  std::uint32_t baud = line::kDefaultBaud;
-
-  std::optional<int> parity_bit() const {
-    if (parity == Parity::None) return std::nullopt;
-    return parity == Parity::Mark ? 1 : 0;
-  }
-};
-
-// The time one character takes: start bit, 8 data bits, the parity bit when
-// there is one, and the stop bits.
-std::uint64_t character_time_us(const LineSetting& setting, std::uint32_t baud);
+// The trace's events and characters are the library's own (src/trace/).
+using trace::character_time_us;
+using trace::TraceEvent;
+using trace::WireByte;
 
 class SimBus;
 
@@ -78,36 +65,8 @@ class Terminal {
   virtual void on_byte(const WireByte& byte, Responder& line) = 0;
 };
 
-// Everything the simulated port saw, in order. Runs of the same kind of poll
-// (tick readings of a busy wait, empty reads, output-queue queries) are folded
-// into one event with its start, end and count.
-struct TraceEvent {
-  enum class Kind {
-    Open,        // text: port name; handle (kInvalidHandle when it failed); timeouts
-    Close,       // handle
-    Purge,       // handle
-    SetLine,     // setting (baud: the one now in force)
-    Write,       // bytes asked; count taken
-    Read,        // one byte counted by the port (bytes holds it)
-    ReadIdle,    // count reads that found nothing, from time_us to end_us
-    HungUp,      // a read found that the port has hung up
-    QueueQuery,  // count queries; value: the last queue count
-    Spin,        // count tick readings from time_us to end_us: a busy wait
-    Sent,        // a character that left the line (wire)
-    Failed,      // an operating-system call failed: text names it, count is the error
-  };
-  Kind kind;
-  std::uint64_t time_us = 0;
-  std::uint64_t end_us = 0;
-  Handle handle = line::kInvalidHandle;
-  std::string text = {};
-  LineSetting setting{Parity::None, StopBits::One, std::nullopt};
-  line::TimeoutSet timeouts = line::TimeoutSet::Standard;
-  std::vector<std::uint8_t> bytes = {};
-  std::uint32_t count = 0;
-  std::uint32_t taken = 0;
-  WireByte wire = {};
-};
+// Everything the simulated port saw, in order: trace::TraceEvent
+// (src/trace/trace_event.h), the same events a traced real port records.
 
 // The faults a test can put into the port. A fault at call index k strikes
 // the k-th platform call (counting from 0) with what fits that call: an open

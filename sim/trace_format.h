@@ -1,27 +1,31 @@
-// Prints a line trace the way a bus analyser shows it.
+// The line trace printed to a stream, for the tool and the tests: the
+// library's own printer (src/trace/trace_format.h), which writes to a
+// string so that the DLLs carry no iostreams.
 #pragma once
 
 #include <ostream>
+#include <string>
 #include <vector>
 
-#include "line/result.h"
 #include "sim/sim_bus.h"
+#include "trace/trace_format.h"
 
 namespace tarvex::sim {
 
-// One line per event, in time order, times in milliseconds since `origin_us`.
-// Characters that left the line back to back with the same setting are
-// grouped on one line, as are bytes read one after the other; a group of more
-// than `max_bytes` shows its first and last bytes and its length (0: show
-// every byte).
-void print_trace(std::ostream& out, const std::vector<TraceEvent>& trace, std::uint64_t origin_us = 0,
-                 std::size_t max_bytes = 32);
+using trace::parity_letter;
 
-// The closing line of a trace: the result code and its meaning, at the end
-// of the last event.
-void print_result(std::ostream& out, const std::vector<TraceEvent>& trace, Result result,
-                  std::uint64_t origin_us = 0);
+inline void print_trace(std::ostream& out, const std::vector<TraceEvent>& trace,
+                        std::uint64_t origin_us = 0, std::size_t max_bytes = 32) {
+  std::string text;
+  trace::format_trace(text, trace, origin_us, max_bytes);
+  out << text;
+}
 
-const char* parity_letter(line::Parity parity);
+inline void print_result(std::ostream& out, const std::vector<TraceEvent>& trace, Result result,
+                         std::uint64_t origin_us = 0) {
+  std::string text;
+  trace::format_result(text, trace, result, origin_us);
+  out << text;
+}
 
 }  // namespace tarvex::sim

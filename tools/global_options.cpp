@@ -7,14 +7,14 @@ namespace {
 
 struct GlobalOption {
   const char* name;
-  bool GlobalUse::*used;
+  bool (*used)(const GlobalUse&);
   std::string_view refused_because;  // after the command's name; empty: the command has no line
   CLI::Option* (*add)(CLI::App&, GlobalOptions&);
 };
 
 const GlobalOption kGlobalOptions[] = {
     {"--port",
-     &GlobalUse::line,
+     [](const GlobalUse& u) { return u.line; },
      {},
      [](CLI::App& app, GlobalOptions& o) {
        return app
@@ -23,7 +23,7 @@ const GlobalOption kGlobalOptions[] = {
            ->type_name("NAME");
      }},
     {"--trace",
-     &GlobalUse::line,
+     [](const GlobalUse& u) { return u.line; },
      {},
      [](CLI::App& app, GlobalOptions& o) {
        return app.add_flag("--trace", o.trace,
@@ -31,7 +31,7 @@ const GlobalOption kGlobalOptions[] = {
                            "bytes, waits");
      }},
     {"--diagram",
-     &GlobalUse::line,
+     [](const GlobalUse& u) { return u.line || u.diagram_without_line; },
      {},
      [](CLI::App& app, GlobalOptions& o) {
        return app
@@ -40,11 +40,11 @@ const GlobalOption kGlobalOptions[] = {
                        "anything is sent)")
            ->type_name("FILE");
      }},
-    {"--json", &GlobalUse::json, "prints no report to put in JSON",
+    {"--json", [](const GlobalUse& u) { return u.json; }, "prints no report to put in JSON",
      [](CLI::App& app, GlobalOptions& o) {
        return app.add_flag("--json", o.json, "Print one JSON object for scripts, errors included");
      }},
-    {"--yes", &GlobalUse::yes, "asks nothing (only blacklist confirms a large download)",
+    {"--yes", [](const GlobalUse& u) { return u.yes; }, "asks nothing (only blacklist confirms a large download)",
      [](CLI::App& app, GlobalOptions& o) {
        return app.add_flag("--yes,-y", o.yes, "Do not ask before a large blacklist download");
      }},
@@ -54,14 +54,14 @@ const GlobalOption kGlobalOptions[] = {
 
 void add_global_options(CLI::App& app, GlobalOptions& options, const GlobalUse& use) {
   for (const GlobalOption& option : kGlobalOptions) {
-    if (use.*option.used) option.add(app, options)->group("Global options");
+    if (option.used(use)) option.add(app, options)->group("Global options");
   }
 }
 
 void refuse_unused_global_options(const CLI::App& top, std::string_view name,
                                   const GlobalUse& use) {
   for (const GlobalOption& option : kGlobalOptions) {
-    if (use.*option.used || top.get_option(option.name)->count() == 0) continue;
+    if (option.used(use) || top.get_option(option.name)->count() == 0) continue;
     const std::string_view because =
         option.refused_because.empty() ? use.without_line : option.refused_because;
     throw UsageError(std::string(option.name) + ": " + std::string(name) + " " +

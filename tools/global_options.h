@@ -24,6 +24,7 @@ struct GlobalUse {
   bool line = true;
   bool json = true;
   bool yes = false;
+  bool diagram_without_line = false;  // draws what it reads, not a line (--diagram only)
   std::string_view without_line = {};  // why a command without a line has none
 };
 

@@ -1,7 +1,7 @@
 #include "tools/line_session.h"
 
 #include "line/os_platform.h"
-#include "sim/tracing_platform.h"
+#include "trace/tracing_platform.h"
 
 namespace tarvex::tool {
 namespace {
@@ -32,7 +32,7 @@ class SerialLine final : public LineSession {
  private:
   std::string name_;
   line::OsPlatform os_;
-  sim::TracingPlatform tracer_{os_, sim::TracingPlatform::monotonic_clock()};
+  trace::TracingPlatform tracer_{os_, trace::TracingPlatform::monotonic_clock()};
 };
 
 }  // namespace

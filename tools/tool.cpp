@@ -87,6 +87,7 @@ int run(const std::vector<std::string>& args, Console& console) {
   add_codec_command(app, commands);
   add_terminal_command(app, commands);
   add_demo_command(app, commands);
+  add_log_command(app, commands);
   for (const CommandEntry& entry : commands) add_global_options(*entry.cli, options, entry.use);
 
   try {

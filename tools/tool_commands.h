@@ -15,5 +15,6 @@ void add_lock_command(CLI::App& app, CommandSet& commands);
 void add_codec_command(CLI::App& app, CommandSet& commands);
 void add_terminal_command(CLI::App& app, CommandSet& commands);
 void add_demo_command(CLI::App& app, CommandSet& commands);
+void add_log_command(CLI::App& app, CommandSet& commands);
 
 }  // namespace tarvex::tool

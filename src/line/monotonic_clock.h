@@ -1,11 +1,35 @@
-// The Linux backends' clock: CLOCK_MONOTONIC, which the tick is cut from.
+// The backends' monotonic clock. Linux: CLOCK_MONOTONIC, which the tick is
+// cut from, and sleeps on it. Windows: QueryPerformanceCounter (GetTickCount,
+// the tick, has no finer resolution than 10-16 ms).
 #pragma once
+
+#include <cstdint>
+
+#if defined(_WIN32)
+
+#define WIN32_LEAN_AND_MEAN
+#include <windows.h>
+
+namespace tarvex::line {
+
+inline std::uint64_t monotonic_us() {
+  LARGE_INTEGER counter{};
+  LARGE_INTEGER frequency{};
+  QueryPerformanceCounter(&counter);
+  QueryPerformanceFrequency(&frequency);
+  const auto ticks = static_cast<std::uint64_t>(counter.QuadPart);
+  const auto per_second = static_cast<std::uint64_t>(frequency.QuadPart);
+  if (per_second == 0) return 0;
+  return ticks / per_second * 1000000u + ticks % per_second * 1000000u / per_second;
+}
+
+}  // namespace tarvex::line
+
+#else
 
 #include <time.h>
 
 #include <cerrno>
-
-#include <cstdint>
 
 namespace tarvex::line {
 
@@ -34,3 +58,5 @@ inline void sleep_us(std::uint64_t us) {
 }
 
 }  // namespace tarvex::line
+
+#endif  // _WIN32

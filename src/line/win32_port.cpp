@@ -14,6 +14,7 @@
 #include <cstring>
 #include <string>
 
+#include "line/monotonic_clock.h"
 #include "line/os_error_text.h"
 
 namespace tarvex::line {
@@ -47,13 +48,7 @@ std::uint32_t last_error() {
 }
 
 std::uint64_t now_us() {
-  LARGE_INTEGER counter{};
-  LARGE_INTEGER frequency{};
-  QueryPerformanceCounter(&counter);
-  QueryPerformanceFrequency(&frequency);
-  const auto ticks = static_cast<std::uint64_t>(counter.QuadPart);
-  const auto per_second = static_cast<std::uint64_t>(frequency.QuadPart);
-  return ticks / per_second * 1000000u + ticks % per_second * 1000000u / per_second;
+  return monotonic_us();
 }
 
 // Both sets bound a one-byte read to 5 * 1 + 10 ms and a write of k bytes to

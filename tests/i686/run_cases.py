@@ -46,6 +46,7 @@ sys.path.insert(0, HERE)
 sys.path.insert(1, os.path.join(HERE, "..", "pe"))
 import com_ports  # noqa: E402
 from check_pe import read_header_arity  # noqa: E402
+import log_files  # noqa: E402
 import standins  # noqa: E402
 from pty_terminal import PtyTerminal, render  # noqa: E402
 from win32_executor import Fault, Process, StandIns, signed32  # noqa: E402
@@ -473,6 +474,85 @@ class Runner:
         self.terminal.close()
 
 
+# ---- the exchange log ---------------------------------------------------------
+
+LOG = "C:\\tarvex\\host.log"
+BLOCK = re.compile(r"== (\S+) pid (\d+) thread (\d+) (.+)\n(\w+)\((.*)\)\n((?:(?!== ).*\n)*)== end\n")
+C2_REPLY = "20 26 12 08 17 00 05 01 7D"
+
+
+def check_log(runner, args):
+    """The DLL's own log code: a process of its own (the settings are read at
+    its first call) with TARVEX_LOG and a cap of 2K, three getdata calls (the
+    third rotates the file to host.log.1) and one on a port that is not there.
+    Returns the number of failures."""
+    table = StandIns()
+    for group in (standins.table, com_ports.table, log_files.table):
+        table.update(group)
+    process = Process(table)
+    ports = com_ports.ComPorts(process, {PORT_NAME: runner.terminal})
+    files = log_files.Files(process)
+    process.state["environment"] = {"TARVEX_LOG": LOG, "TARVEX_LOG_MAX": "2K"}
+    module = process.load(args.dll)
+    failures = []
+    heap_before = set(process.heap.live)
+    try:
+        for port, expected in ((PORT_NAME, 0), (PORT_NAME, 0), (PORT_NAME, 0), ("COM9", 2)):
+            runner.terminal.reset()
+            if port == PORT_NAME:
+                runner.terminal.then(3, bytes.fromhex(C2_REPLY))
+            frame = process.host_buffer(bytes.fromhex("05 C2 EE"))
+            reply = process.host_buffer(bytes(10))
+            name = process.host_buffer(port.encode() + b"\0")
+            process.last_error = 0
+            result = signed32(process.call(module, runner.entry("getdata"), [2, frame, 8, reply, name]))
+            if result != expected:
+                failures.append(f"getdata on {port} returned {result}, expected {expected}")
+            if port != PORT_NAME and process.last_error != 2:
+                failures.append(f"GetLastError {process.last_error} after the failed open, expected 2")
+            runner.terminal.wait_answered(2)
+            process.release_host_buffers()
+    except Fault as fault:
+        failures.append(str(fault))
+    if files.open_handles() or ports.open_handles():
+        failures.append("handles left open by the log or the exchange")
+    if set(process.heap.live) - heap_before:
+        failures.append("heap blocks not freed")
+    older = (files.content(LOG + ".1") or b"").decode("latin-1")
+    newer = (files.content(LOG) or b"").decode("latin-1")
+    blocks = []
+    for name, text in ((LOG + ".1", older), (LOG, newer)):
+        found = BLOCK.findall(text)
+        if "".join(m.group(0) for m in BLOCK.finditer(text)) != text:
+            failures.append(f"{name} holds something that is no whole block:\n{text}")
+        if len(text) > 2048:
+            failures.append(f"{name} is {len(text)} bytes, past the cap")
+        blocks += found
+    library = "tarvex 2.5.0.10" if args.build == "current" else "tarvex-legacy 1.5.0.17"
+    if not older or len(blocks) != 4:
+        failures.append(f"{len(blocks)} blocks, expected 4 over host.log.1 and host.log")
+    for when, pid, thread, by, entry, arguments, lines in blocks:
+        if (pid, thread, by, entry) != (str(0x1F40), str(0x1F44), library, "getdata"):
+            failures.append(f"a block header says {pid} {thread} {by} {entry}")
+        if not when.startswith(time.strftime("%Y-", time.gmtime())):
+            failures.append(f"a block dated {when}")
+    wanted = [("tx     M 1 9600  05  (1.146 ms on the line)", "tx     S 1 9600  C2 C7  ",
+               f"rx     {C2_REPLY}  (", "result 0 (success)"),
+              ("open   COM9 (standard timeouts) -> invalid",
+               "error  open: The system cannot find the file specified (code 2)", "result 2 (")]
+    for block, texts in ((blocks[0] if blocks else None, wanted[0]), (blocks[-1] if blocks else None, wanted[1])):
+        for text in texts:
+            if block is None or text not in block[6]:
+                failures.append(f"no {text!r} in the block:\n{block[6] if block else ''}")
+    process.unload(module)
+    for failure in failures:
+        print(f"  FAIL exchange log: {failure}")
+    if not failures:
+        print(f"  ok   exchange log: {len(blocks)} whole blocks in host.log.1 and host.log, "
+              f"{files.writes} writes")
+    return len(failures)
+
+
 def read_def(path):
     ordinals = {}
     with open(path, encoding="utf-8") as f:
@@ -502,6 +582,7 @@ def main():
           f"relocations), entry points called by {by}")
     cases = sum(runner.run_case(case) for case in CASES)
     compared = runner.run_transforms()
+    runner.failures += check_log(runner, args)
     runner.close()
     print(f"{cases} exchange cases, transforms: {compared} calls compared with {args.so}, "
           f"{runner.checked} checks, {runner.failures} failed, "

@@ -7,7 +7,7 @@ Groups (the serial-port group is in com_ports.py):
 - KERNEL32, time of day and environment: GetSystemTimeAsFileTime (the host's
   clock), GetEnvironmentVariableA (process.state["environment"], not the host's)
 - KERNEL32, errors: GetLastError, SetLastError (the TEB's LastErrorValue, where
-  Windows keeps it)
+  Windows keeps it), FormatMessageA (the words of a few codes)
 - KERNEL32, thread-local storage: TlsAlloc, TlsFree, TlsGetValue, TlsSetValue
   (the TEB's 64 TlsSlots)
 - KERNEL32, kernel objects: CreateSemaphoreW, ReleaseSemaphore,
@@ -23,7 +23,7 @@ Groups (the serial-port group is in com_ports.py):
   _lock, _unlock, _errno, _amsg_exit and abort (Faults), the data _iob and
   __mb_cur_max
 - msvcrt, memory and strings: malloc, calloc, realloc, free (the executor's
-  checked heap), memcpy, memset, strlen, strcmp, strncmp, strchr, wcslen, atoi
+  checked heap), memcpy, memmove, memcmp, memset, strlen, strcmp, strncmp, strchr, wcslen, atoi
 
 Every other import of the DLL still resolves, to a stub that fails the test
 with the import's name if the DLL calls it. A new stand-in is a decorated
@@ -125,6 +125,24 @@ def GetEnvironmentVariableA(process, name, buffer, size):
 @table.winapi(0)
 def GetLastError(process):
     return process.last_error
+
+
+# The system's words for the codes a test meets (the exchange log writes them);
+# any other code has none, and the caller falls back on the number.
+SYSTEM_MESSAGES = {2: "The system cannot find the file specified.", 5: "Access is denied."}
+
+
+@table.winapi(7)
+def FormatMessageA(process, flags, source, code, language, buffer, size, arguments):
+    FORMAT_MESSAGE_ALLOCATE_BUFFER = 0x100
+    if flags & FORMAT_MESSAGE_ALLOCATE_BUFFER:
+        raise Fault("FormatMessageA: FORMAT_MESSAGE_ALLOCATE_BUFFER (no stand-in for LocalFree)")
+    text = SYSTEM_MESSAGES.get(code)
+    if text is None or size < len(text) + 3:
+        process.last_error = 317            # ERROR_MR_MID_NOT_FOUND
+        return 0
+    process.write(buffer, text.encode("latin-1") + b"\r\n\0")
+    return len(text) + 2
 
 
 @table.winapi(1)
@@ -418,6 +436,18 @@ def free(process, address):
 
 @table.cdecl(3)
 def memcpy(process, destination, source, count):
+    if count:
+        process.write(destination, process.read(source, count))
+    return destination
+
+
+@table.cdecl(3)
+def memcmp(process, a, b, count):
+    return _compare(process.read(a, count), process.read(b, count)) if count else 0
+
+
+@table.cdecl(3)
+def memmove(process, destination, source, count):
     if count:
         process.write(destination, process.read(source, count))
     return destination

@@ -3,8 +3,11 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
+#include <fstream>
 #include <regex>
 
+#include "sample_log.h"
 #include "tool_run.h"
 
 namespace tarvex::testing {
@@ -15,6 +18,9 @@ struct BadCase {
   int status;
   const char* says;
 };
+
+const std::string kLog = ::testing::TempDir() + "tarvex_bad_input.log";
+const std::string kNotALog = ::testing::TempDir() + "tarvex_not_a.log";
 
 const BadCase kCases[] = {
     {{}, 64, "name a command: get"},
@@ -57,9 +63,16 @@ const BadCase kCases[] = {
     {{"scan", "20", "10"}, 64, "FROM 20 is above TO 10; swap them"},
     {{"blacklist", "05", "-", "--command", "A6"}, 64, "--command belongs to --member s"},
     {{"blacklist", "05", "/tmp"}, 66, "FILE: /tmp is a directory"},
+    {{"log", "/nonexistent/tarvex.log"}, 66, "FILE: cannot read /nonexistent/tarvex.log"},
+    {{"log", kNotALog}, 64, "holds no whole block of an exchange log (line 1: a line outside any block)"},
+    {{"log", kLog, "--call", "2"}, 64, "--call 2: the log has 1 call(s); choose 1 to 1"},
+    {{"log", kLog, "--call", "0"}, 64, "--call 0: the log has 1 call(s)"},
+    {{"log", kLog, "--port", "/dev/null"}, 64, "drop --port"},
 };
 
 TEST(BadInput, GetsOneLineThatSaysWhatToFix) {
+  write_sample_log(kLog);
+  std::ofstream(kNotALog) << "not a log\n";
   for (const BadCase& c : kCases) {
     std::string joined;
     for (const std::string& a : c.args) joined += a + " ";
@@ -79,6 +92,8 @@ TEST(BadInput, GetsOneLineThatSaysWhatToFix) {
     EXPECT_EQ(json_field(json.out, "exit"), std::to_string(c.status)) << json.out;
     EXPECT_TRUE(json.err.empty()) << json.err;
   }
+  std::remove(kLog.c_str());
+  std::remove(kNotALog.c_str());
 }
 
 TEST(Help, EveryCommandExplainsItself) {
@@ -106,6 +121,7 @@ TEST(Help, EveryCommandExplainsItself) {
       {"codec", {"--mode INT", "--json"}, {"--port", "--trace", "--diagram", "--yes"}},
       {"terminal", {"--seconds UINT"}, {"--port", "--trace", "--json", "--yes"}},
       {"demo", {"Usage: tarvex demo"}, {"--port", "--trace", "--json", "--yes"}},
+      {"log", {"FILE", "--call", "--diagram FILE", "--json"}, {"--port", "--trace", "--yes"}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.command);

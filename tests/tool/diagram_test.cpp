@@ -6,6 +6,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "sample_log.h"
 #include "svg_reader.h"
 #include "tool_run.h"
 #include "tools/diagram_layout.h"
@@ -66,6 +67,41 @@ TEST(Diagram, BoxesAreTheBytesOfTheTraceInTimeOrder) {
   ASSERT_EQ(result.size(), 1u);
   EXPECT_EQ((*svg)[result[0]]["data-code"], "0");
   std::filesystem::remove(path);
+}
+
+// `tarvex log FILE --call N --diagram` draws a call from the library's log
+// as the tool draws a call it made itself.
+TEST(Diagram, ALoggedCallIsDrawnAsTheToolDrawsItsOwn) {
+  const std::string log = ::testing::TempDir() + "tarvex_diagram.log";
+  write_sample_log(log);
+  const ToolRun listing = run_tool({"log", log});
+  EXPECT_EQ(listing.status, 0) << listing.err;
+  EXPECT_TRUE(listing.shows(
+      "1     2024-12-08T23:20:00.000000Z  100      101     getdata      SIM1  0 (success)"))
+      << listing.out;
+  const ToolRun shown = run_tool({"log", log, "--call", "1", "--json"});
+  EXPECT_EQ(json_field(shown.out, "arguments").substr(0, 20), "\"getdata(n=2, frame=");
+  EXPECT_EQ(json_field(shown.out, "result"), "0");
+
+  const std::string own = ::testing::TempDir() + "tarvex_own.svg";
+  const std::string logged = ::testing::TempDir() + "tarvex_logged.svg";
+  ASSERT_EQ(run_tool({"get", "05C2", "8", "--diagram", own}).status, 0);
+  const ToolRun drawn = run_tool({"log", log, "--call", "1", "--diagram", logged});
+  ASSERT_EQ(drawn.status, 0) << drawn.err;
+  const auto a = read_svg(read_file(own));
+  const auto b = read_svg(read_file(logged));
+  ASSERT_TRUE(a.has_value() && b.has_value());
+  for (const char* lane : {"host", "terminal"}) {
+    std::vector<double> xs;
+    EXPECT_EQ(lane_bytes(*b, lane, xs), lane_bytes(*a, lane, xs)) << lane;
+  }
+  std::string spans_a;
+  std::string spans_b;
+  for (const std::size_t i : groups_of(*a, "span")) spans_a += (*a)[i]["data-kind"] + " ";
+  for (const std::size_t i : groups_of(*b, "span")) spans_b += (*b)[i]["data-kind"] + " ";
+  EXPECT_EQ(spans_b, spans_a);
+  EXPECT_EQ((*b)[groups_of(*b, "result")[0]]["data-code"], "0");
+  for (const std::string& path : {log, own, logged}) std::filesystem::remove(path);
 }
 
 TEST(Diagram, AFailedReadShowsItsLimitAndTheResult) {

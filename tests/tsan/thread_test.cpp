@@ -8,9 +8,13 @@
 
 #include <array>
 #include <cstdint>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
 #include <functional>
 #include <latch>
 #include <set>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -22,10 +26,12 @@
 #include "exchange/hex_text.h"
 #include "exchange/online_query.h"
 #include "exchange/request_reply.h"
+#include "exports/entry_point.h"
 #include "line/held_port.h"
 #include "line/os_platform.h"
 #include "sim/pty_peer.h"
 #include "sim_fixture.h"
+#include "trace/log_reader.h"
 #include "transform/lock_transforms.h"
 #include "transform/small_codecs.h"
 
@@ -226,6 +232,46 @@ TEST(Threads, HeldPortsOpenedAndClosedOnFourThreadsAtOnce) {
     distinct.insert(given[i].begin(), given[i].end());
   }
   EXPECT_EQ(distinct.size(), static_cast<std::size_t>(kThreads * kRounds));
+}
+
+// The exchange log: its settings read by whichever thread calls first, the
+// trace of each call its own, and blocks appended from four threads with a
+// cap small enough to rotate the file again and again, each block whole.
+TEST(Threads, ExchangeLogWrittenFromFourThreads) {
+  constexpr int kThreads = 4;
+  const std::filesystem::path log =
+      ::testing::TempDir() + "tarvex_threads_" + std::to_string(getpid()) + ".log";
+  // Before the process's first logged call: the settings are read once.
+  setenv("TARVEX_LOG", log.c_str(), 1);
+  setenv("TARVEX_LOG_MAX", "4K", 1);
+  std::array<sim::PtyPeer, kThreads> peers;
+  std::array<int, kThreads> failures{};
+  on_threads(kThreads, [&](int i) {
+    const auto me = static_cast<std::size_t>(i);
+    const char* port = peers[me].port().c_str();
+    for (int r = 0; r < kRounds; ++r) {
+      const line::Handle held =
+          exports::run_on_os({"com_init", "port_name baud", exports::PortName{port}, 9600u},
+                             [&](line::Platform& os) { return line::com_init(os, port, 9600); });
+      const Result exit =
+          exports::run_on_os({"com_exit", "port", exports::HeldPort{held}},
+                             [&](line::Platform& os) { return line::com_exit(os, held); });
+      if (held == line::kInvalidHandle || exit != kOk) ++failures[me];
+    }
+  });
+  unsetenv("TARVEX_LOG");
+  unsetenv("TARVEX_LOG_MAX");
+  for (const int f : failures) EXPECT_EQ(f, 0);
+  for (const std::string& path : {log.string(), log.string() + ".1"}) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream text;
+    text << in.rdbuf();
+    const trace::LogReading reading = trace::read_log(text.str());
+    EXPECT_TRUE(reading.problems.empty()) << path << ": " << reading.problems.front();
+    EXPECT_FALSE(reading.calls.empty()) << path;
+    EXPECT_LE(text.str().size(), 4096u) << path;
+    std::filesystem::remove(path);
+  }
 }
 
 }  // namespace

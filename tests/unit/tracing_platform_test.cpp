@@ -1,6 +1,6 @@
 // The tracing decorator a real port is wrapped in records what the simulated
 // bus records of itself: run over the bus, both traces print the same.
-#include "sim/tracing_platform.h"
+#include "trace/tracing_platform.h"
 
 #include <gtest/gtest.h>
 
@@ -90,7 +90,7 @@ TEST(TracingPlatform, RecordsWhatTheSimulatedBusRecords) {
     plain.bus.advance(50000);
 
     sim::DemoBus traced;
-    sim::TracingPlatform tracer(traced.bus, [&traced] { return traced.bus.now_us(); });
+    trace::TracingPlatform tracer(traced.bus, [&traced] { return traced.bus.now_us(); });
     EXPECT_EQ(scenario.run(tracer), expected) << "the decorator changes nothing of the exchange";
     traced.bus.advance(50000);
 
@@ -103,7 +103,7 @@ TEST(TracingPlatform, RecordsWhatTheSimulatedBusRecords) {
 
 TEST(TracingPlatform, SpreadsTheCharactersOfAWriteAtTheirCharacterTime) {
   sim::DemoBus demo;
-  sim::TracingPlatform tracer(demo.bus, [&demo] { return demo.bus.now_us(); });
+  trace::TracingPlatform tracer(demo.bus, [&demo] { return demo.bus.now_us(); });
   const line::Handle h = tracer.open(kPort, line::TimeoutSet::Standard);
   tracer.set_line(h, line::space(1200, line::StopBits::Two));
   const Bytes bytes{0x01, 0x02, 0x03};

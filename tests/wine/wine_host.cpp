@@ -29,20 +29,13 @@ const fs::path kDll = TARVEX_WIN64_DLL;
 const fs::path kLegacyDll = TARVEX_WIN64_LEGACY_DLL;
 const fs::path kPrefix = TARVEX_WINE_PREFIX;
 
-// The Windows path of a file: the default prefix maps Z: to the root.
-std::string windows_path(const fs::path& path) {
-  std::string text = "Z:" + fs::absolute(path).string();
-  for (char& c : text) {
-    if (c == '/') c = '\\';
-  }
-  return text;
-}
-
 // The environment of every wine run: the private prefix, no debug channels,
-// no display, and no offer to install the .NET or HTML engines.
-std::vector<std::string> wine_environment() {
+// no display, no offer to install the .NET or HTML engines, and no exchange
+// log but the one a test asks for.
+std::vector<std::string> wine_environment(const std::vector<std::string>& extra) {
   const auto replaced = [](const std::string& entry) {
-    for (const char* name : {"WINEPREFIX=", "WINEDEBUG=", "WINEDLLOVERRIDES=", "DISPLAY="}) {
+    for (const char* name : {"WINEPREFIX=", "WINEDEBUG=", "WINEDLLOVERRIDES=", "DISPLAY=",
+                             "TARVEX_LOG=", "TARVEX_LOG_MAX="}) {
       if (entry.rfind(name, 0) == 0) return true;
     }
     return false;
@@ -54,6 +47,7 @@ std::vector<std::string> wine_environment() {
   env.push_back("WINEPREFIX=" + kPrefix.string());
   env.push_back("WINEDEBUG=-all");
   env.push_back("WINEDLLOVERRIDES=mscoree,mshtml=");
+  env.insert(env.end(), extra.begin(), extra.end());
   return env;
 }
 
@@ -67,7 +61,8 @@ struct Finished {
 // it when it is not done by `timeout`. It does not wait for the end of the
 // output: wineserver, which the first run starts, may keep the pipes open
 // after the program itself has gone.
-Finished run_program(const std::vector<std::string>& argv, std::chrono::seconds timeout) {
+Finished run_program(const std::vector<std::string>& argv, std::chrono::seconds timeout,
+                     const std::vector<std::string>& environment = {}) {
   Finished done;
   int out_pipe[2];
   int err_pipe[2];
@@ -81,7 +76,7 @@ Finished run_program(const std::vector<std::string>& argv, std::chrono::seconds 
   std::vector<char*> args;
   for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
   args.push_back(nullptr);
-  std::vector<std::string> env_strings = wine_environment();
+  std::vector<std::string> env_strings = wine_environment(environment);
   std::vector<char*> env;
   for (std::string& e : env_strings) env.push_back(e.data());
   env.push_back(nullptr);
@@ -175,8 +170,17 @@ bool prefix_initialised() {
          << boot.err;
 }
 
+std::string WineHost::windows_path(const std::string& path) {
+  std::string text = "Z:" + fs::absolute(path).string();
+  for (char& c : text) {
+    if (c == '/') c = '\\';
+  }
+  return text;
+}
+
 HostRun WineHost::run(const PtyTerminal& terminal, const std::vector<std::string>& arguments,
-                      Build build, std::chrono::seconds timeout, const std::string& port) {
+                      Build build, std::chrono::seconds timeout, const std::string& port,
+                      const std::vector<std::string>& environment) {
   const fs::path& dll = build == Build::Current ? kDll : kLegacyDll;
   // Wine names serial devices by their links in dosdevices, in lower case.
   std::string device = port;
@@ -192,12 +196,12 @@ HostRun WineHost::run(const PtyTerminal& terminal, const std::vector<std::string
   // shutting down loses its connection before the host runs at all ("wine
   // client error"); such a start is tried again, since nothing reached the
   // port.
-  Finished done = run_program(argv, timeout);
+  Finished done = run_program(argv, timeout, environment);
   for (int retry = 0; retry < 2 && done.out.find("case=") == std::string::npos &&
                       done.err.find("wine client error") != std::string::npos;
        ++retry) {
     std::this_thread::sleep_for(std::chrono::seconds{1});
-    done = run_program(argv, timeout);
+    done = run_program(argv, timeout, environment);
   }
   fs::remove(link, ignored);
 

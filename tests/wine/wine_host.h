@@ -51,10 +51,15 @@ class WineHost {
   // Points the prefix's COM port `port` at `terminal`, runs
   // `tarvex_host.exe <dll> <port> <arguments...>` with the given build's DLL
   // and returns what it printed. Several cases go in one run joined by "+".
+  // `environment`: NAME=VALUE entries the host's environment gets besides.
   static HostRun run(const PtyTerminal& terminal, const std::vector<std::string>& arguments,
                      Build build = Build::Current,
                      std::chrono::seconds timeout = std::chrono::seconds{120},
-                     const std::string& port = kPort);
+                     const std::string& port = kPort,
+                     const std::vector<std::string>& environment = {});
+
+  // The Windows path of a file (the prefix maps Z: to the root).
+  static std::string windows_path(const std::string& path);
 };
 
 }  // namespace tarvex::testing

@@ -1,7 +1,8 @@
 // A Platform that records every call it forwards as the simulated bus
 // records its own: the same TraceEvent kinds, polls folded the same way, so
 // the trace printer and the timing diagram serve a real port as they serve
-// the simulated one.
+// the simulated one. The tool wraps the OS port in it for --trace, and every
+// exported entry point does when the exchange log is on.
 //
 // A real port does not tell when a character leaves the line. The characters
 // of a write are therefore recorded as leaving back to back from the moment
@@ -10,27 +11,40 @@
 // close are recorded when they return: the backend applies them only once
 // the bytes before them have left the line. The first error the port gives
 // is recorded where it happened.
+//
+// A port this wrapper did not see open (a held port, opened by com_init in
+// an earlier call) has a setting it does not know until the call sets one:
+// until then a write's bytes stay in its Write event (placed = false), and
+// a baud the call keeps shows as not known (characters then spaced as at
+// 9600 baud).
+//
+// Recording never throws: when memory runs out it stops, and complete()
+// says so; the calls themselves are forwarded whatever happens.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <functional>
-#include <map>
+#include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "line/platform.h"
-#include "sim/sim_bus.h"
+#include "trace/trace_event.h"
 
-namespace tarvex::sim {
+namespace tarvex::trace {
 
 class TracingPlatform final : public line::Platform {
  public:
   using Clock = std::function<std::uint64_t()>;  // microseconds, never going back
 
-  TracingPlatform(line::Platform& inner, Clock clock);
+  // `reserve_events`: room for that many events taken now, so that recording
+  // does not allocate while the exchange runs (unless it needs more).
+  TracingPlatform(line::Platform& inner, Clock clock, std::size_t reserve_events = 0);
 
   // Microseconds since the call that made the clock, from the system's
-  // monotonic clock.
+  // monotonic clock (log_system.h).
   static Clock monotonic_clock();
 
   Handle open(const char* name, line::TimeoutSet timeouts) override;
@@ -46,27 +60,36 @@ class TracingPlatform final : public line::Platform {
 
   const std::vector<TraceEvent>& trace() const { return trace_; }
   std::uint64_t now_us() const { return clock_(); }
+  // False when recording stopped for want of memory.
+  bool complete() const { return complete_; }
 
  private:
   // What is known of one port's line, kept across its handles.
   struct Line {
-    LineSetting setting{Parity::None, StopBits::One, line::kDefaultBaud};
-    std::uint64_t free_us = 0;  // when the last character written ends
+    std::string name;              // the port's name; empty for a port not seen open
+    std::optional<Parity> parity;  // empty while not known
+    StopBits stop_bits = StopBits::One;
+    std::optional<std::uint32_t> baud;  // empty while not known
+    std::uint64_t free_us = 0;          // when the last character written ends
   };
 
   Line* line_of(Handle handle);
+  Line& named_line(const char* name);
   TraceEvent& record(TraceEvent::Kind kind, Handle handle, std::uint64_t at_us);
   TraceEvent* last_call();
   TraceEvent* foldable(TraceEvent::Kind kind, Handle handle);
   void note_failure();
+  template <class Record>
+  void safely(Record&& record) noexcept;
 
   line::Platform& inner_;
   Clock clock_;
-  std::map<std::string, Line> lines_;
-  std::map<Handle, std::string> open_;  // handle to port name, while open
+  std::vector<Line> lines_;
+  std::vector<std::pair<Handle, std::size_t>> open_;  // handle to its line, while open
   std::vector<TraceEvent> trace_;
   bool tick_follows_poll_ = false;
   bool failure_noted_ = false;
+  bool complete_ = true;
 };
 
-}  // namespace tarvex::sim
+}  // namespace tarvex::trace
