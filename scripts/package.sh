@@ -8,7 +8,8 @@
 #   libtarvex-dev_2.5.0.10_<arch>.deb  the header, pkg-config and CMake files
 #   tarvex_2.5.0.10_<arch>.deb         the tool
 # Each zip holds tarvex.dll, its tarvex.def, tarvex.lib (the import library;
-# for 32-bit hosts it maps _getdata@20 to the DLL's getdata) and tarvex.h.
+# for 32-bit hosts it maps _getdata@20 to the DLL's getdata) and tarvex.h;
+# the current build's zips also hold the tool, tarvex.exe.
 # Builds the Windows presets (scripts/build_windows.sh) and the linux preset
 # first, unless --built says they are built already (scripts/test.sh builds
 # them once).
@@ -30,8 +31,8 @@ done
 cpack -G DEB --config build/linux/CPackConfig.cmake -B "$out" >/dev/null
 rm -rf "$out/_CPack_Packages"
 
-# Each zip holds the four files a host needs, the DLL's own .def, and a DLL
-# for the zip's CPU.
+# Each zip holds the four files a host needs, the DLL's own .def, a DLL for
+# the zip's CPU, and (the current build's) the tool for the same CPU.
 for zip in "$out"/tarvex-*-win32.zip "$out"/tarvex-*-win64.zip; do
   python3 - "$zip" <<'PY'
 import struct, sys, zipfile
@@ -39,14 +40,17 @@ with zipfile.ZipFile(sys.argv[1]) as z:
     names = sorted(z.namelist())
     exports = [l.split()[0] for l in z.read("tarvex.def").decode().splitlines()
                if "@" in l and not l.lstrip().startswith(";")]
-    dll = z.read("tarvex.dll")
-    machine = struct.unpack_from("<H", dll, struct.unpack_from("<I", dll, 0x3C)[0] + 4)[0]
-want = ["tarvex.def", "tarvex.dll", "tarvex.h", "tarvex.lib"]
-legacy = "legacy" in sys.argv[1]
+    def machine(name):
+        image = z.read(name)
+        return struct.unpack_from("<H", image, struct.unpack_from("<I", image, 0x3C)[0] + 4)[0]
+    legacy = "legacy" in sys.argv[1]
+    programs = ["tarvex.dll"] + ([] if legacy else ["tarvex.exe"])
+    machines = {machine(p) for p in programs if p in names}
+want = sorted(["tarvex.def", "tarvex.h", "tarvex.lib"] + programs)
 cpu = {"win32": 0x14C, "win64": 0x8664}[sys.argv[1][-9:-4]]
-if names != want or (len(exports) == 10) != legacy or machine != cpu:
+if names != want or (len(exports) == 10) != legacy or machines != {cpu}:
     sys.exit(f"package: {sys.argv[1]} holds {names} with {len(exports)} exports, "
-             f"DLL machine {machine:#x}")
+             f"machines {sorted(hex(m) for m in machines)}")
 print(f"{sys.argv[1]}: {', '.join(names)} ({len(exports)} entry points)")
 PY
 done

@@ -1,7 +1,8 @@
 #include "sim/sim_bus.h"
 
 #include <algorithm>
-#include <cerrno>
+
+#include "sim/system_errors.h"
 
 namespace tarvex::sim {
 
@@ -47,12 +48,12 @@ SimBus::Port* SimBus::find(Handle handle) {
   return nullptr;
 }
 
-void SimBus::fail(const char* operation, int code) {
+void SimBus::fail(const char* operation, std::uint32_t code) {
   if (error_.get()) return;
-  error_.keep(operation, static_cast<std::uint32_t>(code));
+  error_.keep(operation, code);
   TraceEvent& event = record(TraceEvent::Kind::Failed, line::kInvalidHandle);
   event.text = operation;
-  event.count = static_cast<std::uint32_t>(code);
+  event.count = code;
 }
 
 const SimBus::Port* SimBus::find_name(const std::string& name) const {
@@ -152,7 +153,7 @@ Handle SimBus::open(const char* name, line::TimeoutSet timeouts) {
   event.text = name == nullptr ? "" : name;
   event.timeouts = timeouts;
   if (!opened) {
-    fail("open", fault ? EIO : port == nullptr ? ENOENT : EBUSY);
+    fail("open", fault ? kDeviceFailed : port == nullptr ? kNoSuchPort : kPortBusy);
     return line::kInvalidHandle;
   }
   port->handle = next_handle_;
@@ -174,7 +175,7 @@ void SimBus::set_line(Handle handle, const LineSetting& setting) {
   tick_follows_poll_ = false;
   fault_now();
   Port* port = find(handle);
-  if (port == nullptr) return fail("port", EBADF);
+  if (port == nullptr) return fail("port", kBadHandle);
   wait_for_line_free(*port);
   port->setting.parity = setting.parity;
   port->setting.stop_bits = setting.stop_bits;
@@ -191,7 +192,7 @@ std::uint32_t SimBus::write(Handle handle, const std::uint8_t* bytes, std::uint3
   event.bytes.assign(bytes, bytes + count);
   event.count = count;
   if (port == nullptr || hung_up_) {
-    fail(port == nullptr ? "port" : "write", port == nullptr ? EBADF : EIO);
+    fail(port == nullptr ? "port" : "write", port == nullptr ? kBadHandle : kDeviceFailed);
     return 0;
   }
   std::uint32_t taken = count;
@@ -233,7 +234,7 @@ line::ReadResult SimBus::read_byte(Handle handle, std::uint8_t* destination) {
   Port* port = find(handle);
   if (port == nullptr || hung_up_) {
     record(TraceEvent::Kind::HungUp, handle);
-    fail(port == nullptr ? "port" : "read", port == nullptr ? EBADF : EIO);
+    fail(port == nullptr ? "port" : "read", port == nullptr ? kBadHandle : kDeviceFailed);
     return line::ReadResult::HungUp;
   }
   if (reads_stopped_) {
@@ -275,7 +276,7 @@ std::optional<std::uint32_t> SimBus::output_queue(Handle handle) {
   tick_follows_poll_ = true;
   Port* port = find(handle);
   if (port == nullptr || hung_up_) {
-    fail(port == nullptr ? "port" : "output queue", port == nullptr ? EBADF : EIO);
+    fail(port == nullptr ? "port" : "output queue", port == nullptr ? kBadHandle : kDeviceFailed);
     return std::nullopt;
   }
   deliver_until(now_us_);
@@ -293,7 +294,7 @@ void SimBus::purge_input(Handle handle) {
   fault_now();
   Port* port = find(handle);
   record(TraceEvent::Kind::Purge, handle);
-  if (port == nullptr) return fail("port", EBADF);
+  if (port == nullptr) return fail("port", kBadHandle);
   deliver_until(now_us_);
   std::erase_if(port->input, [this](const Arrival& a) { return a.at_us <= now_us_; });
 }
@@ -304,7 +305,7 @@ void SimBus::close(Handle handle) {
   Port* port = find(handle);
   if (port != nullptr) wait_for_line_free(*port);
   record(TraceEvent::Kind::Close, handle);
-  if (port == nullptr) return fail("port", EBADF);
+  if (port == nullptr) return fail("port", kBadHandle);
   // Nothing of the line setting changes.
   port->handle.reset();
 }

@@ -161,7 +161,7 @@ class SimBus final : public line::Platform {
   void wait_for_line_free(Port& port);
   // Keeps the first error of the bus's life, as the error a call returns
   // with, and shows it in the trace.
-  void fail(const char* operation, int code);
+  void fail(const char* operation, std::uint32_t code);
   std::optional<std::uint64_t> next_event(const Port& port) const;
   void queue_arrivals(const std::string& port, std::span<const std::uint8_t> bytes,
                       std::uint64_t start_us, std::uint64_t gap_us);

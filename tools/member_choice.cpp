@@ -21,7 +21,13 @@ std::string member_help(const std::vector<MemberName>& names) {
 std::string option_list(const std::vector<MemberName>& names, std::string_view conjunction) {
   std::string text;
   for (std::size_t i = 0; i < names.size(); ++i) {
-    if (i != 0) text += i + 1 == names.size() ? " " + std::string(conjunction) + " " : ", ";
+    // Appended piece by piece: `" " + string` trips gcc 12's -Wrestrict at -O3
+    // (a false alarm inside std::string, as the Windows presets build).
+    if (i + 1 == names.size() && i != 0) {
+      text.append(" ").append(conjunction).append(" ");
+    } else if (i != 0) {
+      text += ", ";
+    }
     text += names[i].option;
   }
   return text;

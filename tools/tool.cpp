@@ -72,6 +72,9 @@ int run(const std::vector<std::string>& args, Console& console) {
                "tarvex"};
   app.footer(kFooter);
   app.require_subcommand(1);
+  // The same command line on every system: CLI11 would take /x for an option
+  // on Windows, and a path such as /tmp/cards.txt with it.
+  app.allow_windows_style_options(false);
   app.fallthrough();  // global options may follow the subcommand
   app.set_version_flag("--version", version_line(), "Print the tool's and the library's versions");
   GlobalOptions options;

@@ -28,6 +28,7 @@ const fs::path kHostExe = TARVEX_WINE_HOST_EXE;
 const fs::path kDll = TARVEX_WIN64_DLL;
 const fs::path kLegacyDll = TARVEX_WIN64_LEGACY_DLL;
 const fs::path kPrefix = TARVEX_WINE_PREFIX;
+const fs::path kToolExe = TARVEX_WIN64_TOOL;
 
 // The environment of every wine run: the private prefix, no debug channels,
 // no display, no offer to install the .NET or HTML engines, and no exchange
@@ -131,10 +132,36 @@ bool prefix_initialised() {
   return fs::exists(kPrefix / "system.reg");
 }
 
+// Runs `argv` with the prefix's COM port `port` pointing at `device`.
+Finished run_on_port(const std::vector<std::string>& argv, const std::string& device,
+                     const std::string& port, std::chrono::seconds timeout,
+                     const std::vector<std::string>& environment) {
+  // Wine names serial devices by their links in dosdevices, in lower case.
+  std::string link_name = port;
+  for (char& c : link_name) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  const fs::path link = kPrefix / "dosdevices" / link_name;
+  std::error_code ignored;
+  fs::remove(link, ignored);
+  fs::create_symlink(device, link);
+  // A wine process that starts while the previous run's wine server is
+  // shutting down loses its connection before the program runs at all ("wine
+  // client error"); such a start is tried again, since nothing reached the
+  // port.
+  Finished done = run_program(argv, timeout, environment);
+  for (int retry = 0; retry < 2 && done.out.empty() &&
+                      done.err.find("wine client error") != std::string::npos;
+       ++retry) {
+    std::this_thread::sleep_for(std::chrono::seconds{1});
+    done = run_program(argv, timeout, environment);
+  }
+  fs::remove(link, ignored);
+  return done;
+}
+
 }  // namespace
 
 ::testing::AssertionResult WineHost::ready() {
-  for (const fs::path& dll : {kDll, kLegacyDll}) {
+  for (const fs::path& dll : {kDll, kLegacyDll, kToolExe}) {
     if (!fs::exists(dll)) {
       return ::testing::AssertionFailure()
              << dll << " is missing: build the win64 preset first "
@@ -178,32 +205,24 @@ std::string WineHost::windows_path(const std::string& path) {
   return text;
 }
 
+WineHost::Output WineHost::run_tool(const std::vector<std::string>& arguments,
+                                    const std::string& device, std::chrono::seconds timeout) {
+  std::vector<std::string> argv = {kWine64.string(), kToolExe.string()};
+  argv.insert(argv.end(), arguments.begin(), arguments.end());
+  Finished done = device.empty() ? run_program(argv, timeout)
+                                 : run_on_port(argv, device, kPort, timeout, {});
+  // Windows ends its lines with CR LF.
+  for (std::string* text : {&done.out, &done.err}) std::erase(*text, '\r');
+  return {done.exit_status, done.out, done.err};
+}
+
 HostRun WineHost::run(const PtyTerminal& terminal, const std::vector<std::string>& arguments,
                       Build build, std::chrono::seconds timeout, const std::string& port,
                       const std::vector<std::string>& environment) {
   const fs::path& dll = build == Build::Current ? kDll : kLegacyDll;
-  // Wine names serial devices by their links in dosdevices, in lower case.
-  std::string device = port;
-  for (char& c : device) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  const fs::path link = kPrefix / "dosdevices" / device;
-  std::error_code ignored;
-  fs::remove(link, ignored);
-  fs::create_symlink(terminal.port(), link);
-
   std::vector<std::string> argv = {kWine64.string(), kHostExe.string(), windows_path(dll), port};
   argv.insert(argv.end(), arguments.begin(), arguments.end());
-  // A wine process that starts while the previous run's wine server is
-  // shutting down loses its connection before the host runs at all ("wine
-  // client error"); such a start is tried again, since nothing reached the
-  // port.
-  Finished done = run_program(argv, timeout, environment);
-  for (int retry = 0; retry < 2 && done.out.find("case=") == std::string::npos &&
-                      done.err.find("wine client error") != std::string::npos;
-       ++retry) {
-    std::this_thread::sleep_for(std::chrono::seconds{1});
-    done = run_program(argv, timeout, environment);
-  }
-  fs::remove(link, ignored);
+  const Finished done = run_on_port(argv, terminal.port(), port, timeout, environment);
 
   HostRun result;
   result.exit_status = done.exit_status;

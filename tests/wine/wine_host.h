@@ -58,6 +58,18 @@ class WineHost {
                      const std::string& port = kPort,
                      const std::vector<std::string>& environment = {});
 
+  // What the win64 tool printed, lines ended as on Linux.
+  struct Output {
+    int exit_status = -1;  // -1: it did not finish in time
+    std::string out;
+    std::string err;
+  };
+
+  // Runs `tarvex.exe <arguments...>` (the win64 tool), the prefix's COM port
+  // pointing at `device` when one is given.
+  static Output run_tool(const std::vector<std::string>& arguments, const std::string& device = {},
+                         std::chrono::seconds timeout = std::chrono::seconds{120});
+
   // The Windows path of a file (the prefix maps Z: to the root).
   static std::string windows_path(const std::string& path);
 };

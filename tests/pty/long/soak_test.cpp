@@ -4,11 +4,7 @@
 // descriptors and resident memory must stay where they were after warm-up.
 // It takes minutes: label `long`, outside the default run.
 #include <dirent.h>
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <array>
@@ -19,8 +15,7 @@
 #include <string>
 
 #include "tarvex.h"
-
-extern char** environ;
+#include "tool_terminals.h"
 
 namespace {
 
@@ -41,38 +36,6 @@ std::size_t resident_kib() {
   }
   return 0;
 }
-
-// `tarvex terminal` in a child process; the first line it writes is the
-// port. Its log goes to a file: a pipe nobody reads would fill and stop it.
-struct DemoTerminals {
-  DemoTerminals() {
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 1, log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-    std::string tool = TARVEX_TOOL;
-    std::string command = "terminal";
-    char* argv[] = {tool.data(), command.data(), nullptr};
-    if (posix_spawn(&pid, tool.c_str(), &actions, nullptr, argv, environ) != 0) pid = -1;
-    posix_spawn_file_actions_destroy(&actions);
-    for (int tries = 0; pid > 0 && port.empty() && tries < 500; ++tries) {
-      usleep(10000);
-      std::ifstream written(log);
-      std::string line;
-      if (std::getline(written, line) && written) port = line;
-    }
-  }
-  ~DemoTerminals() {
-    if (pid > 0) {
-      kill(pid, SIGTERM);
-      waitpid(pid, nullptr, 0);
-    }
-    unlink(log.c_str());
-  }
-  std::string log = "/tmp/tarvex_soak_terminal." + std::to_string(getpid());
-  pid_t pid = -1;
-  std::string port;
-};
 
 using Exchange = std::function<std::int32_t(const char* port)>;
 
@@ -111,9 +74,9 @@ const std::array<Exchange, 6> kMix = {
 };
 
 TEST(Soak, ThousandsOfMixedExchangesLeaveNothingBehind) {
-  DemoTerminals terminals;
-  ASSERT_FALSE(terminals.port.empty()) << "tarvex terminal did not start: " << TARVEX_TOOL;
-  const char* port = terminals.port.c_str();
+  tarvex::testing::ToolTerminals terminals(TARVEX_TOOL);
+  ASSERT_FALSE(terminals.port().empty()) << "tarvex terminal did not start: " << TARVEX_TOOL;
+  const char* port = terminals.port().c_str();
   constexpr std::size_t kWarmUp = 60;
   constexpr int kExchanges = 3000;
   for (std::size_t i = 0; i < kWarmUp; ++i) kMix[i % kMix.size()](port);
