@@ -66,9 +66,13 @@ bool Rfc2217Port::names(const char* name) {
 // last client has gone, while it closes the device: a port given back and
 // opened again at once (com_exit and com_init, an exchange that re-opens its
 // port) meets that, so a busy port is asked again until the open's time is
-// up. Only the last attempt's reason is kept.
+// up. The last attempt's reason is kept, but for one: a last attempt that
+// ran out of time after the server had turned the client away is still the
+// port being busy (a loaded host can start the last attempt too late to
+// hear the server's answer).
 std::optional<Rfc2217Port> Rfc2217Port::open(const char* name, FirstError& error) {
   const std::uint64_t deadline = monotonic_ns() + kOpenNs;
+  bool turned_away = false;
   for (;;) {
     FirstError attempt;
     const int fd = tcp_connect(name + sizeof kScheme - 1, deadline, attempt);
@@ -79,9 +83,14 @@ std::optional<Rfc2217Port> Rfc2217Port::open(const char* name, FirstError& error
     }
     const std::optional<OsError> failed = attempt.get();
     if (!failed || failed->code != EBUSY || monotonic_ns() + kBusyRetryNs >= deadline) {
-      if (failed) error.keep(failed->operation, failed->code);
+      if (failed && turned_away && failed->code == ETIMEDOUT) {
+        error.keep(failed->operation, EBUSY);
+      } else if (failed) {
+        error.keep(failed->operation, failed->code);
+      }
       return std::nullopt;
     }
+    turned_away = true;
     sleep_until_ns(monotonic_ns() + kBusyRetryNs);
   }
 }
