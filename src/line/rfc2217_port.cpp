@@ -1,5 +1,7 @@
 #include "line/rfc2217_port.h"
 
+#include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -305,6 +307,13 @@ ReadResult Rfc2217Port::receive(std::uint64_t deadline_ns) {
   if (ready <= 0) return ReadResult::Nothing;  // the deadline, or a signal
   const ssize_t n = ::recv(fd_, input_, sizeof input_, MSG_DONTWAIT);
   if (n > 0) {
+    // What came is acknowledged now, not after the kernel's delayed-ack time
+    // (40 ms): a server that holds a small segment until its last one is
+    // acknowledged (Nagle's rule; ser2net does) would hold the terminal's
+    // reply that long. The kernel falls back to delaying, so it is asked
+    // after every receive.
+    const int on = 1;
+    setsockopt(fd_, IPPROTO_TCP, TCP_QUICKACK, &on, sizeof on);
     decode(input_, static_cast<std::size_t>(n));
     return ReadResult::Byte;
   }
