@@ -53,6 +53,14 @@ inline void sleep_until_ns(std::uint64_t deadline_ns) {
   }
 }
 
+// The whole milliseconds from now to `deadline_ns`, rounded up, for poll():
+// 0 once it has come.
+inline int ms_until(std::uint64_t deadline_ns) {
+  const std::uint64_t now = monotonic_ns();
+  if (now >= deadline_ns) return 0;
+  return static_cast<int>((deadline_ns - now + 999999u) / 1000000u);
+}
+
 inline void sleep_us(std::uint64_t us) {
   sleep_until_ns(monotonic_ns() + us * 1000u);
 }

@@ -42,6 +42,17 @@ struct LineSetting {
 
 inline constexpr std::uint32_t kDefaultBaud = 9600;
 
+// The bits one character takes on the line: the start bit, 8 data bits, the
+// parity bit unless there is none, the stop bits.
+constexpr std::uint32_t character_bits(Parity parity, StopBits stop_bits) {
+  return 1u + 8u + (parity == Parity::None ? 0u : 1u) + (stop_bits == StopBits::Two ? 2u : 1u);
+}
+
+// How long a line setting or a close waits, on every backend, for bytes that
+// are stuck in the output queue (flow control holding them) beyond their own
+// line time, before it goes on without them.
+inline constexpr std::uint64_t kStuckQueueUs = 100000;
+
 // What one read of at most one byte found. A port that has hung up (the
 // device is gone, the far end closed) stays so: nothing will come any more.
 enum class ReadResult : std::uint8_t { Nothing, Byte, HungUp };

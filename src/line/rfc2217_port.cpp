@@ -38,12 +38,6 @@ constexpr std::uint64_t kCommandNs = 100 * kMsNs;
 // server that keeps sending cannot hold it.
 constexpr std::size_t kPurgeReads = 32;
 
-int wait_ms(std::uint64_t deadline_ns) {
-  const std::uint64_t now = monotonic_ns();
-  if (now >= deadline_ns) return 0;
-  return static_cast<int>((deadline_ns - now + kMsNs - 1) / kMsNs);
-}
-
 std::uint8_t parity_code(Parity parity) {
   switch (parity) {
     case Parity::Mark: return 4;
@@ -134,8 +128,8 @@ bool Rfc2217Port::negotiate(std::uint64_t deadline_ns, FirstError& error) {
 // ---- The line setting and the line's clock ---------------------------------
 
 std::uint64_t Rfc2217Port::character_ns() const {
-  const std::uint64_t bits = 1u + 8u + (parity_.value_or(Parity::None) != Parity::None ? 1u : 0u) +
-                             (stop_bits_.value_or(StopBits::One) == StopBits::Two ? 2u : 1u);
+  const std::uint64_t bits =
+      character_bits(parity_.value_or(Parity::None), stop_bits_.value_or(StopBits::One));
   return bits * 1000000000u / baud_.value_or(kDefaultBaud);
 }
 
@@ -184,7 +178,7 @@ std::size_t Rfc2217Port::send_some(const std::uint8_t* bytes, std::size_t count,
     }
     if (monotonic_ns() >= deadline_ns) break;
     pollfd pfd{fd_, POLLOUT, 0};
-    poll(&pfd, 1, wait_ms(deadline_ns));
+    poll(&pfd, 1, ms_until(deadline_ns));
   }
   return sent;
 }
@@ -303,7 +297,7 @@ void Rfc2217Port::decode(std::uint8_t* bytes, std::size_t count) {
 ReadResult Rfc2217Port::receive(std::uint64_t deadline_ns) {
   if (hung_up_) return ReadResult::HungUp;
   pollfd pfd{fd_, POLLIN, 0};
-  const int ready = poll(&pfd, 1, wait_ms(deadline_ns));
+  const int ready = poll(&pfd, 1, ms_until(deadline_ns));
   if (ready <= 0) return ReadResult::Nothing;  // the deadline, or a signal
   const ssize_t n = ::recv(fd_, input_, sizeof input_, MSG_DONTWAIT);
   if (n > 0) {

@@ -70,12 +70,6 @@ std::uint32_t resolver_errno(int code) {
   }
 }
 
-int remaining_ms(std::uint64_t deadline_ns) {
-  const std::uint64_t now = monotonic_ns();
-  if (now >= deadline_ns) return 0;
-  return static_cast<int>((deadline_ns - now + 999999u) / 1000000u);
-}
-
 // One address: a connected socket, or -1 with errno set.
 int connect_one(const addrinfo& candidate, std::uint64_t deadline_ns) {
   const int fd = socket(candidate.ai_family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
@@ -85,7 +79,7 @@ int connect_one(const addrinfo& candidate, std::uint64_t deadline_ns) {
     pollfd pfd{fd, POLLOUT, 0};
     int ready = 0;
     do {
-      ready = poll(&pfd, 1, remaining_ms(deadline_ns));
+      ready = poll(&pfd, 1, ms_until(deadline_ns));
     } while (ready < 0 && errno == EINTR);
     int failure = ETIMEDOUT;
     socklen_t size = sizeof failure;

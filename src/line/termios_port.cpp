@@ -28,11 +28,6 @@ constexpr int kReadPollMs = 15;
 constexpr int kWritePerByteMs = 5;
 constexpr int kWriteConstantMs = 10;
 
-// How long a line setting or a close waits for bytes that are stuck in the
-// output queue (flow control holding them) beyond their own line time,
-// before it goes on without them.
-constexpr std::uint64_t kStuckQueueUs = 100000;
-
 std::uint32_t errno_code() {
   return static_cast<std::uint32_t>(errno);
 }
@@ -96,8 +91,10 @@ constexpr std::uint64_t kShortestLookUs = 100;
 std::optional<std::uint64_t> character_us(int fd) {
   termios2 tio{};
   if (!get(fd, tio) || tio.c_ospeed == 0) return std::nullopt;
+  // Only whether there is a parity bit counts, not which.
   const std::uint64_t bits =
-      1u + 8u + ((tio.c_cflag & PARENB) != 0 ? 1u : 0u) + ((tio.c_cflag & CSTOPB) != 0 ? 2u : 1u);
+      character_bits((tio.c_cflag & PARENB) != 0 ? Parity::Mark : Parity::None,
+                     (tio.c_cflag & CSTOPB) != 0 ? StopBits::Two : StopBits::One);
   return bits * 1000000u / tio.c_ospeed;
 }
 
@@ -121,23 +118,28 @@ void pause_for_output(int fd, int queued, std::uint64_t at_most_us) {
   sleep_us(std::min(pause, at_most_us));
 }
 
-// Waits, sleeping, until the kernel's output queue is empty: at most the line
-// time of what is queued and kStuckQueueUs more. False when it did not empty
-// (or cannot be asked).
+// Waits, sleeping, until the kernel's output queue is empty, up to `limit_us`
+// after `start_us`. False when it did not empty (or cannot be asked).
+bool wait_for_empty_queue(int fd, std::uint64_t start_us, std::uint64_t limit_us) {
+  int queued = 0;
+  for (;;) {
+    if (ioctl(fd, TIOCOUTQ, &queued) != 0) return false;
+    if (queued <= 0) return true;
+    const std::uint64_t spent = monotonic_us() - start_us;
+    if (spent >= limit_us) return false;
+    pause_for_output(fd, queued, limit_us - spent);
+  }
+}
+
+// The same, for at most the line time of what is queued now and
+// kStuckQueueUs more.
 bool wait_for_empty_queue(int fd) {
   int queued = 0;
   if (ioctl(fd, TIOCOUTQ, &queued) != 0) return false;
   if (queued <= 0) return true;
-  const std::uint64_t start = monotonic_us();
   const std::uint64_t limit =
       static_cast<std::uint64_t>(queued) * character_us(fd).value_or(kLookAgainUs) + kStuckQueueUs;
-  for (;;) {
-    const std::uint64_t spent = monotonic_us() - start;
-    if (spent >= limit) return false;
-    pause_for_output(fd, queued, limit - spent);
-    if (ioctl(fd, TIOCOUTQ, &queued) != 0) return false;
-    if (queued <= 0) return true;
-  }
+  return wait_for_empty_queue(fd, monotonic_us(), limit);
 }
 
 }  // namespace
@@ -229,12 +231,7 @@ std::uint32_t TermiosPort::write(const std::uint8_t* bytes, std::uint32_t count,
   // not when they sit in a buffer: the limits that follow a write (an
   // acknowledgement after a large block) count from there. The kernel's
   // buffer is given the rest of the write's own time limit to empty.
-  int queued = 0;
-  while (taken > 0 && ioctl(fd_, TIOCOUTQ, &queued) == 0 && queued > 0) {
-    const std::uint64_t spent = monotonic_us() - start;
-    if (spent >= limit) break;
-    pause_for_output(fd_, queued, limit - spent);
-  }
+  if (taken > 0) wait_for_empty_queue(fd_, start, limit);
   return taken;
 }
 

@@ -27,10 +27,6 @@ static_assert(static_cast<BYTE>(Parity::None) == NOPARITY);
 static_assert(static_cast<BYTE>(StopBits::One) == ONESTOPBIT);
 static_assert(static_cast<BYTE>(StopBits::Two) == TWOSTOPBITS);
 
-// How long a line setting or a close waits for bytes that are stuck in the
-// output queue (flow control holding them) beyond their own line time.
-constexpr std::uint64_t kStuckQueueUs = 100000;
-
 // The host sees a port as 32 bits. A HANDLE is pointer wide on a 64-bit
 // build, but Windows keeps handle values within 32 bits (so that 32-bit
 // processes can share them); sign extension restores them, the all-ones
@@ -45,10 +41,6 @@ Handle from_native(HANDLE handle) {
 
 std::uint32_t last_error() {
   return static_cast<std::uint32_t>(GetLastError());
-}
-
-std::uint64_t now_us() {
-  return monotonic_us();
 }
 
 // Both sets bound a one-byte read to 5 * 1 + 10 ms and a write of k bytes to
@@ -80,10 +72,10 @@ bool is_com_name(const char* name) {
   return std::all_of(name + 3, name + 3 + digits, [](char c) { return c >= '0' && c <= '9'; });
 }
 
-// Start bit, 8 data bits, the parity bit unless there is none, the stop bits.
+// The DCB numbers parity as Parity does; any stop bits but one count as two.
 std::uint64_t character_us(const DCB& dcb) {
-  const std::uint64_t bits =
-      1u + 8u + (dcb.Parity == NOPARITY ? 0u : 1u) + (dcb.StopBits == ONESTOPBIT ? 1u : 2u);
+  const std::uint64_t bits = character_bits(
+      static_cast<Parity>(dcb.Parity), dcb.StopBits == ONESTOPBIT ? StopBits::One : StopBits::Two);
   return dcb.BaudRate == 0 ? 0 : (bits * 1000000u + dcb.BaudRate - 1) / dcb.BaudRate;
 }
 
@@ -131,13 +123,13 @@ void Win32Port::wait_for_line_free(Handle port) {
   DWORD errors = 0;
   COMSTAT status{};
   if (!ClearCommError(native, &errors, &status)) return;
-  const std::uint64_t start = now_us();
+  const std::uint64_t start = monotonic_us();
   const std::uint64_t limit = status.cbOutQue * line.character_us + kStuckQueueUs;
-  while (status.cbOutQue != 0 && now_us() - start < limit) {
+  while (status.cbOutQue != 0 && monotonic_us() - start < limit) {
     SwitchToThread();
     if (!ClearCommError(native, &errors, &status)) return;
   }
-  while (now_us() < line.free_us) SwitchToThread();
+  while (monotonic_us() < line.free_us) SwitchToThread();
 }
 
 void Win32Port::set_line(Handle port, const LineSetting& setting) {
@@ -160,7 +152,7 @@ void Win32Port::set_line(Handle port, const LineSetting& setting) {
 
 std::uint32_t Win32Port::write(Handle port, const std::uint8_t* bytes, std::uint32_t count) {
   LineTime& line = line_time(port);
-  const std::uint64_t start = std::max(now_us(), line.free_us);
+  const std::uint64_t start = std::max(monotonic_us(), line.free_us);
   DWORD written = 0;
   if (!WriteFile(to_native(port), bytes, count, &written, nullptr)) {
     error_.keep("write", last_error());

@@ -8,8 +8,7 @@ namespace tarvex::trace {
 using Kind = TraceEvent::Kind;
 
 std::uint64_t character_time_us(const LineSetting& setting, std::uint32_t baud) {
-  const std::uint64_t bits = 1u + 8u + (setting.parity == Parity::None ? 0u : 1u) +
-                             (setting.stop_bits == StopBits::Two ? 2u : 1u);
+  const std::uint64_t bits = line::character_bits(setting.parity, setting.stop_bits);
   const std::uint64_t rate = baud == 0 ? 1 : baud;
   return (bits * 1000000 + rate - 1) / rate;
 }
