@@ -434,6 +434,8 @@ def free(process, address):
     process.heap.free(address)
 
 
+# memmove too: the source is read whole before the destination is written.
+@table.cdecl(3, name="memmove")
 @table.cdecl(3)
 def memcpy(process, destination, source, count):
     if count:
@@ -444,13 +446,6 @@ def memcpy(process, destination, source, count):
 @table.cdecl(3)
 def memcmp(process, a, b, count):
     return _compare(process.read(a, count), process.read(b, count)) if count else 0
-
-
-@table.cdecl(3)
-def memmove(process, destination, source, count):
-    if count:
-        process.write(destination, process.read(source, count))
-    return destination
 
 
 @table.cdecl(3)

@@ -15,6 +15,7 @@
 
 #include "network_checks.h"
 #include "pty_checks.h"
+#include "reply_waits.h"
 #include "tarvex.h"
 
 namespace tarvex::testing {
@@ -116,21 +117,8 @@ void PrintTo(const ServerGoneCase& c, std::ostream* os) {
 }
 
 const ServerGoneCase kServerGone[] = {
-    {"getdata C2 waits 2500 ms a byte",
-     [](const char* port) {
-       std::uint8_t frame[3] = {0x05, 0xC2};
-       std::uint8_t reply[9] = {};
-       return getdata(2, frame, 8, reply, port);
-     }},
-    {"HANDLE_GetData waits with no limit at all",
-     [](const char* port) {
-       const tarvex_port_t held = com_init(port, 9600);
-       std::uint8_t frame[3] = {0x05, 0xC2};
-       std::uint8_t reply[9] = {};
-       const std::int32_t result = HANDLE_GetData(held, 2, frame, 8, reply, 0xFFFFFFFFu);
-       com_exit(held);
-       return result;
-     }},
+    {"getdata C2 waits 2500 ms a byte", getdata_c2},
+    {"HANDLE_GetData waits with no limit at all", held_getdata_c2_without_limit},
 };
 
 class NetworkServerGone : public ::testing::TestWithParam<ServerGoneCase> {};

@@ -22,6 +22,7 @@
 
 #include "pty_checks.h"
 #include "pty_terminal.h"
+#include "reply_waits.h"
 #include "tarvex.h"
 
 namespace tarvex::testing {
@@ -48,22 +49,9 @@ void PrintTo(const HangUpCase& c, std::ostream* os) {
 }
 
 const HangUpCase kHangUps[] = {
-    {"getdata C2 waits for its reply with a 2500 ms limit", 3,
-     [](const char* port) {
-       std::uint8_t frame[3] = {0x05, 0xC2};
-       std::uint8_t reply[9] = {};
-       return getdata(2, frame, 8, reply, port);
-     },
+    {"getdata C2 waits for its reply with a 2500 ms limit", 3, getdata_c2,
      TARVEX_REPLY_INCOMPLETE, 100ms},
-    {"HANDLE_GetData waits for its reply with no limit at all", 3,
-     [](const char* port) {
-       const tarvex_port_t held = com_init(port, 9600);
-       std::uint8_t frame[3] = {0x05, 0xC2};
-       std::uint8_t reply[9] = {};
-       const std::int32_t result = HANDLE_GetData(held, 2, frame, 8, reply, 0xFFFFFFFFu);
-       com_exit(held);
-       return result;
-     },
+    {"HANDLE_GetData waits for its reply with no limit at all", 3, held_getdata_c2_without_limit,
      TARVEX_REPLY_INCOMPLETE, 100ms},
     {"senddata hangs up before its block and its acknowledgement", 4,
      [](const char* port) {
