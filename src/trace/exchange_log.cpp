@@ -1,5 +1,6 @@
 #include "trace/exchange_log.h"
 
+#include <chrono>
 #include <cstring>
 
 #include "line/result.h"
@@ -89,19 +90,6 @@ void append_call(std::string& out, const Call& call, const std::vector<TraceEven
   out += ")\n";
 }
 
-// Days since 1970-01-01 to a civil date (H. Hinnant's algorithm).
-void civil_from_days(std::int64_t days, std::int64_t& year, unsigned& month, unsigned& day) {
-  days += 719468;
-  const std::int64_t era = (days >= 0 ? days : days - 146096) / 146097;
-  const auto doe = static_cast<unsigned>(days - era * 146097);
-  const unsigned yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
-  const unsigned doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
-  const unsigned mp = (5 * doy + 2) / 153;
-  day = doy - (153 * mp + 2) / 5 + 1;
-  month = mp < 10 ? mp + 3 : mp - 9;
-  year = static_cast<std::int64_t>(yoe) + era * 400 + (month <= 2 ? 1 : 0);
-}
-
 }  // namespace
 
 std::optional<std::uint64_t> parse_log_max(const char* text) {
@@ -162,16 +150,14 @@ TracingPlatform::Clock TracingPlatform::monotonic_clock() {
 
 void append_utc(std::string& out, std::uint64_t wall_us) {
   const std::uint64_t seconds = wall_us / 1000000;
-  std::int64_t year = 0;
-  unsigned month = 0;
-  unsigned day = 0;
-  civil_from_days(static_cast<std::int64_t>(seconds / 86400), year, month, day);
+  const std::chrono::year_month_day date{
+      std::chrono::sys_days{std::chrono::days{static_cast<std::int64_t>(seconds / 86400)}}};
   const auto of_day = static_cast<unsigned>(seconds % 86400);
-  append_decimal(out, static_cast<std::uint64_t>(year));
+  append_decimal(out, static_cast<std::uint64_t>(static_cast<int>(date.year())));
   out += '-';
-  append_two(out, month);
+  append_two(out, static_cast<unsigned>(date.month()));
   out += '-';
-  append_two(out, day);
+  append_two(out, static_cast<unsigned>(date.day()));
   out += 'T';
   append_two(out, of_day / 3600);
   out += ':';

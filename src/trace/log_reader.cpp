@@ -7,14 +7,6 @@ namespace {
 
 using Kind = TraceEvent::Kind;
 
-bool starts_with(std::string_view text, std::string_view prefix) {
-  return text.substr(0, prefix.size()) == prefix;
-}
-
-bool ends_with(std::string_view text, std::string_view suffix) {
-  return text.size() >= suffix.size() && text.substr(text.size() - suffix.size()) == suffix;
-}
-
 std::string_view trim(std::string_view text) {
   while (!text.empty() && text.front() == ' ') text.remove_prefix(1);
   while (!text.empty() && text.back() == ' ') text.remove_suffix(1);
@@ -41,13 +33,13 @@ std::optional<std::uint64_t> micros(std::string_view text) {
 
 // "12.345 ms"
 std::optional<std::uint64_t> span(std::string_view text) {
-  if (!ends_with(text, " ms")) return std::nullopt;
+  if (!text.ends_with(" ms")) return std::nullopt;
   return micros(text.substr(0, text.size() - 3));
 }
 
 std::optional<line::Handle> handle(std::string_view text) {
   if (text == "invalid") return line::kInvalidHandle;
-  if (!starts_with(text, "#")) return std::nullopt;
+  if (!text.starts_with("#")) return std::nullopt;
   return number<std::uint32_t>(text.substr(1), 16);
 }
 
@@ -97,7 +89,7 @@ std::string argument(std::string_view call, std::string_view name) {
   const std::size_t open = call.find('(');
   if (open == std::string_view::npos) return "";
   std::string_view rest = call.substr(open + 1);
-  if (ends_with(rest, ")")) rest.remove_suffix(1);
+  if (rest.ends_with(")")) rest.remove_suffix(1);
   while (!rest.empty()) {
     std::size_t end = 0;
     bool quoted = false;
@@ -111,7 +103,7 @@ std::string argument(std::string_view call, std::string_view name) {
       }
     }
     const std::string_view item = trim(rest.substr(0, end));
-    if (starts_with(item, name) && item.size() > name.size() && item[name.size()] == '=') {
+    if (item.starts_with(name) && item.size() > name.size() && item[name.size()] == '=') {
       return std::string(item.substr(name.size() + 1));
     }
     rest = end < rest.size() ? rest.substr(end + 1) : std::string_view{};
@@ -153,7 +145,7 @@ bool parse_trace_line(std::string_view line, std::vector<TraceEvent>& events,
   if (word == "close" || word == "purge") {
     std::string_view of = rest;
     if (word == "purge") {
-      if (!starts_with(of, "input of ")) return false;
+      if (!of.starts_with("input of ")) return false;
       of.remove_prefix(9);
     }
     const auto h = handle(of);
@@ -184,7 +176,7 @@ bool parse_trace_line(std::string_view line, std::vector<TraceEvent>& events,
     const std::string_view after = rest.substr(taken_at + 6);
     if (!after.empty()) {
       constexpr std::string_view kUnplaced = " (under the port's setting from before the call)";
-      if (!starts_with(after, ": ") || !ends_with(after, kUnplaced)) return false;
+      if (!after.starts_with(": ") || !after.ends_with(kUnplaced)) return false;
       const auto bytes = hex_bytes(after.substr(2, after.size() - 2 - kUnplaced.size()));
       if (!bytes) return false;
       e.bytes = *bytes;
@@ -197,7 +189,7 @@ bool parse_trace_line(std::string_view line, std::vector<TraceEvent>& events,
     std::string_view bytes_text = rest;
     std::uint64_t length = 0;
     if (const std::size_t paren = rest.find("  ("); paren != std::string_view::npos) {
-      if (!ends_with(rest, ")")) return false;
+      if (!rest.ends_with(")")) return false;
       const auto s = span(rest.substr(paren + 3, rest.size() - paren - 4));
       if (!s) return false;
       length = *s;
@@ -219,7 +211,7 @@ bool parse_trace_line(std::string_view line, std::vector<TraceEvent>& events,
       events.push_back(event(Kind::HungUp, *at, current));
       return true;
     }
-    if (!starts_with(rest, "nothing for ")) return false;
+    if (!rest.starts_with("nothing for ")) return false;
     const auto s = span(rest.substr(12));
     if (!s) return false;
     TraceEvent e = event(Kind::ReadIdle, *at, current);
@@ -233,7 +225,7 @@ bool parse_trace_line(std::string_view line, std::vector<TraceEvent>& events,
     const std::size_t colon = rest.find(": ");
     const std::size_t code_at = rest.rfind(" (code ");
     if (colon == std::string_view::npos || code_at == std::string_view::npos ||
-        !ends_with(rest, ")")) {
+        !rest.ends_with(")")) {
       return false;
     }
     const auto code = number<std::uint32_t>(rest.substr(code_at + 7, rest.size() - code_at - 8));
@@ -258,7 +250,7 @@ bool parse_trace_line(std::string_view line, std::vector<TraceEvent>& events,
     return true;
   }
   if (word == "wait") {
-    if (!ends_with(rest, " busy")) return false;
+    if (!rest.ends_with(" busy")) return false;
     const auto s = span(rest.substr(0, rest.size() - 5));
     if (!s) return false;
     TraceEvent e = event(Kind::Spin, *at, line::kInvalidHandle);
@@ -279,7 +271,7 @@ bool parse_trace_line(std::string_view line, std::vector<TraceEvent>& events,
     std::optional<std::uint64_t> length;
     if (s->baud) {
       const std::size_t paren = rest.rfind("  (");
-      if (paren == std::string_view::npos || paren <= bytes_at || !ends_with(rest, " on the line)"))
+      if (paren == std::string_view::npos || paren <= bytes_at || !rest.ends_with(" on the line)"))
         return false;
       length = span(rest.substr(paren + 3, rest.size() - paren - 3 - 13));
       bytes_end = paren;
@@ -322,7 +314,7 @@ LogReading read_log(std::string_view text) {
     ++number_of_line;
     if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
 
-    if (starts_with(line, "== end")) {
+    if (line.starts_with("== end")) {
       if (!block) {
         problem(number_of_line, "an end with no block before it");
         continue;
@@ -336,7 +328,7 @@ LogReading read_log(std::string_view text) {
       block.reset();
       continue;
     }
-    if (starts_with(line, "== ")) {
+    if (line.starts_with("== ")) {
       if (block) problem(block->first_line, "a block cut short (no end line)");
       block.emplace();
       block->first_line = number_of_line;
@@ -374,7 +366,7 @@ LogReading read_log(std::string_view text) {
     }
     if (!have_call_line) {
       const std::size_t paren = line.find('(');
-      if (paren == std::string_view::npos || paren == 0 || !ends_with(line, ")")) {
+      if (paren == std::string_view::npos || paren == 0 || !line.ends_with(")")) {
         problem(number_of_line, "not a call line");
         block.reset();
         continue;
@@ -382,7 +374,7 @@ LogReading read_log(std::string_view text) {
       block->call = std::string(line);
       block->entry_point = std::string(line.substr(0, paren));
       const std::string held = argument(line, "port");
-      if (starts_with(held, "#")) {
+      if (held.starts_with("#")) {
         block->port = held;
         if (const auto h = handle(held)) current = *h;
       }
