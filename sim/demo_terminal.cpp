@@ -5,6 +5,8 @@
 #include "line/primitives.h"
 
 namespace tarvex::sim {
+
+using trace::WireByte;
 namespace {
 
 constexpr std::uint8_t kBroadcast = 0x00;

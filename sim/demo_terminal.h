@@ -39,7 +39,7 @@ class DemoTerminal final : public Terminal {
   //                 their index on.
   static std::size_t frame_length(std::uint8_t command_code);
 
-  void on_byte(const WireByte& byte, Responder& line) override;
+  void on_byte(const trace::WireByte& byte, Responder& line) override;
 
   std::uint8_t address() const { return address_; }
   std::array<std::uint8_t, 256>& memory() { return memory_; }
@@ -49,7 +49,7 @@ class DemoTerminal final : public Terminal {
   std::uint32_t frames_served() const { return frames_served_; }
   // Frames heard in full (block included), each with the parity bit of
   // every byte, for logs.
-  const std::vector<std::vector<WireByte>>& frames() const { return frames_; }
+  const std::vector<std::vector<trace::WireByte>>& frames() const { return frames_; }
 
   // The identity record an on-line query collects from this terminal.
   std::array<std::uint8_t, 7> identity() const;
@@ -77,13 +77,13 @@ class DemoTerminal final : public Terminal {
   std::array<std::uint8_t, 10> parameters_{};
   std::vector<std::uint8_t> blacklist_;
   Phase phase_ = Phase::Idle;
-  std::vector<WireByte> heard_;  // the frame, then its block
+  std::vector<trace::WireByte> heard_;  // the frame, then its block
   std::vector<std::uint8_t> frame_;
   std::vector<std::uint8_t> block_;
   std::uint64_t last_end_us_ = 0;
   std::optional<std::array<std::uint8_t, 2>> token_;  // between the two query phases
   std::uint32_t frames_served_ = 0;
-  std::vector<std::vector<WireByte>> frames_;
+  std::vector<std::vector<trace::WireByte>> frames_;
 };
 
 }  // namespace tarvex::sim

@@ -28,7 +28,7 @@ class ScriptedTerminal final : public Terminal {
     return then(Step{after_bytes, std::move(reply), delay_us, 0});
   }
 
-  void on_byte(const WireByte& byte, Responder& line) override {
+  void on_byte(const trace::WireByte& byte, Responder& line) override {
     heard_.push_back(byte);
     ++since_answer_;
     if (steps_.empty() || since_answer_ < steps_.front().after_bytes) return;
@@ -38,12 +38,12 @@ class ScriptedTerminal final : public Terminal {
     line.send(step.reply, byte.end_us + step.delay_us, step.gap_us);
   }
 
-  const std::vector<WireByte>& heard() const { return heard_; }
+  const std::vector<trace::WireByte>& heard() const { return heard_; }
   std::size_t steps_left() const { return steps_.size(); }
 
  private:
   std::deque<Step> steps_;
-  std::vector<WireByte> heard_;
+  std::vector<trace::WireByte> heard_;
   std::size_t since_answer_ = 0;
 };
 

@@ -6,6 +6,10 @@
 
 namespace tarvex::sim {
 
+using trace::character_time_us;
+using trace::TraceEvent;
+using trace::WireByte;
+
 struct SimBus::Port {
   std::string name;
   std::optional<Handle> handle;  // while open

@@ -27,15 +27,10 @@ using line::LineSetting;
 using line::Parity;
 using line::StopBits;
 
-// The trace's events and characters are the library's own (src/trace/).
-using trace::character_time_us;
-using trace::TraceEvent;
-using trace::WireByte;
-
 class SimBus;
 
 // What a terminal uses to answer on the line it hangs on: the simulated
-// bus, or a pseudo-terminal that a real host drives (sim/pty_demo.h).
+// bus, or a pseudo-terminal that a real host drives (sim/pty_peer.h).
 class Responder {
  public:
   virtual ~Responder() = default;
@@ -62,7 +57,7 @@ class BusResponder final : public Responder {
 class Terminal {
  public:
   virtual ~Terminal() = default;
-  virtual void on_byte(const WireByte& byte, Responder& line) = 0;
+  virtual void on_byte(const trace::WireByte& byte, Responder& line) = 0;
 };
 
 // Everything the simulated port saw, in order: trace::TraceEvent
@@ -129,10 +124,10 @@ class SimBus final : public line::Platform {
   void advance(std::uint64_t us);
 
   // What happened.
-  const std::vector<TraceEvent>& trace() const { return trace_; }
+  const std::vector<trace::TraceEvent>& trace() const { return trace_; }
   void clear_trace() { trace_.clear(); }
-  std::vector<WireByte> sent(const std::string& port) const;      // host to terminals
-  std::vector<WireByte> received(const std::string& port) const;  // terminals to host
+  std::vector<trace::WireByte> sent(const std::string& port) const;      // host to terminals
+  std::vector<trace::WireByte> received(const std::string& port) const;  // terminals to host
   std::optional<LineSetting> setting(const std::string& port) const;
   std::optional<line::TimeoutSet> timeouts(const std::string& port) const;
   std::size_t open_handles() const;
@@ -165,14 +160,14 @@ class SimBus final : public line::Platform {
   std::optional<std::uint64_t> next_event(const Port& port) const;
   void queue_arrivals(const std::string& port, std::span<const std::uint8_t> bytes,
                       std::uint64_t start_us, std::uint64_t gap_us);
-  TraceEvent& record(TraceEvent::Kind kind, Handle handle);
-  TraceEvent* last_call();
-  TraceEvent* foldable(TraceEvent::Kind kind, Handle handle);
+  trace::TraceEvent& record(trace::TraceEvent::Kind kind, Handle handle);
+  trace::TraceEvent* last_call();
+  trace::TraceEvent* foldable(trace::TraceEvent::Kind kind, Handle handle);
 
   Options options_;
   std::uint64_t now_us_ = 0;
   std::map<std::string, std::unique_ptr<Port>> ports_;
-  std::vector<TraceEvent> trace_;
+  std::vector<trace::TraceEvent> trace_;
   Handle next_handle_ = 0x100;
   std::uint64_t opens_ = 0;
   std::uint64_t calls_ = 0;

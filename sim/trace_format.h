@@ -12,16 +12,14 @@
 
 namespace tarvex::sim {
 
-using trace::parity_letter;
-
-inline void print_trace(std::ostream& out, const std::vector<TraceEvent>& trace,
+inline void print_trace(std::ostream& out, const std::vector<trace::TraceEvent>& trace,
                         std::uint64_t origin_us = 0, std::size_t max_bytes = 32) {
   std::string text;
   trace::format_trace(text, trace, origin_us, max_bytes);
   out << text;
 }
 
-inline void print_result(std::ostream& out, const std::vector<TraceEvent>& trace, Result result,
+inline void print_result(std::ostream& out, const std::vector<trace::TraceEvent>& trace, Result result,
                          std::uint64_t origin_us = 0) {
   std::string text;
   trace::format_result(text, trace, result, origin_us);

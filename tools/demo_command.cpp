@@ -48,10 +48,10 @@ class DemoCommand final : public Command {
  private:
   // The tour shows the line, not every port call: write calls (their bytes
   // show as tx) and the purge before each close are left out.
-  static std::vector<sim::TraceEvent> compact(const std::vector<sim::TraceEvent>& trace) {
-    std::vector<sim::TraceEvent> kept;
-    for (const sim::TraceEvent& e : trace) {
-      if (e.kind != sim::TraceEvent::Kind::Write && e.kind != sim::TraceEvent::Kind::Purge) kept.push_back(e);
+  static std::vector<trace::TraceEvent> compact(const std::vector<trace::TraceEvent>& trace) {
+    std::vector<trace::TraceEvent> kept;
+    for (const trace::TraceEvent& e : trace) {
+      if (e.kind != trace::TraceEvent::Kind::Write && e.kind != trace::TraceEvent::Kind::Purge) kept.push_back(e);
     }
     return kept;
   }

@@ -8,7 +8,7 @@
 namespace tarvex::tool {
 namespace {
 
-using Kind = sim::TraceEvent::Kind;
+using Kind = trace::TraceEvent::Kind;
 
 std::string ms_text(std::uint64_t us) {
   char text[32];
@@ -18,7 +18,7 @@ std::string ms_text(std::uint64_t us) {
 }
 
 std::string setting_label(const line::LineSetting& s) {
-  return std::string(sim::parity_letter(s.parity)) + (s.stop_bits == line::StopBits::Two ? " 2 " : " 1 ") +
+  return std::string(trace::parity_letter(s.parity)) + (s.stop_bits == line::StopBits::Two ? " 2 " : " 1 ") +
          (s.baud ? std::to_string(*s.baud) : std::string("kept"));
 }
 
@@ -36,9 +36,9 @@ void add_run(std::vector<DiagramBox>& boxes, std::vector<DiagramBox>& run, std::
   run.clear();
 }
 
-void sent_boxes(const std::vector<sim::TraceEvent>& events, DiagramLayout& layout, std::size_t group_above) {
+void sent_boxes(const std::vector<trace::TraceEvent>& events, DiagramLayout& layout, std::size_t group_above) {
   std::vector<DiagramBox> run;
-  for (const sim::TraceEvent& e : events) {
+  for (const trace::TraceEvent& e : events) {
     if (e.kind != Kind::Sent) continue;
     const DiagramBox box{Lane::Host, e.wire.start_us, e.wire.end_us, {e.wire.value}, e.wire.parity_bit()};
     if (!run.empty() && (run.back().end_us != box.start_us || run.back().parity_bit != box.parity_bit)) {
@@ -53,15 +53,15 @@ void sent_boxes(const std::vector<sim::TraceEvent>& events, DiagramLayout& layou
 // A read is seen when it returns; the box of its byte ends there and takes
 // one character time. Bytes a port had buffered come back faster than the
 // line carries them: they are laid back to back, each a character wide.
-void read_boxes(const std::vector<sim::TraceEvent>& events, DiagramLayout& layout, std::size_t group_above) {
+void read_boxes(const std::vector<trace::TraceEvent>& events, DiagramLayout& layout, std::size_t group_above) {
   std::vector<DiagramBox> run;
-  std::uint64_t char_us = sim::character_time_us({line::Parity::None, line::StopBits::One, 9600}, 9600);
+  std::uint64_t char_us = trace::character_time_us({line::Parity::None, line::StopBits::One, 9600}, 9600);
   std::optional<int> parity_bit;
-  for (const sim::TraceEvent& e : events) {
+  for (const trace::TraceEvent& e : events) {
     if (e.kind == Kind::SetLine) {
       const std::uint32_t baud = e.setting.baud.value_or(line::kDefaultBaud);
-      char_us = sim::character_time_us(e.setting, baud);
-      parity_bit = sim::WireByte{.parity = e.setting.parity}.parity_bit();
+      char_us = trace::character_time_us(e.setting, baud);
+      parity_bit = trace::WireByte{.parity = e.setting.parity}.parity_bit();
       continue;
     }
     if (e.kind != Kind::Read) continue;
@@ -78,8 +78,8 @@ void read_boxes(const std::vector<sim::TraceEvent>& events, DiagramLayout& layou
   add_run(layout.boxes, run, group_above);
 }
 
-void spans_and_marks(const std::vector<sim::TraceEvent>& events, DiagramLayout& layout) {
-  for (const sim::TraceEvent& e : events) {
+void spans_and_marks(const std::vector<trace::TraceEvent>& events, DiagramLayout& layout) {
+  for (const trace::TraceEvent& e : events) {
     const std::uint64_t length = e.end_us - e.time_us;
     switch (e.kind) {
       case Kind::Spin:
@@ -108,9 +108,9 @@ void spans_and_marks(const std::vector<sim::TraceEvent>& events, DiagramLayout& 
 
 }  // namespace
 
-DiagramLayout layout_diagram(const std::vector<sim::TraceEvent>& trace, std::size_t group_above) {
-  std::vector<sim::TraceEvent> events = trace;
-  std::stable_sort(events.begin(), events.end(), [](const sim::TraceEvent& a, const sim::TraceEvent& b) {
+DiagramLayout layout_diagram(const std::vector<trace::TraceEvent>& trace, std::size_t group_above) {
+  std::vector<trace::TraceEvent> events = trace;
+  std::stable_sort(events.begin(), events.end(), [](const trace::TraceEvent& a, const trace::TraceEvent& b) {
     return a.time_us < b.time_us;
   });
   DiagramLayout layout;

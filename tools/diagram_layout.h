@@ -58,7 +58,7 @@ struct DiagramLayout {
 
 // Runs of more than `group_above` back-to-back bytes become one group box;
 // long runs of frames are folded (fold_frames).
-DiagramLayout layout_diagram(const std::vector<sim::TraceEvent>& trace, std::size_t group_above = 24);
+DiagramLayout layout_diagram(const std::vector<trace::TraceEvent>& trace, std::size_t group_above = 24);
 
 // Keeps a long trace (a scan) a page wide (diagram_folds.cpp). A frame
 // starts with an address byte: a byte under MARK after one that was not, or

@@ -38,14 +38,14 @@ void Invocation::note_if_no_terminal(std::uint8_t address) {
 
 std::size_t Invocation::bytes_taken() {
   std::size_t taken = 0;
-  for (const sim::TraceEvent& e : line().trace()) {
-    if (e.kind == sim::TraceEvent::Kind::Write) taken += e.taken;
+  for (const trace::TraceEvent& e : line().trace()) {
+    if (e.kind == trace::TraceEvent::Kind::Write) taken += e.taken;
   }
   return taken;
 }
 
 int Invocation::finish(Report report) {
-  std::vector<sim::TraceEvent> events;
+  std::vector<trace::TraceEvent> events;
   if (line_) {
     line_->settle();
     events = line_->trace();

@@ -10,7 +10,7 @@ class SimulatedLine final : public LineSession {
  public:
   line::Platform& platform() override { return demo_.bus; }
   const std::string& port_name() const override { return name_; }
-  std::vector<sim::TraceEvent> trace() const override { return demo_.bus.trace(); }
+  std::vector<trace::TraceEvent> trace() const override { return demo_.bus.trace(); }
   // Long enough for an acknowledgement, the last thing an exchange sends.
   void settle() override { demo_.bus.advance(50000); }
   const sim::DemoBus* demo() const override { return &demo_; }
@@ -25,7 +25,7 @@ class SerialLine final : public LineSession {
   explicit SerialLine(std::string name) : name_(std::move(name)) {}
   line::Platform& platform() override { return tracer_; }
   const std::string& port_name() const override { return name_; }
-  std::vector<sim::TraceEvent> trace() const override { return tracer_.trace(); }
+  std::vector<trace::TraceEvent> trace() const override { return tracer_.trace(); }
   void settle() override {}
   const sim::DemoBus* demo() const override { return nullptr; }
 

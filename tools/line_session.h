@@ -19,7 +19,7 @@ class LineSession {
 
   virtual line::Platform& platform() = 0;
   virtual const std::string& port_name() const = 0;
-  virtual std::vector<sim::TraceEvent> trace() const = 0;
+  virtual std::vector<trace::TraceEvent> trace() const = 0;
   // Lets what is still going out leave the line, so the trace shows it.
   virtual void settle() = 0;
   // The simulated bus, or nullptr on a real port.

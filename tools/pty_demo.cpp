@@ -72,15 +72,15 @@ const sim::DemoTerminal* PtyDemo::terminal(std::uint8_t address) const {
 // read, and is taken for an address byte (logged as m) when it came after
 // silence and names a terminal. A data byte mistaken that way does
 // little harm: a terminal in a frame takes every byte, whatever its parity.
-std::vector<sim::WireByte> PtyDemo::wire_bytes(const sim::PtyPeer::Batch& batch) {
-  std::vector<sim::WireByte> bytes;
+std::vector<trace::WireByte> PtyDemo::wire_bytes(const sim::PtyPeer::Batch& batch) {
+  std::vector<trace::WireByte> bytes;
   if (batch.bytes.empty()) return bytes;
   const std::uint64_t end = now_us();
   const line::LineSetting setting{parity_of(batch.after.parity),
                                   batch.after.two_stop_bits ? line::StopBits::Two : line::StopBits::One,
                                   batch.after.baud};
   const std::uint32_t baud = batch.after.baud == 0 ? line::kDefaultBaud : batch.after.baud;
-  const std::uint64_t start = end - std::min(end, sim::character_time_us(setting, baud));
+  const std::uint64_t start = end - std::min(end, trace::character_time_us(setting, baud));
   for (const std::uint8_t value : batch.bytes) {
     bytes.push_back({.start_us = start, .end_us = end, .value = value, .parity = setting.parity,
                      .stop_bits = setting.stop_bits, .baud = baud});
@@ -98,14 +98,14 @@ std::vector<sim::WireByte> PtyDemo::wire_bytes(const sim::PtyPeer::Batch& batch)
 
 // "M05 SC2 SC7": each byte with the parity it was heard under; long frames
 // (a blacklist block) show their start and end.
-std::string PtyDemo::heard_text(const std::vector<sim::WireByte>& bytes) const {
+std::string PtyDemo::heard_text(const std::vector<trace::WireByte>& bytes) const {
   std::string text;
   for (std::size_t i = 0; i < bytes.size(); ++i) {
     if (bytes.size() > 32 && i == 24) {
       text += " ... (" + std::to_string(bytes.size()) + " bytes)";
       i = bytes.size() - 4;
     }
-    const sim::WireByte& b = bytes[i];
+    const trace::WireByte& b = bytes[i];
     const bool inferred =
         std::find(inferred_.begin(), inferred_.end(), std::pair{b.end_us, b.value}) != inferred_.end();
     const char letter = inferred                             ? 'm'
@@ -119,7 +119,7 @@ std::string PtyDemo::heard_text(const std::vector<sim::WireByte>& bytes) const {
 
 // A frame to address 00 is heard by every terminal: it is logged once, with
 // the answer of whichever terminal gave one.
-void PtyDemo::hear(const sim::WireByte& byte) {
+void PtyDemo::hear(const trace::WireByte& byte) {
   // An address byte starts a new frame: what no terminal took before it is
   // logged on its own line.
   if (byte.parity == line::Parity::Mark && !unclaimed_.empty()) log_unclaimed(true);
@@ -132,7 +132,7 @@ void PtyDemo::hear(const sim::WireByte& byte) {
     if (t->frames().size() != before) completed.push_back(t.get());
   }
   if (completed.empty()) return;
-  const std::vector<sim::WireByte>& frame = completed.front()->frames().back();
+  const std::vector<trace::WireByte>& frame = completed.front()->frames().back();
   const std::string who = completed.size() > 1 ? "all" : hex_byte(completed.front()->address()) + " ";
   log_ << ms(byte.end_us) << "  " << who << "  " << heard_text(frame) << "  -> "
        << (outbox_.last.empty() ? std::string("(no answer)") : hex_text(outbox_.last)) << std::endl;
@@ -166,7 +166,7 @@ void PtyDemo::write_due() {
 
 void PtyDemo::serve_once() {
   const sim::PtyPeer::Batch batch = peer_.receive(1);
-  for (const sim::WireByte& byte : wire_bytes(batch)) hear(byte);
+  for (const trace::WireByte& byte : wire_bytes(batch)) hear(byte);
   log_unclaimed(false);
   write_due();
 }

@@ -56,9 +56,9 @@ class PtyDemo {
   };
 
   std::uint64_t now_us() const;
-  std::vector<sim::WireByte> wire_bytes(const sim::PtyPeer::Batch& batch);
-  std::string heard_text(const std::vector<sim::WireByte>& bytes) const;
-  void hear(const sim::WireByte& byte);
+  std::vector<trace::WireByte> wire_bytes(const sim::PtyPeer::Batch& batch);
+  std::string heard_text(const std::vector<trace::WireByte>& bytes) const;
+  void hear(const trace::WireByte& byte);
   // Logs the bytes no terminal took, at once or after a silence.
   void log_unclaimed(bool now);
   void write_due();
@@ -68,7 +68,7 @@ class PtyDemo {
   std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now();
   std::vector<std::shared_ptr<sim::DemoTerminal>> terminals_;
   Outbox outbox_{*this};
-  std::vector<sim::WireByte> unclaimed_;  // heard since the last frame a terminal took
+  std::vector<trace::WireByte> unclaimed_;  // heard since the last frame a terminal took
   std::vector<std::pair<std::uint64_t, std::uint8_t>> inferred_;  // (time, value) of bytes shown as m
   std::uint64_t last_heard_us_ = 0;
   std::size_t frames_logged_ = 0;

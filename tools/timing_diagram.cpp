@@ -329,7 +329,7 @@ std::string render_svg(const DiagramLayout& layout, std::optional<Result> result
   return SvgWriter(layout, result, title).render();
 }
 
-bool write_diagram_file(const std::string& path, const std::vector<sim::TraceEvent>& trace,
+bool write_diagram_file(const std::string& path, const std::vector<trace::TraceEvent>& trace,
                         std::optional<Result> result, const std::string& title) {
   std::ofstream file(path, std::ios::binary | std::ios::trunc);
   if (!file) return false;

@@ -17,7 +17,7 @@ std::string render_svg(const DiagramLayout& layout, std::optional<Result> result
 
 // Lays out and renders `trace` into the file at `path`; false when the file
 // cannot be written.
-bool write_diagram_file(const std::string& path, const std::vector<sim::TraceEvent>& trace,
+bool write_diagram_file(const std::string& path, const std::vector<trace::TraceEvent>& trace,
                         std::optional<Result> result, const std::string& title);
 
 }  // namespace tarvex::tool

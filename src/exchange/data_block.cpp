@@ -11,7 +11,7 @@ namespace tarvex::exchange {
 namespace {
 
 using line::AckCheck;
-using line::Port;
+using line::Channel;
 using line::StopBits;
 
 // A block the port did not take whole.
@@ -132,7 +132,7 @@ Prepared prepare(const BlockProfile& profile, std::int32_t n, std::uint8_t* fram
 }
 
 // After the frame: the drain wait, the block and the acknowledgement.
-Result after_frame(Port port, const BlockProfile& profile, std::int32_t n, Prepared prepared,
+Result after_frame(Channel port, const BlockProfile& profile, std::int32_t n, Prepared prepared,
                    const std::uint8_t* block) {
   if ((n != 0 || profile.drain_after_empty_frame) && !line::drain_wait(port, profile.drain_limit)) {
     return kFrameNotSent;
@@ -152,7 +152,7 @@ Result on_held_port(Platform& os, Handle held, const BlockProfile& profile, std:
                     std::uint8_t* frame, std::int32_t m, std::uint8_t* block) {
   if (const Refusal refused = refuse_block(n, frame, m, block)) return *refused;
   const Prepared prepared = prepare(profile, n, frame, m, block);
-  const Port port{os, held};
+  const Channel port{os, held};
   const Result result = send_frame(port, profile.frame, frame, wire_length(n))
                             ? after_frame(port, profile, n, prepared, block)
                             : kFrameNotSent;
@@ -176,9 +176,9 @@ Result block_by_name(Platform& os, const char* port_name, const BlockProfile& pr
                      std::int32_t n, std::uint8_t* frame, std::int32_t m, std::uint8_t* block) {
   if (const Refusal refused = refuse_block(n, frame, m, block, port_name)) return *refused;
   const Prepared prepared = prepare(profile, n, frame, m, block);
-  line::NamedPort port(os, port_name, profile.open_with);
+  line::ScopedPort port(os, port_name, profile.open_with);
   if (!send_frame(port, profile.frame, frame, wire_length(n))) return kFrameNotSent;
-  return after_frame(port.port(), profile, n, prepared, block);
+  return after_frame(port.channel(), profile, n, prepared, block);
 }
 
 Result senddata(Platform& os, std::int32_t n, std::uint8_t* frame, std::int32_t m,

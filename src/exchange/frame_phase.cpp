@@ -8,7 +8,7 @@ namespace {
 
 // The address phase goes on `first`; `named` is the port to re-open when the
 // phase switches that way, null for a held port.
-bool send(line::Port first, line::NamedPort* named, const FramePhase& phase,
+bool send(line::Channel first, line::ScopedPort* named, const FramePhase& phase,
           const std::uint8_t* bytes, std::int32_t count) {
   line::busy_wait(first.os, phase.wait_before_setting);
   if (phase.address_setting) line::set_line(first, *phase.address_setting);
@@ -20,7 +20,7 @@ bool send(line::Port first, line::NamedPort* named, const FramePhase& phase,
   if (count != 0 && !line::checked_write(first, bytes, address)) return false;
   line::busy_wait(first.os, phase.wait_after_address);
   if (phase.reopen_after_address && (named == nullptr || !named->reopen())) return false;
-  const line::Port data = named != nullptr ? named->port() : first;
+  const line::Channel data = named != nullptr ? named->channel() : first;
   if (phase.data_setting) line::set_line(data, *phase.data_setting);
   line::busy_wait(data.os, phase.wait_before_rest);
   if (count == 0) return true;
@@ -30,12 +30,12 @@ bool send(line::Port first, line::NamedPort* named, const FramePhase& phase,
 
 }  // namespace
 
-bool send_frame(line::NamedPort& port, const FramePhase& phase, const std::uint8_t* bytes,
+bool send_frame(line::ScopedPort& port, const FramePhase& phase, const std::uint8_t* bytes,
                 std::int32_t count) {
-  return port.opened() && send(port.port(), &port, phase, bytes, count);
+  return port.opened() && send(port.channel(), &port, phase, bytes, count);
 }
 
-bool send_frame(line::Port port, const FramePhase& phase, const std::uint8_t* bytes,
+bool send_frame(line::Channel port, const FramePhase& phase, const std::uint8_t* bytes,
                 std::int32_t count) {
   return send(port, nullptr, phase, bytes, count);
 }

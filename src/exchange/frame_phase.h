@@ -38,12 +38,12 @@ struct FramePhase {
 // line settings, waits and a re-open still happen. False when a write was not
 // taken whole or the port did not open (first or on the re-open); the
 // exchange then ends with 2.
-bool send_frame(line::NamedPort& port, const FramePhase& phase, const std::uint8_t* bytes,
+bool send_frame(line::ScopedPort& port, const FramePhase& phase, const std::uint8_t* bytes,
                 std::int32_t count);
 
 // The same on a held port. The host owns it, so it is never re-opened: a
 // phase that switches by re-opening cannot go out on it (false).
-bool send_frame(line::Port port, const FramePhase& phase, const std::uint8_t* bytes,
+bool send_frame(line::Channel port, const FramePhase& phase, const std::uint8_t* bytes,
                 std::int32_t count);
 
 // The bytes a checksummed frame of n bytes puts on the wire: none when the

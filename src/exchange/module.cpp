@@ -7,7 +7,7 @@
 namespace tarvex::exchange {
 namespace {
 
-using line::Port;
+using line::Channel;
 
 // The raw members side by side: how each puts its frame on the line.
 
@@ -30,7 +30,7 @@ FramePhase sam_GetData_frame() {
 // frame too short for the member's address (one byte of sam_GetData's two)
 // is refused before anything is sent, with the other arguments out of
 // contract.
-Result raw_exchange(Port port, const FramePhase& phase, std::int32_t n,
+Result raw_exchange(Channel port, const FramePhase& phase, std::int32_t n,
                     const std::uint8_t* frame, std::int32_t reply_length, std::uint8_t* reply,
                     std::uint32_t limit) {
   if (const Refusal refused = refuse_raw(n, frame, reply_length, reply, phase.address_bytes)) {
@@ -52,7 +52,7 @@ Result HANDLE_ComData(Platform& os, Handle held, std::int32_t n, std::uint8_t* f
   }
   line::append_checksum(frame, n);
   line::append_checksum(block, m);
-  const Port port{os, held};
+  const Channel port{os, held};
 
   // The frame as HANDLE_GetData sends it; then the block at once, and the
   // reply straight after the block with no drain wait between them.

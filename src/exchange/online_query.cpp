@@ -9,7 +9,7 @@
 namespace tarvex::exchange {
 namespace {
 
-using line::Port;
+using line::Channel;
 
 inline constexpr std::uint8_t kQueryCode = 0xA0;
 inline constexpr std::uint8_t kConfirmationCode = 0xB4;
@@ -89,7 +89,7 @@ constexpr OnlineProfile kHandleOnNet{
 
 // Sends `frame` (address byte, three bytes, checksum) and reads a checked
 // reply of `reply_size` data bytes into `reply`.
-Result run_phase(Port port, const PhaseProfile& phase, const std::uint8_t* frame,
+Result run_phase(Channel port, const PhaseProfile& phase, const std::uint8_t* frame,
                  std::uint8_t* reply, std::int32_t reply_size) {
   if (!send_frame(port, phase.frame, frame, kFrameSize + 1)) return phase.not_sent;
   if (phase.drain && !line::drain_wait(port, phase.drain->limit)) return phase.drain->on_timeout;
@@ -100,7 +100,7 @@ Result run_phase(Port port, const PhaseProfile& phase, const std::uint8_t* frame
 
 // The shared sequence. Frames and replies live here, in the call's own
 // memory; the caller's record is written last, and only on a confirmed echo.
-Result query(Port port, const OnlineProfile& profile, std::uint8_t address, std::uint8_t* record) {
+Result query(Channel port, const OnlineProfile& profile, std::uint8_t address, std::uint8_t* record) {
   std::uint8_t query_frame[kFrameSize + 1] = {address, kQueryCode, 0x00, 0x00, 0};
   line::append_checksum(query_frame, kFrameSize);
   std::uint8_t r[kQueryReplySize + 1] = {};
@@ -137,9 +137,9 @@ constexpr std::uint8_t bus_address(std::int32_t address) {
 
 Result onNet(Platform& os, std::int32_t address, std::uint8_t* record, const char* port_name) {
   if (const Refusal refused = refuse_query(record, port_name)) return *refused;
-  const line::NamedPort port(os, port_name, line::TimeoutSet::Standard);
+  const line::ScopedPort port(os, port_name, line::TimeoutSet::Standard);
   if (!port.opened()) return kFrameNotSent;
-  return query(port.port(), kOnNet, bus_address(address), record);
+  return query(port.channel(), kOnNet, bus_address(address), record);
 }
 
 Result HANDLE_OnNet(Platform& os, Handle port, std::int32_t address, std::uint8_t* record) {

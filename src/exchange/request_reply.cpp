@@ -8,7 +8,7 @@
 namespace tarvex::exchange {
 namespace {
 
-using line::Port;
+using line::Channel;
 
 // The members side by side.
 
@@ -65,7 +65,7 @@ Limits limits_for(const RequestProfile& profile, std::uint8_t command_code) {
 }
 
 // After the frame: the drain wait, the checked reply and the acknowledgement.
-Result after_frame(Port port, const RequestProfile& profile, std::uint8_t command_code,
+Result after_frame(Channel port, const RequestProfile& profile, std::uint8_t command_code,
                    std::int32_t reply_length, std::uint8_t* reply, ReplyByteHook on_reply_byte) {
   const Limits limits = limits_for(profile, command_code);
   if (!line::drain_wait(port, limits.drain)) return kFrameNotSent;
@@ -91,7 +91,7 @@ Result on_held_port(Platform& os, Handle held, const RequestProfile& profile, st
   if (const Refusal refused = refuse_request(n, frame, reply_length, reply)) return *refused;
   const std::uint8_t command_code = frame[1];
   line::append_checksum(frame, n);
-  const Port port{os, held};
+  const Channel port{os, held};
   if (!send_frame(port, profile.frame, frame, wire_length(n))) return kFrameNotSent;
   return after_frame(port, profile, command_code, reply_length, reply, {});
 }
@@ -106,9 +106,9 @@ Result request_by_name(Platform& os, const char* port_name, const RequestProfile
   }
   const std::uint8_t command_code = frame[1];
   line::append_checksum(frame, n);
-  line::NamedPort port(os, port_name, line::TimeoutSet::Standard);
+  line::ScopedPort port(os, port_name, line::TimeoutSet::Standard);
   if (!send_frame(port, profile.frame, frame, wire_length(n))) return kFrameNotSent;
-  return after_frame(port.port(), profile, command_code, reply_length, reply, on_reply_byte);
+  return after_frame(port.channel(), profile, command_code, reply_length, reply, on_reply_byte);
 }
 
 // Where the per-command limits come from: not from the line. At 9600 baud a

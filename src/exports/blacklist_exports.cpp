@@ -4,7 +4,7 @@
 #include "tarvex.h"
 
 namespace ex = tarvex::exchange;
-using tarvex::exports::PortName;
+using tarvex::exports::PortNameArg;
 using tarvex::exports::run_on_os;
 using tarvex::line::Platform;
 
@@ -14,14 +14,14 @@ TARVEX_API int32_t TARVEX_CALL sendBlack(int32_t address, int32_t count, const u
                                          const char* port_name) TARVEX_NOEXCEPT {
   return run_on_os(
       {"sendBlack", "address count entries port_name", address, count, entries,
-       PortName{port_name}},
+       PortNameArg{port_name}},
       [&](Platform& os) { return ex::sendBlack(os, address, count, entries, port_name); });
 }
 
 TARVEX_API int32_t TARVEX_CALL sendBlack_hex(int32_t address, int32_t count, const char* text,
                                              const char* port_name) TARVEX_NOEXCEPT {
   return run_on_os(
-      {"sendBlack_hex", "address count text port_name", address, count, text, PortName{port_name}},
+      {"sendBlack_hex", "address count text port_name", address, count, text, PortNameArg{port_name}},
       [&](Platform& os) { return ex::sendBlack_hex(os, address, count, text, port_name); });
 }
 
@@ -29,7 +29,7 @@ TARVEX_API int32_t TARVEX_CALL sSendBlack(int32_t address_word, int32_t command_
                                           const uint8_t* entries,
                                           const char* port_name) TARVEX_NOEXCEPT {
   return run_on_os({"sSendBlack", "address_word command_code count entries port_name", address_word,
-                    command_code, count, entries, PortName{port_name}},
+                    command_code, count, entries, PortNameArg{port_name}},
                    [&](Platform& os) {
                      return ex::sSendBlack(os, address_word, command_code, count, entries,
                                            port_name);

@@ -26,8 +26,8 @@
 
 namespace tarvex::exports {
 
-using trace::HeldPort;
-using trace::PortName;
+using trace::HeldPortArg;
+using trace::PortNameArg;
 
 // `call`: the entry point, its parameter names and its arguments, for the
 // log: {"getdata", "n frame reply_length reply port_name", n, frame, ...}.

@@ -3,8 +3,8 @@
 #include "line/held_port.h"
 #include "tarvex.h"
 
-using tarvex::exports::HeldPort;
-using tarvex::exports::PortName;
+using tarvex::exports::HeldPortArg;
+using tarvex::exports::PortNameArg;
 using tarvex::exports::run_on_os;
 using tarvex::line::Platform;
 
@@ -12,12 +12,12 @@ extern "C" {
 
 TARVEX_API tarvex_port_t TARVEX_CALL com_init(const char* port_name,
                                               uint32_t baud) TARVEX_NOEXCEPT {
-  return run_on_os({"com_init", "port_name baud", PortName{port_name}, baud},
+  return run_on_os({"com_init", "port_name baud", PortNameArg{port_name}, baud},
                    [&](Platform& os) { return tarvex::line::com_init(os, port_name, baud); });
 }
 
 TARVEX_API int32_t TARVEX_CALL com_exit(tarvex_port_t port) TARVEX_NOEXCEPT {
-  return run_on_os({"com_exit", "port", HeldPort{port}},
+  return run_on_os({"com_exit", "port", HeldPortArg{port}},
                    [&](Platform& os) { return tarvex::line::com_exit(os, port); });
 }
 

@@ -4,7 +4,7 @@
 #include "tarvex.h"
 
 namespace ex = tarvex::exchange;
-using tarvex::exports::HeldPort;
+using tarvex::exports::HeldPortArg;
 using tarvex::exports::run_on_os;
 using tarvex::line::Platform;
 
@@ -14,7 +14,7 @@ TARVEX_API int32_t TARVEX_CALL HANDLE_ComData(tarvex_port_t port, int32_t n, uin
                                               int32_t m, uint8_t* block, int32_t reply_length,
                                               uint8_t* reply, uint32_t limit_ms) TARVEX_NOEXCEPT {
   return run_on_os({"HANDLE_ComData", "port n frame m block reply_length reply limit_ms",
-                    HeldPort{port}, n, frame, m, block, reply_length, reply, limit_ms},
+                    HeldPortArg{port}, n, frame, m, block, reply_length, reply, limit_ms},
                    [&](Platform& os) {
                      return ex::HANDLE_ComData(os, port, n, frame, m, block, reply_length, reply,
                                                limit_ms);
@@ -24,7 +24,7 @@ TARVEX_API int32_t TARVEX_CALL HANDLE_ComData(tarvex_port_t port, int32_t n, uin
 TARVEX_API int32_t TARVEX_CALL getDataUIM(tarvex_port_t port, int32_t n, const uint8_t* frame,
                                           int32_t reply_length, uint8_t* reply,
                                           uint32_t limit_ms) TARVEX_NOEXCEPT {
-  return run_on_os({"getDataUIM", "port n frame reply_length reply limit_ms", HeldPort{port}, n,
+  return run_on_os({"getDataUIM", "port n frame reply_length reply limit_ms", HeldPortArg{port}, n,
                     frame, reply_length, reply, limit_ms},
                    [&](Platform& os) {
                      return ex::getDataUIM(os, port, n, frame, reply_length, reply, limit_ms);
@@ -34,7 +34,7 @@ TARVEX_API int32_t TARVEX_CALL getDataUIM(tarvex_port_t port, int32_t n, const u
 TARVEX_API int32_t TARVEX_CALL sam_GetData(tarvex_port_t port, int32_t n, const uint8_t* frame,
                                            int32_t reply_length, uint8_t* reply,
                                            uint32_t limit_ms) TARVEX_NOEXCEPT {
-  return run_on_os({"sam_GetData", "port n frame reply_length reply limit_ms", HeldPort{port}, n,
+  return run_on_os({"sam_GetData", "port n frame reply_length reply limit_ms", HeldPortArg{port}, n,
                     frame, reply_length, reply, limit_ms},
                    [&](Platform& os) {
                      return ex::sam_GetData(os, port, n, frame, reply_length, reply, limit_ms);

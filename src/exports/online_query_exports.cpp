@@ -4,8 +4,8 @@
 #include "tarvex.h"
 
 namespace ex = tarvex::exchange;
-using tarvex::exports::HeldPort;
-using tarvex::exports::PortName;
+using tarvex::exports::HeldPortArg;
+using tarvex::exports::PortNameArg;
 using tarvex::exports::run_on_os;
 using tarvex::line::Platform;
 
@@ -13,13 +13,13 @@ extern "C" {
 
 TARVEX_API int32_t TARVEX_CALL onNet(int32_t address, uint8_t* record,
                                      const char* port_name) TARVEX_NOEXCEPT {
-  return run_on_os({"onNet", "address record port_name", address, record, PortName{port_name}},
+  return run_on_os({"onNet", "address record port_name", address, record, PortNameArg{port_name}},
                    [&](Platform& os) { return ex::onNet(os, address, record, port_name); });
 }
 
 TARVEX_API int32_t TARVEX_CALL HANDLE_OnNet(tarvex_port_t port, int32_t address,
                                             uint8_t* record) TARVEX_NOEXCEPT {
-  return run_on_os({"HANDLE_OnNet", "port address record", HeldPort{port}, address, record},
+  return run_on_os({"HANDLE_OnNet", "port address record", HeldPortArg{port}, address, record},
                    [&](Platform& os) { return ex::HANDLE_OnNet(os, port, address, record); });
 }
 

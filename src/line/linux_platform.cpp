@@ -5,7 +5,6 @@
 #include <string>
 #include <utility>
 
-#include "line/os_error_text.h"
 
 #include "line/monotonic_clock.h"
 #include "line/port_table.h"
@@ -56,8 +55,8 @@ Handle LinuxPlatform::open(const char* name, TimeoutSet) {
   }
   // rfc2217://HOST:PORT is a port on a network serial server; any other
   // name a local device.
-  std::optional<Device> device = Rfc2217Port::names(name) ? open_device<Rfc2217Port>(name, error_)
-                                                          : open_device<TermiosPort>(name, error_);
+  std::optional<Device> device = Rfc2217Device::names(name) ? open_device<Rfc2217Device>(name, error_)
+                                                          : open_device<TermiosDevice>(name, error_);
   if (!device) {
     table.give_back(*slot);
     return kInvalidHandle;
@@ -115,13 +114,6 @@ void LinuxPlatform::pause_until_tick(std::uint32_t target) {
 
 void LinuxPlatform::hand_error_to_host() const {
   if (const std::optional<OsError> kept = error_.get()) errno = static_cast<int>(kept->code);
-}
-
-std::string os_error_text(std::uint32_t code) {
-  char text[256] = {};
-  // The GNU strerror_r: it may give back its own static text instead of
-  // filling the buffer.
-  return strerror_r(static_cast<int>(code), text, sizeof text);
 }
 
 }  // namespace tarvex::line

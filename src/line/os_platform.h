@@ -3,9 +3,9 @@
 #pragma once
 
 #if defined(_WIN32)
-#include "line/win32_port.h"
+#include "line/win32_platform.h"
 namespace tarvex::line {
-using OsPlatform = Win32Port;
+using OsPlatform = Win32Platform;
 }
 #else
 #include "line/linux_platform.h"

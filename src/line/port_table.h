@@ -16,14 +16,14 @@
 #include <variant>
 
 #include "line/platform.h"
-#include "line/rfc2217_port.h"
-#include "line/termios_port.h"
+#include "line/rfc2217_device.h"
+#include "line/termios_device.h"
 
 namespace tarvex::line {
 
 // What an open port is: a local serial device, or one on a network serial
 // server.
-using Device = std::variant<TermiosPort, Rfc2217Port>;
+using Device = std::variant<TermiosDevice, Rfc2217Device>;
 
 class PortTable {
  public:

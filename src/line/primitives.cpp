@@ -8,14 +8,14 @@ Handle open_by_name(Platform& os, const char* name, TimeoutSet timeouts) {
   return os.open(name, timeouts);
 }
 
-void set_line(Port port, const LineSetting& setting) { port.os.set_line(port.handle, setting); }
+void set_line(Channel port, const LineSetting& setting) { port.os.set_line(port.handle, setting); }
 
-bool checked_write(Port port, const std::uint8_t* bytes, std::int32_t count) {
+bool checked_write(Channel port, const std::uint8_t* bytes, std::int32_t count) {
   const auto wanted = static_cast<std::uint32_t>(count);
   return port.os.write(port.handle, bytes, wanted) == wanted;
 }
 
-bool lenient_write(Port port, const std::uint8_t* bytes, std::int32_t count) {
+bool lenient_write(Channel port, const std::uint8_t* bytes, std::int32_t count) {
   return port.os.write(port.handle, bytes, static_cast<std::uint32_t>(count)) != 0;
 }
 
@@ -27,7 +27,7 @@ void busy_wait(Platform& os, std::uint32_t ms) {
   while (elapsed(start, os.tick()) <= ms - 1) os.pause_until_tick(start + ms);
 }
 
-bool drain_wait(Port port, std::uint32_t limit) {
+bool drain_wait(Channel port, std::uint32_t limit) {
   const std::uint32_t start = port.os.tick();
   for (;;) {
     const std::optional<std::uint32_t> queued = port.os.output_queue(port.handle);
@@ -38,7 +38,7 @@ bool drain_wait(Port port, std::uint32_t limit) {
   }
 }
 
-bool timed_byte_read(Port port, std::uint8_t* destination, std::uint32_t limit) {
+bool timed_byte_read(Channel port, std::uint8_t* destination, std::uint32_t limit) {
   const std::uint32_t start = port.os.tick();
   for (;;) {
     const ReadResult got = port.os.read_byte(port.handle, destination);
@@ -51,19 +51,19 @@ bool timed_byte_read(Port port, std::uint8_t* destination, std::uint32_t limit) 
   }
 }
 
-ReplyOutcome raw_reply(Port port, std::uint8_t* reply, std::int32_t count, std::uint32_t limit) {
+ReplyOutcome raw_reply(Channel port, std::uint8_t* reply, std::int32_t count, std::uint32_t limit) {
   for (std::int32_t index = 0; index < count; ++index) {
     if (!timed_byte_read(port, &reply[index], limit)) return ReplyOutcome::Incomplete;
   }
   return ReplyOutcome::Good;
 }
 
-void send_acknowledgement(Port port) {
+void send_acknowledgement(Channel port) {
   const std::uint8_t ack[2] = {kAck0, kAck1};
   port.os.write(port.handle, ack, 2);
 }
 
-ReplyOutcome await_acknowledgement(Port port, std::uint32_t limit, AckCheck check) {
+ReplyOutcome await_acknowledgement(Channel port, std::uint32_t limit, AckCheck check) {
   std::uint8_t ack[2] = {0, 0};
   for (std::uint8_t& byte : ack) {
     if (!timed_byte_read(port, &byte, limit)) return ReplyOutcome::Incomplete;
@@ -84,9 +84,9 @@ void append_checksum(std::uint8_t* bytes, std::int32_t count) {
   bytes[count] = additive_checksum(bytes, count);
 }
 
-void discard_input(Port port) { port.os.purge_input(port.handle); }
+void discard_input(Channel port) { port.os.purge_input(port.handle); }
 
-void release(Port port) {
+void release(Channel port) {
   discard_input(port);
   port.os.close(port.handle);
 }

@@ -15,8 +15,8 @@ namespace tarvex::line {
 // spans the wrap of the counter is measured correctly.
 constexpr std::uint32_t elapsed(std::uint32_t start, std::uint32_t now) { return now - start; }
 
-// The port an exchange drives: the platform and one handle.
-struct Port {
+// What an exchange drives a port through: the platform and one open handle.
+struct Channel {
   Platform& os;
   Handle handle;
 };
@@ -38,14 +38,14 @@ inline constexpr std::optional<std::uint32_t> kKeepBaud = std::nullopt;
 Handle open_by_name(Platform& os, const char* name, TimeoutSet timeouts);
 
 // Applies parity, stop bits and baud (8 data bits, parity flag set).
-void set_line(Port port, const LineSetting& setting);
+void set_line(Channel port, const LineSetting& setting);
 
 // One write of `count` bytes; true when all of them were taken.
-bool checked_write(Port port, const std::uint8_t* bytes, std::int32_t count);
+bool checked_write(Channel port, const std::uint8_t* bytes, std::int32_t count);
 
 // One write of `count` bytes that fails only when it takes no byte at all: a
 // short count goes on, and the bytes that were not taken are not sent again.
-bool lenient_write(Port port, const std::uint8_t* bytes, std::int32_t count);
+bool lenient_write(Channel port, const std::uint8_t* bytes, std::int32_t count);
 
 // Returns once the tick has turned at least `ms` times since the call, never
 // earlier; in between the backend sleeps or yields the processor. A wait of 0
@@ -55,12 +55,12 @@ void busy_wait(Platform& os, std::uint32_t ms);
 // Waits for the output queue to empty. Fails when the queue is seen empty
 // only at a sample taken after `limit` ms, and at once when the queue cannot
 // be queried (a port that never opened).
-bool drain_wait(Port port, std::uint32_t limit);
+bool drain_wait(Channel port, std::uint32_t limit);
 
 // Waits for one byte for at most `limit` ms. A byte that comes in the read
 // attempt that ends past the limit stays in `destination` but is not counted.
 // A port that has hung up ends the wait at once, with no byte.
-bool timed_byte_read(Port port, std::uint8_t* destination, std::uint32_t limit);
+bool timed_byte_read(Channel port, std::uint8_t* destination, std::uint32_t limit);
 
 enum class ReplyOutcome { Good, Incomplete, WrongChecksum };
 
@@ -68,7 +68,7 @@ enum class ReplyOutcome { Good, Incomplete, WrongChecksum };
 // (count + 1 bytes), each byte within `limit` ms. `on_counted(index, byte)` is
 // called for every byte as soon as its read counts it.
 template <class OnCounted>
-ReplyOutcome checked_reply(Port port, std::uint8_t* reply, std::int32_t count,
+ReplyOutcome checked_reply(Channel port, std::uint8_t* reply, std::int32_t count,
                            std::uint32_t limit, OnCounted on_counted) {
   std::int32_t index = 0;
   std::uint8_t sum = 0;
@@ -81,22 +81,22 @@ ReplyOutcome checked_reply(Port port, std::uint8_t* reply, std::int32_t count,
   return reply[count] == sum ? ReplyOutcome::Good : ReplyOutcome::WrongChecksum;
 }
 
-inline ReplyOutcome checked_reply(Port port, std::uint8_t* reply, std::int32_t count,
+inline ReplyOutcome checked_reply(Channel port, std::uint8_t* reply, std::int32_t count,
                                   std::uint32_t limit) {
   return checked_reply(port, reply, count, limit, [](std::int32_t, std::uint8_t) {});
 }
 
 // Reads `count` bytes with no checksum; Good or Incomplete.
-ReplyOutcome raw_reply(Port port, std::uint8_t* reply, std::int32_t count, std::uint32_t limit);
+ReplyOutcome raw_reply(Channel port, std::uint8_t* reply, std::int32_t count, std::uint32_t limit);
 
 // Writes the acknowledgement 0x02 0x4F; the count taken is not checked.
-void send_acknowledgement(Port port);
+void send_acknowledgement(Channel port);
 
 enum class AckCheck { BothBytes, FirstByteOnly };
 
 // Two timed byte reads into local storage: Incomplete when fewer than two
 // come, WrongChecksum when they are not accepted by `check`.
-ReplyOutcome await_acknowledgement(Port port, std::uint32_t limit, AckCheck check);
+ReplyOutcome await_acknowledgement(Channel port, std::uint32_t limit, AckCheck check);
 
 inline constexpr std::uint8_t kAck0 = 0x02;
 inline constexpr std::uint8_t kAck1 = 0x4F;
@@ -115,10 +115,10 @@ std::uint8_t additive_checksum(const std::uint8_t* bytes, std::int32_t count);
 void append_checksum(std::uint8_t* bytes, std::int32_t count);
 
 // Discards unread input; the port stays open.
-void discard_input(Port port);
+void discard_input(Channel port);
 
 // Discards unread input, then closes the handle.
-void release(Port port);
+void release(Channel port);
 
 // Releases the handle and opens the port again with the re-open timeouts.
 Handle reopen(Platform& os, const char* name, Handle handle);
@@ -127,15 +127,15 @@ Handle reopen(Platform& os, const char* name, Handle handle);
 // every path out of the exchange, whatever the result. Nothing is called on
 // a port that did not open: the exchange ends with 2 as soon as it sees
 // that, and the system's reason for the failure stays the last word.
-class NamedPort {
+class ScopedPort {
  public:
-  NamedPort(Platform& os, const char* name, TimeoutSet timeouts)
+  ScopedPort(Platform& os, const char* name, TimeoutSet timeouts)
       : os_(os), name_(name), handle_(open_by_name(os, name, timeouts)) {}
-  ~NamedPort() {
-    if (opened()) release(port());
+  ~ScopedPort() {
+    if (opened()) release(channel());
   }
-  NamedPort(const NamedPort&) = delete;
-  NamedPort& operator=(const NamedPort&) = delete;
+  ScopedPort(const ScopedPort&) = delete;
+  ScopedPort& operator=(const ScopedPort&) = delete;
 
   bool opened() const { return handle_ != kInvalidHandle; }
   // Releases the port and opens it again with the re-open timeouts; false
@@ -144,7 +144,7 @@ class NamedPort {
     handle_ = line::reopen(os_, name_, handle_);
     return opened();
   }
-  Port port() const { return {os_, handle_}; }
+  Channel channel() const { return {os_, handle_}; }
 
  private:
   Platform& os_;

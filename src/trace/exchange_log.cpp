@@ -143,11 +143,6 @@ const LogSettings& log_settings() noexcept {
   return settings;
 }
 
-TracingPlatform::Clock TracingPlatform::monotonic_clock() {
-  const std::uint64_t start = system::monotonic_us();
-  return [start] { return system::monotonic_us() - start; };
-}
-
 void append_utc(std::string& out, std::uint64_t wall_us) {
   const std::uint64_t seconds = wall_us / 1000000;
   const std::chrono::year_month_day date{

@@ -63,10 +63,10 @@ const LogSettings& log_settings() noexcept;
 
 // Arguments that say more than their C type: a port name (shown as the name
 // the call opened) and a held port (shown as the trace shows handles).
-struct PortName {
+struct PortNameArg {
   const char* text;
 };
-struct HeldPort {
+struct HeldPortArg {
   std::uint32_t handle;
 };
 
@@ -80,8 +80,8 @@ struct Argument {
       : kind(Kind::Signed), value(static_cast<std::uint64_t>(static_cast<std::int64_t>(v))) {}
   Argument(std::uint32_t v) : kind(Kind::Unsigned), value(v) {}
   Argument(const void* p) : kind(Kind::Pointer), value(reinterpret_cast<std::uintptr_t>(p)) {}
-  Argument(PortName p) : kind(Kind::PortName), value(reinterpret_cast<std::uintptr_t>(p.text)) {}
-  Argument(HeldPort h) : kind(Kind::HeldPort), value(h.handle) {}
+  Argument(PortNameArg p) : kind(Kind::PortName), value(reinterpret_cast<std::uintptr_t>(p.text)) {}
+  Argument(HeldPortArg h) : kind(Kind::HeldPort), value(h.handle) {}
 };
 
 // An entry point and its arguments: `names` holds the parameter names,

@@ -8,10 +8,6 @@
 
 namespace tarvex::trace::system {
 
-// Microseconds on a clock that never goes back (CLOCK_MONOTONIC,
-// QueryPerformanceCounter).
-std::uint64_t monotonic_us() noexcept;
-
 // Microseconds since 1970-01-01 00:00 UTC.
 std::uint64_t wall_clock_us() noexcept;
 

@@ -9,7 +9,6 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "line/monotonic_clock.h"
 #include "trace/exchange_log.h"
 #include "trace/log_system.h"
 
@@ -34,9 +33,6 @@ bool lock(int fd) noexcept {
 
 }  // namespace
 
-std::uint64_t monotonic_us() noexcept {
-  return line::monotonic_us();
-}
 std::uint64_t wall_clock_us() noexcept {
   timespec now{};
   clock_gettime(CLOCK_REALTIME, &now);

@@ -8,7 +8,6 @@
 #include <cerrno>
 #include <cstring>
 
-#include "line/monotonic_clock.h"
 #include "trace/exchange_log.h"
 #include "trace/log_system.h"
 
@@ -52,10 +51,6 @@ bool still_named(const char* path, const BY_HANDLE_FILE_INFORMATION& mine) noexc
 }
 
 }  // namespace
-
-std::uint64_t monotonic_us() noexcept {
-  return line::monotonic_us();
-}
 
 std::uint64_t wall_clock_us() noexcept {
   // 100 ns intervals since 1601-01-01.

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "line/monotonic_clock.h"
+
 namespace tarvex::trace {
 
 using Kind = TraceEvent::Kind;
@@ -11,6 +13,11 @@ std::uint64_t character_time_us(const LineSetting& setting, std::uint32_t baud) 
   const std::uint64_t bits = line::character_bits(setting.parity, setting.stop_bits);
   const std::uint64_t rate = baud == 0 ? 1 : baud;
   return (bits * 1000000 + rate - 1) / rate;
+}
+
+TracingPlatform::Clock TracingPlatform::monotonic_clock() {
+  const std::uint64_t start = line::monotonic_us();
+  return [start] { return line::monotonic_us() - start; };
 }
 
 TracingPlatform::TracingPlatform(line::Platform& inner, Clock clock, std::size_t reserve_events)

@@ -140,12 +140,12 @@ TEST(Diagram, BytesReadFromTheBufferKeepTheirWidth) {
 }
 
 // A trace of `count` bytes sent back to back, then one more after a pause.
-std::vector<sim::TraceEvent> long_run(std::size_t count) {
-  std::vector<sim::TraceEvent> trace;
+std::vector<trace::TraceEvent> long_run(std::size_t count) {
+  std::vector<trace::TraceEvent> trace;
   std::uint64_t at = 0;
   for (std::size_t i = 0; i <= count; ++i) {
     if (i == count) at += 50000;
-    sim::TraceEvent e{.kind = sim::TraceEvent::Kind::Sent, .time_us = at, .end_us = at + 1146};
+    trace::TraceEvent e{.kind = trace::TraceEvent::Kind::Sent, .time_us = at, .end_us = at + 1146};
     e.wire = {.start_us = at, .end_us = at + 1146, .value = static_cast<std::uint8_t>(i),
               .parity = line::Parity::Space};
     trace.push_back(e);
@@ -180,18 +180,18 @@ TEST(Diagram, LongRunsBecomeOneGroup) {
 
 // `count` frames of an address byte and three data bytes, 100 ms apart;
 // those with `answered` get a two-byte reply.
-std::vector<sim::TraceEvent> frames(std::size_t count, bool (*answered)(std::size_t)) {
-  std::vector<sim::TraceEvent> trace;
+std::vector<trace::TraceEvent> frames(std::size_t count, bool (*answered)(std::size_t)) {
+  std::vector<trace::TraceEvent> trace;
   for (std::size_t i = 0; i < count; ++i) {
     std::uint64_t at = i * 100000;
     for (std::size_t k = 0; k < 4; ++k, at += 1146) {
-      sim::TraceEvent e{.kind = sim::TraceEvent::Kind::Sent, .time_us = at, .end_us = at + 1146};
+      trace::TraceEvent e{.kind = trace::TraceEvent::Kind::Sent, .time_us = at, .end_us = at + 1146};
       e.wire = {.start_us = at, .end_us = at + 1146, .value = static_cast<std::uint8_t>(k == 0 ? i : 0xA0),
                 .parity = k == 0 ? line::Parity::Mark : line::Parity::Space};
       trace.push_back(e);
     }
     for (std::size_t k = 0; answered(i) && k < 2; ++k) {
-      trace.push_back({.kind = sim::TraceEvent::Kind::Read, .time_us = at + 20000 + k * 1146, .bytes = {0x5A}});
+      trace.push_back({.kind = trace::TraceEvent::Kind::Read, .time_us = at + 20000 + k * 1146, .bytes = {0x5A}});
     }
   }
   return trace;
@@ -200,7 +200,7 @@ std::vector<sim::TraceEvent> frames(std::size_t count, bool (*answered)(std::siz
 TEST(Diagram, ALongScanStaysAPage) {
   struct Case {
     const char* what;
-    std::vector<sim::TraceEvent> trace;
+    std::vector<trace::TraceEvent> trace;
     std::vector<std::string> drawn;  // the address bytes still drawn
     std::size_t folded;              // frames folded away
     std::size_t folded_answered;

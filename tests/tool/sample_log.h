@@ -22,7 +22,7 @@ inline void write_sample_log(const std::string& path) {
   std::string block;
   trace::format_block(block, {1733700000000000, 100, 101},
                       {"getdata", "n frame reply_length reply port_name", 2, frame, 8, reply,
-                       trace::PortName{sim::kDemoPort}},
+                       trace::PortNameArg{sim::kDemoPort}},
                       tracer.trace(), {trace::Outcome::Kind::Code, result});
   std::ofstream(path, std::ios::binary) << block;
 }

@@ -104,7 +104,7 @@ Bytes run(sim::DemoBus& demo, const std::vector<Segment>& segments) {
   bus.advance(100000);
   bus.close(h);
   Bytes answer;
-  for (const sim::WireByte& b : bus.received(sim::kDemoPort)) answer.push_back(b.value);
+  for (const trace::WireByte& b : bus.received(sim::kDemoPort)) answer.push_back(b.value);
   return answer;
 }
 

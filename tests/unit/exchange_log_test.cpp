@@ -51,7 +51,7 @@ line::Handle held_at_19200(sim::SimBus& bus) {
   return line::com_init(bus, kPort, 19200);
 }
 
-const trace::PortName kName{kPort};
+const trace::PortNameArg kName{kPort};
 
 const Scenario kScenarios[] = {
     {"getdata with its acknowledgement",
@@ -83,7 +83,7 @@ const Scenario kScenarios[] = {
      },
      "result #"},
     {"Nget on a port held before the call",
-     {"Nget", "n frame reply_length reply port", 2, nullptr, 4, nullptr, trace::HeldPort{1}},
+     {"Nget", "n frame reply_length reply port", 2, nullptr, 4, nullptr, trace::HeldPortArg{1}},
      held_at_19200,
      [](line::Platform& os, line::Handle held) {
        Bytes frame{0x05, 0xA1, 0x00};
@@ -92,7 +92,7 @@ const Scenario kScenarios[] = {
      },
      "write  3 byte(s), 3 taken: 05 A1 A6 (under the port's setting from before the call)"},
     {"HANDLE_GetData on a port held before the call",
-     {"HANDLE_GetData", "port n frame reply_length reply limit_ms", trace::HeldPort{1}, 2, nullptr,
+     {"HANDLE_GetData", "port n frame reply_length reply limit_ms", trace::HeldPortArg{1}, 2, nullptr,
       4, nullptr, 200u},
      held_at_19200,
      [](line::Platform& os, line::Handle held) {
@@ -180,7 +180,7 @@ TEST(ExchangeLog, AFullFileIsRotatedOnceAndEveryBlockStaysWhole) {
   for (int i = 0; i < 60; ++i) {
     std::string block;
     trace::format_block(block, {0, 1, static_cast<std::uint64_t>(i)},
-                        {"com_exit", "port", trace::HeldPort{1}}, {},
+                        {"com_exit", "port", trace::HeldPortArg{1}}, {},
                         {trace::Outcome::Kind::Code, 0});
     trace::system::append(log.c_str(), kCap, block.data(), block.size());
     written += block.size();

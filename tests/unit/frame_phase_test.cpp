@@ -33,7 +33,7 @@ TEST_P(FramePhaseTest, ReopeningSwitchesHandlesBetweenTheAddressAndTheRest) {
     fresh();
     const Bytes frame{0x05, 0xA1, 0xA6};
     {
-      line::NamedPort port(bus(), kPort, line::TimeoutSet::Standard);
+      line::ScopedPort port(bus(), kPort, line::TimeoutSet::Standard);
       EXPECT_TRUE(send_frame(port, c.phase, frame.data(), 3));
       EXPECT_EQ(bus().open_handles(), 1u) << "the first handle is closed by the re-open";
     }
@@ -56,7 +56,7 @@ TEST_P(FramePhaseTest, ReopeningSwitchesHandlesBetweenTheAddressAndTheRest) {
 TEST_P(FramePhaseTest, HeldPortIsNeverReopened) {
   const line::Handle held = line::com_init(bus(), kPort, 9600);
   const Bytes frame{0x05, 0xA1, 0xA6};
-  EXPECT_FALSE(send_frame(line::Port{bus(), held}, reopening_frame(), frame.data(), 3));
+  EXPECT_FALSE(send_frame(line::Channel{bus(), held}, reopening_frame(), frame.data(), 3));
   EXPECT_EQ(events(TraceEvent::Kind::Open).size(), 1u);
   EXPECT_TRUE(events(TraceEvent::Kind::Close).empty());
   EXPECT_EQ(bus().open_handles(), 1u);

@@ -10,7 +10,7 @@ using line::ReplyOutcome;
 
 class PrimitivesTest : public SimTest {
  protected:
-  line::Port open() { return {bus(), line::open_by_name(bus(), kPort, line::TimeoutSet::Standard)}; }
+  line::Channel open() { return {bus(), line::open_by_name(bus(), kPort, line::TimeoutSet::Standard)}; }
   std::uint64_t ticks_between(std::uint64_t from_us, std::uint64_t to_us) const {
     return to_us / 1000 - from_us / 1000;
   }
@@ -100,7 +100,7 @@ TEST_P(PrimitivesTest, DrainWaitFailsWhenTheQueueEmptiesOnlyAfterTheLimit) {
     bool drained;
   };
   for (const Case c : {Case{30, false}, Case{35, false}, Case{38, true}, Case{0, false}}) {
-    const line::Port port = open();
+    const line::Channel port = open();
     line::set_line(port, line::mark(300));
     const Bytes one{0x55};
     ASSERT_TRUE(line::checked_write(port, one.data(), 1));
@@ -111,7 +111,7 @@ TEST_P(PrimitivesTest, DrainWaitFailsWhenTheQueueEmptiesOnlyAfterTheLimit) {
 }
 
 TEST_P(PrimitivesTest, WriteReturnsOnceItsLastByteIsOnTheLineOrItsTimeoutPasses) {
-  const line::Port port = open();
+  const line::Channel port = open();
   line::set_line(port, line::mark(9600));
   const Bytes ten(10, 0x55);
   const std::uint64_t before = bus().now_us();
@@ -134,7 +134,7 @@ TEST_P(PrimitivesTest, DrainWaitOnAPortThatNeverOpenedFailsAtOnce) {
 }
 
 TEST_P(PrimitivesTest, ByteReadInTheAttemptThatEndsPastTheLimitIsNotCounted) {
-  const line::Port port = open();
+  const line::Channel port = open();
   // Polls end at 15 ms and 30 ms; the byte comes at 25 ms, in the poll that
   // ends past the 20 ms limit.
   const Bytes late{0xAB};
@@ -146,7 +146,7 @@ TEST_P(PrimitivesTest, ByteReadInTheAttemptThatEndsPastTheLimitIsNotCounted) {
 }
 
 TEST_P(PrimitivesTest, ByteReadWithinTheLimitCounts) {
-  const line::Port port = open();
+  const line::Channel port = open();
   const Bytes on_time{0x42};
   bus().inject(kPort, on_time, bus().now_us() + 18'000);
   std::uint8_t destination = 0;
@@ -167,7 +167,7 @@ TEST_P(PrimitivesTest, CheckedReplyOutcomes) {
       {"one byte short", {0xFF, 0x02, 0x80}, ReplyOutcome::Incomplete},
   };
   for (const Case& c : cases) {
-    const line::Port port = open();
+    const line::Channel port = open();
     bus().inject(kPort, c.arriving, bus().now_us() + 1000);
     Bytes reply(4, 0xEE);
     EXPECT_EQ(line::checked_reply(port, reply.data(), 3, 100), c.outcome) << c.name;
@@ -177,7 +177,7 @@ TEST_P(PrimitivesTest, CheckedReplyOutcomes) {
 }
 
 TEST_P(PrimitivesTest, RawReplyCountsBytesOnly) {
-  const line::Port port = open();
+  const line::Channel port = open();
   const Bytes two{0x01, 0x02};
   bus().inject(kPort, two, bus().now_us() + 1000);
   Bytes reply(3, 0xEE);
@@ -200,7 +200,7 @@ TEST_P(PrimitivesTest, AcknowledgementComparisons) {
       {{0x02}, line::AckCheck::FirstByteOnly, ReplyOutcome::Incomplete},
   };
   for (const Case& c : cases) {
-    const line::Port port = open();
+    const line::Channel port = open();
     bus().inject(kPort, c.arriving, bus().now_us() + 1000);
     EXPECT_EQ(line::await_acknowledgement(port, 100, c.check), c.outcome);
     line::release(port);
@@ -217,7 +217,7 @@ TEST(Checksum, CoversTheAddressByteAndWraps) {
 }
 
 TEST_P(PrimitivesTest, ReleaseDiscardsInputAndCloses) {
-  const line::Port port = open();
+  const line::Channel port = open();
   const Bytes stray{0x99};
   bus().inject(kPort, stray, bus().now_us());
   bus().advance(2000);
@@ -227,7 +227,7 @@ TEST_P(PrimitivesTest, ReleaseDiscardsInputAndCloses) {
 }
 
 TEST_P(PrimitivesTest, ReopenReleasesAndOpensWithTheReopenTimeouts) {
-  const line::Port first = open();
+  const line::Channel first = open();
   const line::Handle second = line::reopen(bus(), kPort, first.handle);
   EXPECT_NE(second, first.handle);
   EXPECT_EQ(bus().open_handles(), 1u);
@@ -236,7 +236,7 @@ TEST_P(PrimitivesTest, ReopenReleasesAndOpensWithTheReopenTimeouts) {
 }
 
 TEST_P(PrimitivesTest, SecondOpenOfABusyPortFails) {
-  const line::Port first = open();
+  const line::Channel first = open();
   EXPECT_EQ(line::open_by_name(bus(), kPort, line::TimeoutSet::Standard), line::kInvalidHandle);
   EXPECT_EQ(line::open_by_name(bus(), "COM9", line::TimeoutSet::Standard), line::kInvalidHandle);
   line::release(first);

@@ -15,8 +15,8 @@
 namespace tarvex::testing {
 
 using Bytes = std::vector<std::uint8_t>;
-using sim::TraceEvent;
-using sim::WireByte;
+using trace::TraceEvent;
+using trace::WireByte;
 
 // A simulated bus with one port and a scripted terminal on it.
 struct SimRig {

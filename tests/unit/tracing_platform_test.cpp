@@ -76,7 +76,7 @@ const Scenario kScenarios[] = {
      "3.438  line   S 1 9600"},
 };
 
-std::string printed(const std::vector<sim::TraceEvent>& trace) {
+std::string printed(const std::vector<trace::TraceEvent>& trace) {
   std::ostringstream out;
   sim::print_trace(out, trace, 0, 0);
   return out.str();
@@ -108,9 +108,9 @@ TEST(TracingPlatform, SpreadsTheCharactersOfAWriteAtTheirCharacterTime) {
   tracer.set_line(h, line::space(1200, line::StopBits::Two));
   const Bytes bytes{0x01, 0x02, 0x03};
   ASSERT_EQ(tracer.write(h, bytes.data(), 3), 3u);
-  std::vector<sim::WireByte> sent;
-  for (const sim::TraceEvent& e : tracer.trace()) {
-    if (e.kind == sim::TraceEvent::Kind::Sent) sent.push_back(e.wire);
+  std::vector<trace::WireByte> sent;
+  for (const trace::TraceEvent& e : tracer.trace()) {
+    if (e.kind == trace::TraceEvent::Kind::Sent) sent.push_back(e.wire);
   }
   ASSERT_EQ(sent.size(), 3u);
   const std::uint64_t char_us = 12 * 1000000 / 1200;  // start, 8 data, parity, 2 stop bits

@@ -6,7 +6,7 @@
 #include "legacy/legacy_exchanges.h"
 #include "tarvex.h"
 
-using tarvex::exports::PortName;
+using tarvex::exports::PortNameArg;
 using tarvex::exports::run_on_os;
 using tarvex::line::Platform;
 
@@ -15,14 +15,14 @@ extern "C" {
 TARVEX_API int32_t TARVEX_CALL senddata(int32_t n, uint8_t* frame, int32_t m, uint8_t* block,
                                         const char* port_name) TARVEX_NOEXCEPT {
   return run_on_os(
-      {"senddata", "n frame m block port_name", n, frame, m, block, PortName{port_name}},
+      {"senddata", "n frame m block port_name", n, frame, m, block, PortNameArg{port_name}},
       [&](Platform& os) { return tarvex::legacy::senddata(os, n, frame, m, block, port_name); });
 }
 
 TARVEX_API int32_t TARVEX_CALL getdata(int32_t n, uint8_t* frame, int32_t reply_length,
                                        uint8_t* reply, const char* port_name) TARVEX_NOEXCEPT {
   return run_on_os({"getdata", "n frame reply_length reply port_name", n, frame, reply_length,
-                    reply, PortName{port_name}},
+                    reply, PortNameArg{port_name}},
                    [&](Platform& os) {
                      return tarvex::legacy::getdata(os, n, frame, reply_length, reply, port_name);
                    });

@@ -9,7 +9,7 @@
 
 namespace tarvex::line {
 
-class Win32Port final : public Platform {
+class Win32Platform final : public Platform {
  public:
   Handle open(const char* name, TimeoutSet timeouts) override;
   void set_line(Handle port, const LineSetting& setting) override;

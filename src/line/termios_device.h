@@ -11,11 +11,11 @@
 
 namespace tarvex::line {
 
-class TermiosPort {
+class TermiosDevice {
  public:
   // Opens `name` exclusively in raw binary mode; nothing when it cannot be
   // opened, with the system's reason kept in `error`.
-  static std::optional<TermiosPort> open(const char* name, FirstError& error);
+  static std::optional<TermiosDevice> open(const char* name, FirstError& error);
 
   void set_line(const LineSetting& setting);
   std::uint32_t write(const std::uint8_t* bytes, std::uint32_t count, FirstError& error);
@@ -25,7 +25,7 @@ class TermiosPort {
   void close();
 
  private:
-  explicit TermiosPort(int fd) : fd_(fd) {}
+  explicit TermiosDevice(int fd) : fd_(fd) {}
 
   int fd_;
   bool hung_up_ = false;  // final: a device that hung up does not come back on this descriptor

@@ -4,7 +4,7 @@
 // port has gone (a device removed fails every read and write).
 #if defined(_WIN32)
 
-#include "line/win32_port.h"
+#include "line/win32_platform.h"
 
 #define WIN32_LEAN_AND_MEAN
 #include <windows.h>
@@ -15,7 +15,6 @@
 #include <string>
 
 #include "line/monotonic_clock.h"
-#include "line/os_error_text.h"
 
 namespace tarvex::line {
 namespace {
@@ -81,7 +80,7 @@ std::uint64_t character_us(const DCB& dcb) {
 
 }  // namespace
 
-Handle Win32Port::open(const char* name, TimeoutSet timeouts) {
+Handle Win32Platform::open(const char* name, TimeoutSet timeouts) {
   char device[4 + 3 + kLongestComDigits + 1] = "\\\\.\\";
   if (is_com_name(name)) {
     std::strcat(device, name);
@@ -99,7 +98,7 @@ Handle Win32Port::open(const char* name, TimeoutSet timeouts) {
   return from_native(handle);
 }
 
-Win32Port::LineTime& Win32Port::line_time(Handle port) {
+Win32Platform::LineTime& Win32Platform::line_time(Handle port) {
   for (LineTime& line : lines_) {
     if (line.port == port) return line;
   }
@@ -117,7 +116,7 @@ Win32Port::LineTime& Win32Port::line_time(Handle port) {
 // the UART may still be sending the last of them. So the wait is for the
 // queue to empty and then for the line time of the bytes this call wrote
 // last, counted from their write.
-void Win32Port::wait_for_line_free(Handle port) {
+void Win32Platform::wait_for_line_free(Handle port) {
   const HANDLE native = to_native(port);
   LineTime& line = line_time(port);
   DWORD errors = 0;
@@ -132,7 +131,7 @@ void Win32Port::wait_for_line_free(Handle port) {
   while (monotonic_us() < line.free_us) SwitchToThread();
 }
 
-void Win32Port::set_line(Handle port, const LineSetting& setting) {
+void Win32Platform::set_line(Handle port, const LineSetting& setting) {
   wait_for_line_free(port);
   // Start from what the port reports: flow control, fBinary and the rest of
   // the DCB keep their values; only the fields of a line setting change.
@@ -150,7 +149,7 @@ void Win32Port::set_line(Handle port, const LineSetting& setting) {
   line_time(port).character_us = character_us(dcb);
 }
 
-std::uint32_t Win32Port::write(Handle port, const std::uint8_t* bytes, std::uint32_t count) {
+std::uint32_t Win32Platform::write(Handle port, const std::uint8_t* bytes, std::uint32_t count) {
   LineTime& line = line_time(port);
   const std::uint64_t start = std::max(monotonic_us(), line.free_us);
   DWORD written = 0;
@@ -162,7 +161,7 @@ std::uint32_t Win32Port::write(Handle port, const std::uint8_t* bytes, std::uint
   return written;
 }
 
-ReadResult Win32Port::read_byte(Handle port, std::uint8_t* destination) {
+ReadResult Win32Platform::read_byte(Handle port, std::uint8_t* destination) {
   DWORD read = 0;
   if (!ReadFile(to_native(port), destination, 1, &read, nullptr)) {
     // The device is gone (removed, its driver failing every request): no
@@ -177,7 +176,7 @@ ReadResult Win32Port::read_byte(Handle port, std::uint8_t* destination) {
 // damaged reply shows as a wrong checksum or a missing byte instead. The
 // caller waits for the queue to empty, so a queue that is not empty is
 // answered after the processor has been given away once.
-std::optional<std::uint32_t> Win32Port::output_queue(Handle port) {
+std::optional<std::uint32_t> Win32Platform::output_queue(Handle port) {
   DWORD errors = 0;
   COMSTAT status{};
   if (!ClearCommError(to_native(port), &errors, &status)) {
@@ -194,42 +193,29 @@ std::optional<std::uint32_t> Win32Port::output_queue(Handle port) {
   return status.cbOutQue;
 }
 
-void Win32Port::purge_input(Handle port) {
+void Win32Platform::purge_input(Handle port) {
   PurgeComm(to_native(port), PURGE_RXCLEAR);
 }
 
-void Win32Port::close(Handle port) {
+void Win32Platform::close(Handle port) {
   wait_for_line_free(port);
   CloseHandle(to_native(port));
   line_time(port) = LineTime{};
 }
 
-std::uint32_t Win32Port::tick() {
+std::uint32_t Win32Platform::tick() {
   return GetTickCount();
 }
 
 // GetTickCount has no finer clock to sleep on, so the busy wait keeps
 // spinning on it, but gives the rest of its time slice to any thread that
 // is ready (other buses among them) at each turn.
-void Win32Port::pause_until_tick(std::uint32_t) {
+void Win32Platform::pause_until_tick(std::uint32_t) {
   SwitchToThread();
 }
 
-void Win32Port::hand_error_to_host() const {
+void Win32Platform::hand_error_to_host() const {
   if (const std::optional<OsError> kept = error_.get()) SetLastError(kept->code);
-}
-
-std::string os_error_text(std::uint32_t code) {
-  char text[512] = {};
-  const DWORD length =
-      FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code,
-                     MAKELANGID(LANG_ENGLISH, SUBLANG_DEFAULT), text, sizeof text, nullptr);
-  std::string words(text, length);
-  // The system's messages end in a full stop and a line break.
-  while (!words.empty() && (words.back() == '\n' || words.back() == '\r' || words.back() == '.')) {
-    words.pop_back();
-  }
-  return words.empty() ? "error " + std::to_string(code) : words;
 }
 
 }  // namespace tarvex::line

@@ -1,4 +1,4 @@
-#include "line/rfc2217_port.h"
+#include "line/rfc2217_device.h"
 
 #include <netinet/in.h>
 #include <netinet/tcp.h>
@@ -53,7 +53,7 @@ std::uint8_t stop_code(StopBits stop_bits) {
 
 }  // namespace
 
-bool Rfc2217Port::names(const char* name) {
+bool Rfc2217Device::names(const char* name) {
   return name != nullptr && std::strncmp(name, kScheme, sizeof kScheme - 1) == 0;
 }
 
@@ -66,14 +66,14 @@ bool Rfc2217Port::names(const char* name) {
 // ran out of time after the server had turned the client away is still the
 // port being busy (a loaded host can start the last attempt too late to
 // hear the server's answer).
-std::optional<Rfc2217Port> Rfc2217Port::open(const char* name, FirstError& error) {
+std::optional<Rfc2217Device> Rfc2217Device::open(const char* name, FirstError& error) {
   const std::uint64_t deadline = monotonic_ns() + kOpenNs;
   bool turned_away = false;
   for (;;) {
     FirstError attempt;
     const int fd = tcp_connect(name + sizeof kScheme - 1, deadline, attempt);
     if (fd >= 0) {
-      Rfc2217Port port(fd);
+      Rfc2217Device port(fd);
       if (port.negotiate(deadline, attempt)) return port;
       ::close(fd);
     }
@@ -97,7 +97,7 @@ std::optional<Rfc2217Port> Rfc2217Port::open(const char* name, FirstError& error
 // it) closes the connection instead, which is the port being busy. What the
 // server sends as data before that (a banner, its reason for closing) came
 // before the port was ready and is not kept.
-bool Rfc2217Port::negotiate(std::uint64_t deadline_ns, FirstError& error) {
+bool Rfc2217Device::negotiate(std::uint64_t deadline_ns, FirstError& error) {
   std::uint8_t request[Negotiation::kRequestBytes + kCommandBytes];
   std::size_t length = negotiation_.start(request);
   length += com_port_command(kSetBaudrate, 0, 4, request + length);
@@ -127,7 +127,7 @@ bool Rfc2217Port::negotiate(std::uint64_t deadline_ns, FirstError& error) {
 
 // ---- The line setting and the line's clock ---------------------------------
 
-std::uint64_t Rfc2217Port::character_ns() const {
+std::uint64_t Rfc2217Device::character_ns() const {
   const std::uint64_t bits =
       character_bits(parity_.value_or(Parity::None), stop_bits_.value_or(StopBits::One));
   return bits * 1000000000u / baud_.value_or(kDefaultBaud);
@@ -135,7 +135,7 @@ std::uint64_t Rfc2217Port::character_ns() const {
 
 // Only what differs from the port's setting is sent; a setting the port has
 // already costs nothing, not even the wait for the line.
-void Rfc2217Port::set_line(const LineSetting& setting) {
+void Rfc2217Device::set_line(const LineSetting& setting) {
   if (hung_up_) return;
   // A rate of 0 would ask the server for its rate instead of setting one.
   const bool new_baud = setting.baud && *setting.baud != 0 && setting.baud != baud_;
@@ -161,7 +161,7 @@ void Rfc2217Port::set_line(const LineSetting& setting) {
 
 // ---- Writing -----------------------------------------------------------------
 
-std::size_t Rfc2217Port::send_some(const std::uint8_t* bytes, std::size_t count,
+std::size_t Rfc2217Device::send_some(const std::uint8_t* bytes, std::size_t count,
                                    std::uint64_t deadline_ns) {
   std::size_t sent = 0;
   while (sent < count && !hung_up_) {
@@ -183,7 +183,7 @@ std::size_t Rfc2217Port::send_some(const std::uint8_t* bytes, std::size_t count,
   return sent;
 }
 
-bool Rfc2217Port::pay_owed(std::uint64_t deadline_ns) {
+bool Rfc2217Device::pay_owed(std::uint64_t deadline_ns) {
   if (owed_length_ == 0) return true;
   const std::size_t sent = send_some(owed_, owed_length_, deadline_ns);
   std::memmove(owed_, owed_ + sent, owed_length_ - sent);
@@ -191,7 +191,7 @@ bool Rfc2217Port::pay_owed(std::uint64_t deadline_ns) {
   return owed_length_ == 0;
 }
 
-bool Rfc2217Port::send_command(const std::uint8_t* bytes, std::size_t count) {
+bool Rfc2217Device::send_command(const std::uint8_t* bytes, std::size_t count) {
   const std::uint64_t deadline = monotonic_ns() + kCommandNs;
   if (!pay_owed(deadline)) return false;
   const std::size_t sent = send_some(bytes, count, deadline);
@@ -200,7 +200,7 @@ bool Rfc2217Port::send_command(const std::uint8_t* bytes, std::size_t count) {
   return true;
 }
 
-std::uint32_t Rfc2217Port::write(const std::uint8_t* bytes, std::uint32_t count,
+std::uint32_t Rfc2217Device::write(const std::uint8_t* bytes, std::uint32_t count,
                                  FirstError& error) {
   const std::uint64_t start = monotonic_ns();
   const std::uint64_t deadline = start + kWritePerByteNs * count + kWriteConstantNs;
@@ -237,7 +237,7 @@ std::uint32_t Rfc2217Port::write(const std::uint8_t* bytes, std::uint32_t count,
 // A drain wait asks this again and again: a queue that is not empty is
 // answered after a pause until its last byte is due to start (at most a
 // read's poll), with the count as it is then.
-std::optional<std::uint32_t> Rfc2217Port::output_queue(FirstError& error) {
+std::optional<std::uint32_t> Rfc2217Device::output_queue(FirstError& error) {
   if (hung_up_) {
     error.keep("output queue", static_cast<std::uint32_t>(hang_up_code_));
     return std::nullopt;
@@ -256,12 +256,12 @@ std::optional<std::uint32_t> Rfc2217Port::output_queue(FirstError& error) {
 
 // ---- Reading -----------------------------------------------------------------
 
-void Rfc2217Port::hang_up(int code) {
+void Rfc2217Device::hang_up(int code) {
   hung_up_ = true;
   hang_up_code_ = code;
 }
 
-void Rfc2217Port::on_subnegotiation() {
+void Rfc2217Device::on_subnegotiation() {
   const std::span<const std::uint8_t> sub = decoder_.parameters();
   // The answer to the baud asked for at open: option, code, four bytes.
   if (sub.size() == 6 && sub[0] == kComPort && sub[1] == kServerOffset + kSetBaudrate) {
@@ -274,7 +274,7 @@ void Rfc2217Port::on_subnegotiation() {
 }
 
 // Decodes in place: data never takes more room than its encoding.
-void Rfc2217Port::decode(std::uint8_t* bytes, std::size_t count) {
+void Rfc2217Device::decode(std::uint8_t* bytes, std::size_t count) {
   std::size_t data = 0;
   for (std::size_t i = 0; i < count; ++i) {
     const Decoder::Item item = decoder_.take(bytes[i]);
@@ -294,7 +294,7 @@ void Rfc2217Port::decode(std::uint8_t* bytes, std::size_t count) {
   input_end_ = data;
 }
 
-ReadResult Rfc2217Port::receive(std::uint64_t deadline_ns) {
+ReadResult Rfc2217Device::receive(std::uint64_t deadline_ns) {
   if (hung_up_) return ReadResult::HungUp;
   pollfd pfd{fd_, POLLIN, 0};
   const int ready = poll(&pfd, 1, ms_until(deadline_ns));
@@ -319,7 +319,7 @@ ReadResult Rfc2217Port::receive(std::uint64_t deadline_ns) {
   return hung_up_ ? ReadResult::HungUp : ReadResult::Nothing;
 }
 
-ReadResult Rfc2217Port::fill(std::uint64_t deadline_ns) {
+ReadResult Rfc2217Device::fill(std::uint64_t deadline_ns) {
   while (input_next_ == input_end_) {
     const ReadResult got = receive(deadline_ns);
     if (got == ReadResult::HungUp) return got;
@@ -330,7 +330,7 @@ ReadResult Rfc2217Port::fill(std::uint64_t deadline_ns) {
   return ReadResult::Byte;
 }
 
-ReadResult Rfc2217Port::read_byte(std::uint8_t* destination, FirstError& error) {
+ReadResult Rfc2217Device::read_byte(std::uint8_t* destination, FirstError& error) {
   const ReadResult got = fill(monotonic_ns() + kReadPollNs);
   if (got == ReadResult::Byte) {
     *destination = input_[input_next_++];
@@ -343,7 +343,7 @@ ReadResult Rfc2217Port::read_byte(std::uint8_t* destination, FirstError& error) 
 // The server's input buffer is purged; what has already reached this side
 // is dropped here. Bytes the server sent before the purge reached it can
 // still arrive after this returns.
-void Rfc2217Port::purge_input() {
+void Rfc2217Device::purge_input() {
   input_next_ = input_end_ = 0;
   if (hung_up_) return;
   std::uint8_t purge[kCommandBytes];
@@ -357,7 +357,7 @@ void Rfc2217Port::purge_input() {
   }
 }
 
-void Rfc2217Port::close() {
+void Rfc2217Device::close() {
   if (!hung_up_) {
     // The last bytes leave the remote line before the port goes: a re-open
     // that follows sets the next parity on the same line.

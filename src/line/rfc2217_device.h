@@ -21,7 +21,7 @@
 
 namespace tarvex::line {
 
-class Rfc2217Port {
+class Rfc2217Device {
  public:
   static constexpr char kScheme[] = "rfc2217://";
 
@@ -31,7 +31,7 @@ class Rfc2217Port {
   // Connects and negotiates within about a second; nothing when the server
   // is not there, refuses the com port option, or will not give the port
   // (another client holds it), with the reason kept in `error`.
-  static std::optional<Rfc2217Port> open(const char* name, FirstError& error);
+  static std::optional<Rfc2217Device> open(const char* name, FirstError& error);
 
   void set_line(const LineSetting& setting);
   std::uint32_t write(const std::uint8_t* bytes, std::uint32_t count, FirstError& error);
@@ -41,7 +41,7 @@ class Rfc2217Port {
   void close();
 
  private:
-  explicit Rfc2217Port(int fd) : fd_(fd) {}
+  explicit Rfc2217Device(int fd) : fd_(fd) {}
 
   bool negotiate(std::uint64_t deadline_ns, FirstError& error);
 

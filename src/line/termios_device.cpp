@@ -1,7 +1,7 @@
 // The termios backend's device. The port is put into raw binary mode at open
 // (the equivalent of a binary COM port); afterwards only parity, stop bits,
 // byte size and baud ever change.
-#include "line/termios_port.h"
+#include "line/termios_device.h"
 
 #include <asm/termbits.h>  // termios2 and BOTHER, for rates termios has no constant for
 #include <fcntl.h>
@@ -144,7 +144,7 @@ bool wait_for_empty_queue(int fd) {
 
 }  // namespace
 
-std::optional<TermiosPort> TermiosPort::open(const char* name, FirstError& error) {
+std::optional<TermiosDevice> TermiosDevice::open(const char* name, FirstError& error) {
   const int fd = ::open(name, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) {
     error.keep("open", errno_code());
@@ -168,10 +168,10 @@ std::optional<TermiosPort> TermiosPort::open(const char* name, FirstError& error
   }
   make_raw(tio);
   ioctl(fd, TCSETS2, &tio);
-  return TermiosPort(fd);
+  return TermiosDevice(fd);
 }
 
-void TermiosPort::set_line(const LineSetting& setting) {
+void TermiosDevice::set_line(const LineSetting& setting) {
   termios2 tio{};
   if (!get(fd_, tio)) return;
   // Rebuilt from the flags every time, never patched: no stale CMSPAR or
@@ -203,7 +203,7 @@ void TermiosPort::set_line(const LineSetting& setting) {
   ioctl(fd_, wait_for_empty_queue(fd_) ? TCSETSW2 : TCSETS2, &tio);
 }
 
-std::uint32_t TermiosPort::write(const std::uint8_t* bytes, std::uint32_t count,
+std::uint32_t TermiosDevice::write(const std::uint8_t* bytes, std::uint32_t count,
                                  FirstError& error) {
   const std::uint64_t start = monotonic_us();
   const std::uint64_t limit = 1000u * (std::uint64_t{kWritePerByteMs} * count + kWriteConstantMs);
@@ -235,7 +235,7 @@ std::uint32_t TermiosPort::write(const std::uint8_t* bytes, std::uint32_t count,
   return taken;
 }
 
-ReadResult TermiosPort::read_byte(std::uint8_t* destination, FirstError& error) {
+ReadResult TermiosDevice::read_byte(std::uint8_t* destination, FirstError& error) {
   if (hung_up_) return ReadResult::HungUp;
   pollfd pfd{fd_, POLLIN, 0};
   const int ready = poll(&pfd, 1, kReadPollMs);
@@ -268,7 +268,7 @@ ReadResult TermiosPort::read_byte(std::uint8_t* destination, FirstError& error) 
 // caller looks at its limit right after, as it would after a spin. The pause
 // is never longer than a read's poll, so a drain limit is given up within one
 // poll of running out.
-std::optional<std::uint32_t> TermiosPort::output_queue(FirstError& error) {
+std::optional<std::uint32_t> TermiosDevice::output_queue(FirstError& error) {
   int queued = 0;
   if (ioctl(fd_, TIOCOUTQ, &queued) != 0) {
     error.keep("output queue", errno_code());
@@ -284,11 +284,11 @@ std::optional<std::uint32_t> TermiosPort::output_queue(FirstError& error) {
   return static_cast<std::uint32_t>(queued < 0 ? 0 : queued);
 }
 
-void TermiosPort::purge_input() {
+void TermiosDevice::purge_input() {
   ioctl(fd_, TCFLSH, TCIFLUSH);
 }
 
-void TermiosPort::close() {
+void TermiosDevice::close() {
   // The last bytes written leave before the port goes: a re-open that
   // follows sets the next parity on the same device. TCSBRK with 1 is
   // tcdrain, unbounded, so it waits only once the kernel's queue is empty.
