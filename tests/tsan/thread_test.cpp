@@ -251,10 +251,10 @@ TEST(Threads, ExchangeLogWrittenFromFourThreads) {
     const char* port = peers[me].port().c_str();
     for (int r = 0; r < kRounds; ++r) {
       const line::Handle held =
-          exports::run_on_os({"com_init", "port_name baud", exports::PortNameArg{port}, 9600u},
+          exports::run_on_os({"com_init", "port_name baud", trace::PortNameArg{port}, 9600u},
                              [&](line::Platform& os) { return line::com_init(os, port, 9600); });
       const Result exit =
-          exports::run_on_os({"com_exit", "port", exports::HeldPortArg{held}},
+          exports::run_on_os({"com_exit", "port", trace::HeldPortArg{held}},
                              [&](line::Platform& os) { return line::com_exit(os, held); });
       if (held == line::kInvalidHandle || exit != kOk) ++failures[me];
     }
