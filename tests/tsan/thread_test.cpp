@@ -10,11 +10,9 @@
 #include <cstdint>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <functional>
 #include <latch>
 #include <set>
-#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -27,6 +25,7 @@
 #include "exchange/online_query.h"
 #include "exchange/request_reply.h"
 #include "exports/entry_point.h"
+#include "file_text.h"
 #include "line/held_port.h"
 #include "line/os_platform.h"
 #include "sim/pty_peer.h"
@@ -263,13 +262,11 @@ TEST(Threads, ExchangeLogWrittenFromFourThreads) {
   unsetenv("TARVEX_LOG_MAX");
   for (const int f : failures) EXPECT_EQ(f, 0);
   for (const std::string& path : {log.string(), log.string() + ".1"}) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream text;
-    text << in.rdbuf();
-    const trace::LogReading reading = trace::read_log(text.str());
+    const std::string text = file_text(path);
+    const trace::LogReading reading = trace::read_log(text);
     EXPECT_TRUE(reading.problems.empty()) << path << ": " << reading.problems.front();
     EXPECT_FALSE(reading.calls.empty()) << path;
-    EXPECT_LE(text.str().size(), 4096u) << path;
+    EXPECT_LE(text.size(), 4096u) << path;
     std::filesystem::remove(path);
   }
 }

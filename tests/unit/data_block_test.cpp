@@ -229,11 +229,6 @@ struct Fault {
   std::array<Result, kMemberCount> results;
 };
 
-void short_write(sim::SimBus& bus, int index, std::uint32_t takes) {
-  bus.faults().short_write_at = static_cast<std::uint64_t>(index);
-  bus.faults().short_write_takes = takes;
-}
-
 const Fault kFaults[] = {
     {"answers 02 00",
      [](const Member&, sim::ScriptedTerminal& t, sim::SimBus&) {

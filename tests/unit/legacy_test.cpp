@@ -325,11 +325,6 @@ TEST_P(LegacyTest, SenddataWithAnEmptyFrameOpensOnceForTheBlock) {
   EXPECT_EQ(bus().hazards(), 0u);
 }
 
-void short_write(sim::SimBus& bus, int index, std::uint32_t takes) {
-  bus.faults().short_write_at = static_cast<std::uint64_t>(index);
-  bus.faults().short_write_takes = takes;
-}
-
 // The port's faults and what each exchange makes of them. Writes: the
 // address byte (0), the rest of the frame (1), then the block (2).
 TEST_P(LegacyTest, FaultsGiveTheirCodesAndReleaseThePort) {
