@@ -7,6 +7,7 @@
 
 #include "line/held_port.h"
 #include "line/primitives.h"
+#include "listed_limits.h"
 #include "sim_fixture.h"
 
 namespace tarvex::testing {
@@ -137,36 +138,28 @@ TEST_P(LegacyTest, BothSwitchToTheDataPhaseByReopening) {
   }
 }
 
+// 0x91, 0x94, 0x92, 0xA2 and 0xC2 have limits of their own in the current
+// build; here they fall to 1500 like any unlisted code.
 TEST_P(LegacyTest, GetdataLimitsByCommandCode) {
-  struct Case {
-    std::uint8_t code;
-    std::uint32_t limit;
-  };
-  // 0x91, 0x94, 0x92, 0xA2 and 0xC2 have limits of their own in the current
-  // build; here they fall to 1500 like any unlisted code.
-  const Case cases[] = {{0xA1, 80},   {0xC1, 100},  {0xA7, 50},   {0xC9, 50},
-                        {0x91, 1500}, {0x94, 1500}, {0x92, 1500}, {0xA2, 1500},
-                        {0xC2, 1500}, {0x00, 1500}, {0x33, 1500}, {0xFF, 1500}};
-  for (const Case& c : cases) {
-    EXPECT_EQ(legacy::getdata_limit(c.code), c.limit) << int(c.code);
+  for (const ListedLimits& c : kListedLimits) {
+    EXPECT_EQ(legacy::getdata_limit(c.code), c.legacy_getdata) << int(c.code);
   }
 }
 
 // The limit bounds the drain and every reply byte, and nothing waits longer.
 TEST_P(LegacyTest, GetdataWaitsItsLimitAndNoLonger) {
-  for (const std::uint8_t code : Bytes{0xA7, 0xA1, 0xC1, 0xC2, 0x92, 0xA2, 0x33}) {
+  for (const ListedLimits& c : kListedLimits) {
     for (const bool stuck_queue : {true, false}) {
-      SCOPED_TRACE(std::to_string(code) + (stuck_queue ? " drain" : " reply byte"));
+      SCOPED_TRACE(std::to_string(c.code) + (stuck_queue ? " drain" : " reply byte"));
       fresh();
       bus().faults().queue_never_drains = stuck_queue;
-      Bytes frame{0x05, code, 0xEE};
+      Bytes frame{0x05, c.code, 0xEE};
       Bytes reply(3, 0xEE);
       EXPECT_EQ(getdata(frame, 2, reply, 2), stuck_queue ? kFrameNotSent : kReplyIncomplete);
-      const std::uint32_t limit = legacy::getdata_limit(code);
       const std::uint64_t waited =
           polled_ms(stuck_queue ? TraceEvent::Kind::QueueQuery : TraceEvent::Kind::ReadIdle);
-      EXPECT_GT(waited, limit);
-      EXPECT_LE(waited, limit + (stuck_queue ? 1 : 16)) << "one read poll past the limit at most";
+      EXPECT_GT(waited, c.legacy_getdata);
+      EXPECT_LE(waited, c.legacy_getdata + (stuck_queue ? 1 : 16)) << "one read poll past the limit at most";
     }
   }
 }
