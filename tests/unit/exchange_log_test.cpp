@@ -192,6 +192,24 @@ TEST(ExchangeLog, AFullFileIsRotatedOnceAndEveryBlockStaysWhole) {
   fs::remove(log.string() + ".1");
 }
 
+// Blocks that bring the file exactly to its cap stay in it: only a block
+// that would take it past the cap rotates it.
+TEST(ExchangeLog, BlocksThatFillTheCapExactlyAreNotRotated) {
+  const fs::path log =
+      fs::path(::testing::TempDir()) / ("tarvex_full_" + std::to_string(getpid()) + ".log");
+  fs::remove(log);
+  fs::remove(log.string() + ".1");
+  std::string block;
+  trace::format_block(block, {}, {"com_exit", "port", trace::HeldPortArg{1}}, {},
+                      {trace::Outcome::Kind::Code, 0});
+  for (int i = 0; i < 3; ++i) {
+    trace::system::append(log.c_str(), 3 * block.size(), block.data(), block.size());
+  }
+  EXPECT_EQ(fs::file_size(log), 3 * block.size());
+  EXPECT_FALSE(fs::exists(log.string() + ".1"));
+  fs::remove(log);
+}
+
 TEST(ExchangeLog, ALogThatCannotBeWrittenLeavesTheResultAndErrnoAsTheCallLeftThem) {
   trace::LogSettings settings;
   settings.on = true;
