@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "line/first_error.h"
+#include "line/line_clock.h"
 #include "line/platform.h"
 #include "trace/trace_event.h"
 
@@ -65,7 +66,8 @@ class Terminal {
 
 // The faults a test can put into the port. A fault at call index k strikes
 // the k-th platform call (counting from 0) with what fits that call: an open
-// fails, a write takes half of its bytes (none of one byte), a read stops
+// fails, a line setting is not taken (the port keeps the one it had), a
+// write takes half of its bytes (none of one byte), a read stops
 // delivering from then on (or, garbled, delivers its byte altered, or finds
 // that the port has hung up: from then on every read says so at once and
 // every write takes nothing), the output queue never drains from then on,
@@ -85,7 +87,7 @@ class SimBus final : public line::Platform {
   struct Options {
     std::uint32_t tick_start_ms = 0;     // where the 32-bit tick starts (to test the wrap)
     std::uint64_t tick_cost_us = 20;     // how far each tick reading moves the clock
-    std::uint64_t read_poll_us = 15000;  // a read with nothing to deliver
+    std::uint64_t read_poll_us = line::kReadPollUs;  // a read with nothing to deliver
   };
 
   SimBus();
@@ -98,7 +100,7 @@ class SimBus final : public line::Platform {
 
   // Platform.
   Handle open(const char* name, line::TimeoutSet timeouts) override;
-  void set_line(Handle port, const LineSetting& setting) override;
+  bool set_line(Handle port, const LineSetting& setting) override;
   std::uint32_t write(Handle port, const std::uint8_t* bytes, std::uint32_t count) override;
   line::ReadResult read_byte(Handle port, std::uint8_t* destination) override;
   std::optional<std::uint32_t> output_queue(Handle port) override;

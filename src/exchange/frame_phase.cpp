@@ -11,7 +11,7 @@ namespace {
 bool send(line::Channel first, line::ScopedPort* named, const FramePhase& phase,
           const std::uint8_t* bytes, std::int32_t count) {
   line::busy_wait(first.os, phase.wait_before_setting);
-  if (phase.address_setting) line::set_line(first, *phase.address_setting);
+  if (phase.address_setting && !line::set_line(first, *phase.address_setting)) return false;
   line::busy_wait(first.os, phase.wait_before_address);
   if (phase.whole_frame_with_address) return count == 0 || line::checked_write(first, bytes, count);
 
@@ -21,7 +21,7 @@ bool send(line::Channel first, line::ScopedPort* named, const FramePhase& phase,
   line::busy_wait(first.os, phase.wait_after_address);
   if (phase.reopen_after_address && (named == nullptr || !named->reopen())) return false;
   const line::Channel data = named != nullptr ? named->channel() : first;
-  if (phase.data_setting) line::set_line(data, *phase.data_setting);
+  if (phase.data_setting && !line::set_line(data, *phase.data_setting)) return false;
   line::busy_wait(data.os, phase.wait_before_rest);
   if (count == 0) return true;
   return phase.rest_may_be_short ? line::lenient_write(data, bytes + address, count - address)

@@ -5,8 +5,8 @@
 #include <string>
 #include <utility>
 
-
 #include "line/monotonic_clock.h"
+#include "line/port_name.h"
 #include "line/port_table.h"
 
 namespace tarvex::line {
@@ -53,10 +53,11 @@ Handle LinuxPlatform::open(const char* name, TimeoutSet) {
     error_.keep("open", EMFILE);
     return kInvalidHandle;
   }
-  // rfc2217://HOST:PORT is a port on a network serial server; any other
-  // name a local device.
-  std::optional<Device> device = Rfc2217Device::names(name) ? open_device<Rfc2217Device>(name, error_)
-                                                          : open_device<TermiosDevice>(name, error_);
+  // A COMn name has no meaning of its own here: like any other name that is
+  // not a network port's, it is a device path.
+  std::optional<Device> device = port_kind(name) == PortKind::Network
+                                     ? open_device<Rfc2217Device>(name, error_)
+                                     : open_device<TermiosDevice>(name, error_);
   if (!device) {
     table.give_back(*slot);
     return kInvalidHandle;
@@ -64,8 +65,9 @@ Handle LinuxPlatform::open(const char* name, TimeoutSet) {
   return table.publish(*slot, *std::move(device));
 }
 
-void LinuxPlatform::set_line(Handle port, const LineSetting& setting) {
-  on_port(error_, port, [&](auto& open_port) { open_port.set_line(setting); });
+bool LinuxPlatform::set_line(Handle port, const LineSetting& setting) {
+  return on_port(
+      error_, port, [&](auto& open_port) { return open_port.set_line(setting, error_); }, false);
 }
 
 std::uint32_t LinuxPlatform::write(Handle port, const std::uint8_t* bytes, std::uint32_t count) {

@@ -11,7 +11,7 @@ namespace tarvex::line {
 class LinuxPlatform final : public Platform {
  public:
   Handle open(const char* name, TimeoutSet timeouts) override;
-  void set_line(Handle port, const LineSetting& setting) override;
+  bool set_line(Handle port, const LineSetting& setting) override;
   std::uint32_t write(Handle port, const std::uint8_t* bytes, std::uint32_t count) override;
   ReadResult read_byte(Handle port, std::uint8_t* destination) override;
   std::optional<std::uint32_t> output_queue(Handle port) override;

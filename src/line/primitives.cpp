@@ -8,7 +8,9 @@ Handle open_by_name(Platform& os, const char* name, TimeoutSet timeouts) {
   return os.open(name, timeouts);
 }
 
-void set_line(Channel port, const LineSetting& setting) { port.os.set_line(port.handle, setting); }
+bool set_line(Channel port, const LineSetting& setting) {
+  return port.os.set_line(port.handle, setting);
+}
 
 bool checked_write(Channel port, const std::uint8_t* bytes, std::int32_t count) {
   const auto wanted = static_cast<std::uint32_t>(count);

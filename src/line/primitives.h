@@ -37,8 +37,10 @@ inline constexpr std::optional<std::uint32_t> kKeepBaud = std::nullopt;
 // Opens the port and applies the timeout set; kInvalidHandle when it failed.
 Handle open_by_name(Platform& os, const char* name, TimeoutSet timeouts);
 
-// Applies parity, stop bits and baud (8 data bits, parity flag set).
-void set_line(Channel port, const LineSetting& setting);
+// Applies parity, stop bits and baud (8 data bits, parity flag set); false
+// when the port did not take the setting: nothing may then be written under
+// it, and the exchange ends as for a frame not sent.
+[[nodiscard]] bool set_line(Channel port, const LineSetting& setting);
 
 // One write of `count` bytes; true when all of them were taken.
 bool checked_write(Channel port, const std::uint8_t* bytes, std::int32_t count);

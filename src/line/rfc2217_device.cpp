@@ -12,6 +12,7 @@
 #include <span>
 
 #include "line/monotonic_clock.h"
+#include "line/port_name.h"
 #include "line/tcp_connect.h"
 
 namespace tarvex::line {
@@ -26,11 +27,10 @@ constexpr std::uint64_t kMsNs = 1000000u;
 constexpr std::uint64_t kOpenNs = 1000 * kMsNs;
 // The pause before a busy port is asked again.
 constexpr std::uint64_t kBusyRetryNs = 5 * kMsNs;
-// The timeout sets bound a one-byte read to 15 ms and a write of k bytes to
-// 5 * k + 10 ms.
-constexpr std::uint64_t kReadPollNs = 15 * kMsNs;
-constexpr std::uint64_t kWritePerByteNs = 5 * kMsNs;
-constexpr std::uint64_t kWriteConstantNs = 10 * kMsNs;
+// How long the server's answers to a line setting may take: a server at a
+// distance answers within its round trip, one that does not answer at all
+// is not applying settings.
+constexpr std::uint64_t kAnswerNs = 1000 * kMsNs;
 // How long a command (a line setting, a purge, an answer to the server) may
 // wait for room in the socket, the stream being held up by the server.
 constexpr std::uint64_t kCommandNs = 100 * kMsNs;
@@ -51,11 +51,9 @@ std::uint8_t stop_code(StopBits stop_bits) {
   return stop_bits == StopBits::Two ? 2 : 1;
 }
 
-}  // namespace
+std::uint64_t us_to_ns(std::uint64_t us) { return us * 1000u; }
 
-bool Rfc2217Device::names(const char* name) {
-  return name != nullptr && std::strncmp(name, kScheme, sizeof kScheme - 1) == 0;
-}
+}  // namespace
 
 // A server turns a client away by closing the connection while it
 // negotiates (the port is busy). It does the same for a moment after its
@@ -71,7 +69,7 @@ std::optional<Rfc2217Device> Rfc2217Device::open(const char* name, FirstError& e
   bool turned_away = false;
   for (;;) {
     FirstError attempt;
-    const int fd = tcp_connect(name + sizeof kScheme - 1, deadline, attempt);
+    const int fd = tcp_connect(network_address(name), deadline, attempt);
     if (fd >= 0) {
       Rfc2217Device port(fd);
       if (port.negotiate(deadline, attempt)) return port;
@@ -105,7 +103,7 @@ bool Rfc2217Device::negotiate(std::uint64_t deadline_ns, FirstError& error) {
     error.keep("open", hung_up_ ? static_cast<std::uint32_t>(hang_up_code_) : ETIMEDOUT);
     return false;
   }
-  while (!negotiation_.ready() || !reported_baud_) {
+  while (!negotiation_.ready() || !answers_.baud) {
     if (negotiation_.refused()) {
       error.keep("open", EPROTONOSUPPORT);
       return false;
@@ -121,42 +119,84 @@ bool Rfc2217Device::negotiate(std::uint64_t deadline_ns, FirstError& error) {
       return false;
     }
   }
-  if (*reported_baud_ != 0) baud_ = *reported_baud_;
+  if (*answers_.baud != 0) baud_ = *answers_.baud;
+  clock_.apply({Parity::None, StopBits::One, baud_});
   return true;
 }
 
 // ---- The line setting and the line's clock ---------------------------------
 
-std::uint64_t Rfc2217Device::character_ns() const {
-  const std::uint64_t bits =
-      character_bits(parity_.value_or(Parity::None), stop_bits_.value_or(StopBits::One));
-  return bits * 1000000000u / baud_.value_or(kDefaultBaud);
-}
-
 // Only what differs from the port's setting is sent; a setting the port has
-// already costs nothing, not even the wait for the line.
-void Rfc2217Device::set_line(const LineSetting& setting) {
-  if (hung_up_) return;
+// already costs nothing, not even the wait for the line. The server answers
+// each command with the value it applied; the setting is taken when every
+// answer is the value asked for.
+bool Rfc2217Device::set_line(const LineSetting& setting, FirstError& error) {
+  if (hung_up_) {
+    error.keep("line setting", static_cast<std::uint32_t>(hang_up_code_));
+    return false;
+  }
   // A rate of 0 would ask the server for its rate instead of setting one.
   const bool new_baud = setting.baud && *setting.baud != 0 && setting.baud != baud_;
+  Answers asked;
   std::uint8_t commands[kOwedBytes];
   std::size_t length = 0;
-  if (new_baud) length += com_port_command(kSetBaudrate, *setting.baud, 4, commands + length);
-  if (!datasize_sent_) length += com_port_command(kSetDatasize, 8, 1, commands + length);
+  if (new_baud) {
+    asked.baud = *setting.baud;
+    length += com_port_command(kSetBaudrate, *asked.baud, 4, commands + length);
+  }
+  if (!datasize_sent_) {
+    asked.datasize = 8;
+    length += com_port_command(kSetDatasize, *asked.datasize, 1, commands + length);
+  }
   if (setting.parity != parity_) {
-    length += com_port_command(kSetParity, parity_code(setting.parity), 1, commands + length);
+    asked.parity = parity_code(setting.parity);
+    length += com_port_command(kSetParity, *asked.parity, 1, commands + length);
   }
   if (setting.stop_bits != stop_bits_) {
-    length += com_port_command(kSetStopsize, stop_code(setting.stop_bits), 1, commands + length);
+    asked.stopsize = stop_code(setting.stop_bits);
+    length += com_port_command(kSetStopsize, *asked.stopsize, 1, commands + length);
   }
-  if (length == 0) return;
+  if (length == 0) return true;
   // The bytes written under the old setting go first.
-  sleep_until_ns(line_free_ns_);
-  if (!send_command(commands, length)) return;
+  sleep_until_ns(us_to_ns(clock_.free_us()));
+  answers_ = {};
+  if (!send_command(commands, length)) {
+    error.keep("line setting", hung_up_ ? static_cast<std::uint32_t>(hang_up_code_) : ETIMEDOUT);
+    return false;
+  }
+  if (!await_answers(asked, error)) return false;
   if (new_baud) baud_ = setting.baud;
   datasize_sent_ = true;
   parity_ = setting.parity;
   stop_bits_ = setting.stop_bits;
+  clock_.apply({setting.parity, setting.stop_bits, baud_});
+  return true;
+}
+
+// Waits for the server's answer to every command of `asked`, keeping data
+// that comes in between for the reads.
+bool Rfc2217Device::await_answers(const Answers& asked, FirstError& error) {
+  const auto waiting = [&] {
+    return (asked.baud && !answers_.baud) || (asked.datasize && !answers_.datasize) ||
+           (asked.parity && !answers_.parity) || (asked.stopsize && !answers_.stopsize);
+  };
+  const std::uint64_t deadline = monotonic_ns() + kAnswerNs;
+  while (waiting()) {
+    const ReadResult got = receive(deadline);
+    if (got == ReadResult::HungUp) {
+      error.keep("line setting", static_cast<std::uint32_t>(hang_up_code_));
+      return false;
+    }
+    if (got == ReadResult::Nothing && monotonic_ns() >= deadline) {
+      error.keep("line setting", ETIMEDOUT);
+      return false;
+    }
+  }
+  const bool applied = (!asked.baud || rate_matches(*asked.baud, *answers_.baud)) &&
+                       answers_.datasize == asked.datasize && answers_.parity == asked.parity &&
+                       answers_.stopsize == asked.stopsize;
+  if (!applied) error.keep("line setting", kSettingNotTaken);
+  return applied;
 }
 
 // ---- Writing -----------------------------------------------------------------
@@ -202,9 +242,7 @@ bool Rfc2217Device::send_command(const std::uint8_t* bytes, std::size_t count) {
 
 std::uint32_t Rfc2217Device::write(const std::uint8_t* bytes, std::uint32_t count,
                                  FirstError& error) {
-  const std::uint64_t start = monotonic_ns();
-  const std::uint64_t deadline = start + kWritePerByteNs * count + kWriteConstantNs;
-  const std::uint64_t character = character_ns();
+  const std::uint64_t deadline = us_to_ns(monotonic_us() + write_limit_us(count));
   std::uint32_t taken = 0;
   std::uint8_t chunk[256];
   while (taken < count && pay_owed(deadline)) {
@@ -222,15 +260,14 @@ std::uint32_t Rfc2217Device::write(const std::uint8_t* bytes, std::uint32_t coun
       owed_[0] = kIac;
       owed_length_ = 1;
     }
-    const std::uint64_t now = monotonic_ns();
-    line_free_ns_ = std::max(now, line_free_ns_) + whole * character;
+    clock_.place(monotonic_us(), whole);
     taken += whole;
     if (sent < escaped.written) break;  // the time limit, or the server has gone
   }
   if (hung_up_) error.keep("write", static_cast<std::uint32_t>(hang_up_code_));
   // Back once the last byte is due to have started, as a local port's write
   // is back once the kernel's buffer has emptied, within the write's limit.
-  if (taken > 0) sleep_until_ns(std::min(line_free_ns_ - character, deadline));
+  if (taken > 0) sleep_until_ns(std::min(us_to_ns(clock_.last_start_us()), deadline));
   return taken;
 }
 
@@ -242,16 +279,13 @@ std::optional<std::uint32_t> Rfc2217Device::output_queue(FirstError& error) {
     error.keep("output queue", static_cast<std::uint32_t>(hang_up_code_));
     return std::nullopt;
   }
-  const std::uint64_t character = character_ns();
-  const std::uint64_t last_starts = line_free_ns_ > character ? line_free_ns_ - character : 0;
-  std::uint64_t now = monotonic_ns();
+  const std::uint64_t last_starts = clock_.last_start_us();
+  std::uint64_t now = monotonic_us();
   if (now < last_starts) {
-    sleep_until_ns(std::min(last_starts, now + kReadPollNs));
-    now = monotonic_ns();
+    sleep_until_ns(us_to_ns(std::min(last_starts, now + kReadPollUs)));
+    now = monotonic_us();
   }
-  if (now >= last_starts) return 0;
-  // Bytes start one character apart, the last at last_starts.
-  return static_cast<std::uint32_t>((last_starts - now + character - 1) / character);
+  return static_cast<std::uint32_t>(clock_.not_started_at(now));
 }
 
 // ---- Reading -----------------------------------------------------------------
@@ -263,17 +297,26 @@ void Rfc2217Device::hang_up(int code) {
 
 void Rfc2217Device::on_subnegotiation() {
   const std::span<const std::uint8_t> sub = decoder_.parameters();
-  // The answer to the baud asked for at open: option, code, four bytes.
-  if (sub.size() == 6 && sub[0] == kComPort && sub[1] == kServerOffset + kSetBaudrate) {
-    reported_baud_ = static_cast<std::uint32_t>(sub[2]) << 24 |
-                     static_cast<std::uint32_t>(sub[3]) << 16 |
-                     static_cast<std::uint32_t>(sub[4]) << 8 | sub[5];
+  if (sub.size() < 3 || sub[0] != kComPort) return;
+  // The answers to the settings: option, code, the value applied (four
+  // bytes for the baud, one for the others).
+  switch (sub[1]) {
+    case kServerOffset + kSetBaudrate:
+      if (sub.size() == 6) {
+        answers_.baud = static_cast<std::uint32_t>(sub[2]) << 24 |
+                        static_cast<std::uint32_t>(sub[3]) << 16 |
+                        static_cast<std::uint32_t>(sub[4]) << 8 | sub[5];
+      }
+      break;
+    case kServerOffset + kSetDatasize: answers_.datasize = sub[2]; break;
+    case kServerOffset + kSetParity: answers_.parity = sub[2]; break;
+    case kServerOffset + kSetStopsize: answers_.stopsize = sub[2]; break;
+    default: break;  // line and modem state change nothing here
   }
-  // Everything else the server says of the port (its answers to settings,
-  // line and modem state) changes nothing here.
 }
 
-// Decodes in place: data never takes more room than its encoding.
+// Decodes in place, behind the data not read yet: data never takes more
+// room than its encoding.
 void Rfc2217Device::decode(std::uint8_t* bytes, std::size_t count) {
   std::size_t data = 0;
   for (std::size_t i = 0; i < count; ++i) {
@@ -290,16 +333,21 @@ void Rfc2217Device::decode(std::uint8_t* bytes, std::size_t count) {
       case Decoder::Kind::Nothing: break;
     }
   }
-  input_next_ = 0;
-  input_end_ = data;
+  input_end_ += data;
 }
 
 ReadResult Rfc2217Device::receive(std::uint64_t deadline_ns) {
   if (hung_up_) return ReadResult::HungUp;
+  // What is not read yet moves to the front, and what comes goes behind it.
+  std::memmove(input_, input_ + input_next_, input_end_ - input_next_);
+  input_end_ -= input_next_;
+  input_next_ = 0;
+  if (input_end_ == kInputBytes) return ReadResult::Byte;
   pollfd pfd{fd_, POLLIN, 0};
   const int ready = poll(&pfd, 1, ms_until(deadline_ns));
   if (ready <= 0) return ReadResult::Nothing;  // the deadline, or a signal
-  const ssize_t n = ::recv(fd_, input_, sizeof input_, MSG_DONTWAIT);
+  std::uint8_t* free_room = input_ + input_end_;
+  const ssize_t n = ::recv(fd_, free_room, kInputBytes - input_end_, MSG_DONTWAIT);
   if (n > 0) {
     // What came is acknowledged now, not after the kernel's delayed-ack time
     // (40 ms): a server that holds a small segment until its last one is
@@ -308,7 +356,7 @@ ReadResult Rfc2217Device::receive(std::uint64_t deadline_ns) {
     // after every receive.
     const int on = 1;
     setsockopt(fd_, IPPROTO_TCP, TCP_QUICKACK, &on, sizeof on);
-    decode(input_, static_cast<std::size_t>(n));
+    decode(free_room, static_cast<std::size_t>(n));
     return ReadResult::Byte;
   }
   if (n == 0) {
@@ -331,7 +379,7 @@ ReadResult Rfc2217Device::fill(std::uint64_t deadline_ns) {
 }
 
 ReadResult Rfc2217Device::read_byte(std::uint8_t* destination, FirstError& error) {
-  const ReadResult got = fill(monotonic_ns() + kReadPollNs);
+  const ReadResult got = fill(us_to_ns(monotonic_us() + kReadPollUs));
   if (got == ReadResult::Byte) {
     *destination = input_[input_next_++];
   } else if (got == ReadResult::HungUp) {
@@ -353,7 +401,7 @@ void Rfc2217Device::purge_input() {
     if (n == 0) hang_up(ECONNRESET);
     if (n <= 0) break;
     decode(input_, static_cast<std::size_t>(n));
-    input_next_ = input_end_ = 0;
+    input_end_ = 0;
   }
 }
 
@@ -361,7 +409,7 @@ void Rfc2217Device::close() {
   if (!hung_up_) {
     // The last bytes leave the remote line before the port goes: a re-open
     // that follows sets the next parity on the same line.
-    sleep_until_ns(line_free_ns_);
+    sleep_until_ns(us_to_ns(clock_.free_us()));
     pay_owed(monotonic_ns() + kCommandNs);
   }
   ::close(fd_);

@@ -1,7 +1,8 @@
 // The Win32 backend: a synchronous, exclusively opened COM port. Apart from
 // the byte counts and the output queue count, what the calls return decides
-// nothing but whether the system's error is kept for the host and whether a
-// port has gone (a device removed fails every read and write).
+// nothing but whether the system's error is kept for the host, whether a
+// line setting was taken and whether a port has gone (a device removed fails
+// every read and write, or its status).
 #if defined(_WIN32)
 
 #include "line/win32_platform.h"
@@ -11,10 +12,9 @@
 
 #include <algorithm>
 #include <cstdint>
-#include <cstring>
-#include <string>
 
 #include "line/monotonic_clock.h"
+#include "line/port_name.h"
 
 namespace tarvex::line {
 namespace {
@@ -25,6 +25,7 @@ static_assert(static_cast<BYTE>(Parity::Space) == SPACEPARITY);
 static_assert(static_cast<BYTE>(Parity::None) == NOPARITY);
 static_assert(static_cast<BYTE>(StopBits::One) == ONESTOPBIT);
 static_assert(static_cast<BYTE>(StopBits::Two) == TWOSTOPBITS);
+static_assert(kSettingNotTaken == ERROR_NOT_SUPPORTED);
 
 // The host sees a port as 32 bits. A HANDLE is pointer wide on a 64-bit
 // build, but Windows keeps handle values within 32 bits (so that 32-bit
@@ -43,9 +44,10 @@ std::uint32_t last_error() {
 }
 
 // Both sets bound a one-byte read to 5 * 1 + 10 ms and a write of k bytes to
-// 5 * k + 10 ms. The standard set's 65535 ms read interval never comes into
-// play for one-byte reads; the re-open set switches it off.
+// 5 * k + 10 ms (line_clock.h). The standard set's 65535 ms read interval
+// never comes into play for one-byte reads; the re-open set switches it off.
 COMMTIMEOUTS timeouts_for(TimeoutSet set) {
+  static_assert(kReadPollMs == 5 * 1 + 10 && write_limit_us(1) == 1000 * (5 * 1 + 10));
   COMMTIMEOUTS t{};
   t.ReadIntervalTimeout = set == TimeoutSet::Standard ? 0xFFFFu : 0u;
   t.ReadTotalTimeoutMultiplier = 5;
@@ -55,35 +57,35 @@ COMMTIMEOUTS timeouts_for(TimeoutSet set) {
   return t;
 }
 
-// COM1 to COM9 open by their plain names, but above them only the device
-// namespace form works (\\.\COM12), and USB adapters usually land there. A
-// name of the form COMn, in any case, is opened that way; every other name
-// goes to CreateFileA as it is.
-constexpr std::size_t kLongestComDigits = 10;
-
-bool is_com_name(const char* name) {
-  if (name == nullptr) return false;
-  for (std::size_t i = 0; i < 3; ++i) {
-    if ((name[i] & ~0x20) != "COM"[i]) return false;  // either case; stops at a NUL
-  }
-  const std::size_t digits = std::strlen(name + 3);
-  if (digits == 0 || digits > kLongestComDigits) return false;
-  return std::all_of(name + 3, name + 3 + digits, [](char c) { return c >= '0' && c <= '9'; });
+// The setting a DCB holds, as the clock counts it: only whether there is a
+// parity bit counts, and any stop bits but one count as two.
+LineSetting clock_setting(const DCB& dcb) {
+  return {dcb.Parity == NOPARITY ? Parity::None : Parity::Mark,
+          dcb.StopBits == ONESTOPBIT ? StopBits::One : StopBits::Two, dcb.BaudRate};
 }
 
-// The DCB numbers parity as Parity does; any stop bits but one count as two.
-std::uint64_t character_us(const DCB& dcb) {
-  const std::uint64_t bits = character_bits(
-      static_cast<Parity>(dcb.Parity), dcb.StopBits == ONESTOPBIT ? StopBits::One : StopBits::Two);
-  return dcb.BaudRate == 0 ? 0 : (bits * 1000000u + dcb.BaudRate - 1) / dcb.BaudRate;
+// Whether the port took `asked`, by what it reports back. A port that
+// reports no parity bit at all where MARK or SPACE was asked is a
+// pseudo-terminal behind a compatibility layer, which cannot show either:
+// its stop bits, byte size and baud still count. A driver without mark/space
+// parity shows ODD or EVEN, or refuses the setting.
+bool took(const DCB& asked, const DCB& applied) {
+  const bool parity = applied.Parity == asked.Parity || applied.Parity == NOPARITY;
+  return parity && applied.StopBits == asked.StopBits && applied.ByteSize == asked.ByteSize &&
+         rate_matches(asked.BaudRate, applied.BaudRate);
 }
+
+// What a queue of `queued` bytes surely needs before it is empty: the bytes
+// beyond what a UART's transmit FIFO takes ahead of the line (16 in a
+// 16550A; Windows does not say), at the line's rate.
+constexpr std::uint32_t kAssumedFifo = 16;
 
 }  // namespace
 
 Handle Win32Platform::open(const char* name, TimeoutSet timeouts) {
-  char device[4 + 3 + kLongestComDigits + 1] = "\\\\.\\";
-  if (is_com_name(name)) {
-    std::strcat(device, name);
+  char device[kComDeviceBytes];
+  if (port_kind(name) == PortKind::ComPort) {
+    com_device_name(name, device);
     name = device;
   }
   // Share mode 0: the port is ours alone until it is closed.
@@ -98,18 +100,27 @@ Handle Win32Platform::open(const char* name, TimeoutSet timeouts) {
   return from_native(handle);
 }
 
-Win32Platform::LineTime& Win32Platform::line_time(Handle port) {
-  for (LineTime& line : lines_) {
-    if (line.port == port) return line;
+Win32Platform::Line& Win32Platform::line(Handle port) {
+  for (Line& known : lines_) {
+    if (known.port == port) return known;
   }
   // A port this call has not written to or set yet: its character time is
   // what the port has now.
-  LineTime& line = lines_[next_line_++ % lines_.size()];
-  line = LineTime{.port = port};
+  Line& fresh = lines_[next_line_++ % lines_.size()];
+  fresh = Line{.port = port};
   DCB dcb{};
   dcb.DCBlength = sizeof dcb;
-  if (GetCommState(to_native(port), &dcb)) line.character_us = character_us(dcb);
-  return line;
+  if (GetCommState(to_native(port), &dcb)) fresh.clock.apply(clock_setting(dcb));
+  return fresh;
+}
+
+// The pause a wait for the output queue takes before it looks again: at
+// least a millisecond, as long as the queued bytes surely need, at most
+// `at_most_us`.
+void Win32Platform::pause_for_queue(Handle port, std::uint32_t queued, std::uint64_t at_most_us) {
+  const std::uint64_t beyond_fifo = queued > kAssumedFifo ? queued - kAssumedFifo : 0;
+  const std::uint64_t pause = std::max<std::uint64_t>(1000u, beyond_fifo * line(port).clock.character_us());
+  sleep_.until_us(monotonic_us() + std::min(pause, at_most_us));
 }
 
 // The output queue count says only that the driver has handed its bytes on;
@@ -118,46 +129,61 @@ Win32Platform::LineTime& Win32Platform::line_time(Handle port) {
 // last, counted from their write.
 void Win32Platform::wait_for_line_free(Handle port) {
   const HANDLE native = to_native(port);
-  LineTime& line = line_time(port);
+  const LineClock& clock = line(port).clock;
   DWORD errors = 0;
   COMSTAT status{};
   if (!ClearCommError(native, &errors, &status)) return;
   const std::uint64_t start = monotonic_us();
-  const std::uint64_t limit = status.cbOutQue * line.character_us + kStuckQueueUs;
-  while (status.cbOutQue != 0 && monotonic_us() - start < limit) {
-    SwitchToThread();
+  const std::uint64_t limit = status.cbOutQue * clock.character_us() + kStuckQueueUs;
+  while (status.cbOutQue != 0) {
+    const std::uint64_t spent = monotonic_us() - start;
+    if (spent >= limit) break;
+    pause_for_queue(port, status.cbOutQue, limit - spent);
     if (!ClearCommError(native, &errors, &status)) return;
   }
-  while (monotonic_us() < line.free_us) SwitchToThread();
+  sleep_.until_us(clock.free_us());
 }
 
-void Win32Platform::set_line(Handle port, const LineSetting& setting) {
+bool Win32Platform::set_line(Handle port, const LineSetting& setting) {
   wait_for_line_free(port);
   // Start from what the port reports: flow control, fBinary and the rest of
   // the DCB keep their values; only the fields of a line setting change.
-  DCB dcb{};
-  dcb.DCBlength = sizeof dcb;
   // A DCB that could not be read is not applied: its zeroed fields (a baud
   // of 0 among them) would replace the port's own.
-  if (!GetCommState(to_native(port), &dcb)) return;
+  DCB dcb{};
+  dcb.DCBlength = sizeof dcb;
+  DCB applied{};
+  applied.DCBlength = sizeof applied;
+  if (!GetCommState(to_native(port), &dcb)) {
+    error_.keep("line setting", last_error());
+    return false;
+  }
   dcb.fParity = 1;
   dcb.ByteSize = 8;
   dcb.Parity = static_cast<BYTE>(setting.parity);
   dcb.StopBits = static_cast<BYTE>(setting.stop_bits);
   if (setting.baud) dcb.BaudRate = *setting.baud;
-  SetCommState(to_native(port), &dcb);
-  line_time(port).character_us = character_us(dcb);
+  if (!SetCommState(to_native(port), &dcb) || !GetCommState(to_native(port), &applied)) {
+    error_.keep("line setting", last_error());
+    return false;
+  }
+  line(port).clock.apply(clock_setting(applied));
+  if (!took(dcb, applied)) {
+    error_.keep("line setting", kSettingNotTaken);
+    return false;
+  }
+  return true;
 }
 
 std::uint32_t Win32Platform::write(Handle port, const std::uint8_t* bytes, std::uint32_t count) {
-  LineTime& line = line_time(port);
-  const std::uint64_t start = std::max(monotonic_us(), line.free_us);
+  LineClock& clock = line(port).clock;
+  const std::uint64_t start = monotonic_us();
   DWORD written = 0;
   if (!WriteFile(to_native(port), bytes, count, &written, nullptr)) {
     error_.keep("write", last_error());
     return 0;
   }
-  line.free_us = start + written * line.character_us;
+  clock.place(start, written);
   return written;
 }
 
@@ -169,13 +195,23 @@ ReadResult Win32Platform::read_byte(Handle port, std::uint8_t* destination) {
     error_.keep("read", last_error());
     return ReadResult::HungUp;
   }
-  return read == 1 ? ReadResult::Byte : ReadResult::Nothing;
+  if (read == 1) return ReadResult::Byte;
+  // A read that brings nothing may be a port whose far end has gone while
+  // the driver still answers reads as timed out: its status then fails too.
+  DWORD errors = 0;
+  COMSTAT status{};
+  if (!ClearCommError(to_native(port), &errors, &status)) {
+    error_.keep("read", last_error());
+    return ReadResult::HungUp;
+  }
+  return ReadResult::Nothing;
 }
 
 // The error flags ClearCommError reports (and clears) are of no interest; a
 // damaged reply shows as a wrong checksum or a missing byte instead. The
 // caller waits for the queue to empty, so a queue that is not empty is
-// answered after the processor has been given away once.
+// answered after a sleep for as long as its bytes surely need (at most a
+// read's poll).
 std::optional<std::uint32_t> Win32Platform::output_queue(Handle port) {
   DWORD errors = 0;
   COMSTAT status{};
@@ -184,7 +220,7 @@ std::optional<std::uint32_t> Win32Platform::output_queue(Handle port) {
     return std::nullopt;
   }
   if (status.cbOutQue != 0) {
-    SwitchToThread();
+    pause_for_queue(port, status.cbOutQue, kReadPollUs);
     if (!ClearCommError(to_native(port), &errors, &status)) {
       error_.keep("output queue", last_error());
       return std::nullopt;
@@ -200,18 +236,17 @@ void Win32Platform::purge_input(Handle port) {
 void Win32Platform::close(Handle port) {
   wait_for_line_free(port);
   CloseHandle(to_native(port));
-  line_time(port) = LineTime{};
+  line(port) = Line{};
 }
 
 std::uint32_t Win32Platform::tick() {
   return GetTickCount();
 }
 
-// GetTickCount has no finer clock to sleep on, so the busy wait keeps
-// spinning on it, but gives the rest of its time slice to any thread that
-// is ready (other buses among them) at each turn.
+// The tick turns only at the system timer's interrupt, which is when a
+// sleep of one millisecond ends: the busy wait then reads it again.
 void Win32Platform::pause_until_tick(std::uint32_t) {
-  SwitchToThread();
+  Win32Sleep::until_next_tick();
 }
 
 void Win32Platform::hand_error_to_host() const {

@@ -48,7 +48,7 @@ class TracingPlatform final : public line::Platform {
   static Clock monotonic_clock();
 
   Handle open(const char* name, line::TimeoutSet timeouts) override;
-  void set_line(Handle port, const LineSetting& setting) override;
+  bool set_line(Handle port, const LineSetting& setting) override;
   std::uint32_t write(Handle port, const std::uint8_t* bytes, std::uint32_t count) override;
   line::ReadResult read_byte(Handle port, std::uint8_t* destination) override;
   std::optional<std::uint32_t> output_queue(Handle port) override;

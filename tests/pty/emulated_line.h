@@ -25,6 +25,24 @@ extern "C" {
 void emulated_line_start(dev_t device, int spared);
 void emulated_line_stop(void);
 
+// The serial driver behind the emulated line, for settings with CMSPAR
+// (MARK and SPACE parity): one that applies them, one that accepts them and
+// clears CMSPAR on its way (the line then runs odd or even parity, as a
+// USB-serial driver without mark/space support does), one that refuses
+// them with EINVAL. Loaded with LD_PRELOAD (the tarvex_driver_standin
+// module), the variable EMULATED_LINE_DRIVER=drops-mark-space or
+// refuses-mark-space puts every terminal device of the process behind
+// such a driver.
+enum emulated_driver { EMULATED_DRIVER_APPLIES, EMULATED_DRIVER_DROPS_MARK_SPACE,
+                       EMULATED_DRIVER_REFUSES_MARK_SPACE };
+void emulated_line_driver(enum emulated_driver driver);
+
+// Since the start: settings applied while a character was still on the line
+// (it would leave under the new one), and waits without a time limit for the
+// output (TCSETSW2, tcdrain) entered while characters were still queued (a
+// port whose flow control holds them would never return).
+int emulated_line_hazards(void);
+
 #ifdef __cplusplus
 }
 #endif

@@ -373,7 +373,7 @@ class TakenDuringReopen final : public line::Platform {
     if (++opens_ == 2) intruder_ = bus_.open(name, TimeoutSet::Standard);
     return bus_.open(name, timeouts);
   }
-  void set_line(line::Handle p, const line::LineSetting& s) override { bus_.set_line(p, s); }
+  bool set_line(line::Handle p, const line::LineSetting& s) override { return bus_.set_line(p, s); }
   std::uint32_t write(line::Handle p, const std::uint8_t* b, std::uint32_t n) override {
     return bus_.write(p, b, n);
   }
