@@ -107,7 +107,7 @@ Win32Platform::Line& Win32Platform::line(Handle port) {
   // A port this call has not written to or set yet: its character time is
   // what the port has now.
   Line& fresh = lines_[next_line_++ % lines_.size()];
-  fresh = Line{.port = port};
+  fresh = Line{.port = port, .clock = LineClock()};
   DCB dcb{};
   dcb.DCBlength = sizeof dcb;
   if (GetCommState(to_native(port), &dcb)) fresh.clock.apply(clock_setting(dcb));

@@ -73,7 +73,7 @@ const QueueCase kCases[] = {
        std::uint8_t frame[3] = {0x05, 0x06, 0x07};
        return sam_GetData(port, 3, frame, 0, frame, 100);
      },
-     TARVEX_OK, 19 + 2 * character_ms(1200), 19 + 2 * character_ms(1200) + 60, 0},
+     TARVEX_OK, 19 - 1 + 2 * character_ms(1200), 19 + 2 * character_ms(1200) + 60, 0},
 };
 
 class OutputQueuePty : public ::testing::TestWithParam<QueueCase> {};
