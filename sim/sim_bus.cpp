@@ -69,6 +69,7 @@ SimBus::Port* SimBus::find_name(const std::string& name) {
 }
 
 bool SimBus::fault_now() {
+  if (far_end_gone()) hung_up_ = true;
   const bool strike = faults_.at_call && *faults_.at_call == calls_;
   ++calls_;
   return strike;

@@ -80,6 +80,9 @@ struct Faults {
   std::optional<std::uint64_t> short_write_at;  // index among write calls
   std::uint32_t short_write_takes = 0;
   bool queue_never_drains = false;
+  // The far end goes before the k-th platform call, whatever that call is:
+  // from then on the port has hung up, as after a read's HangUp.
+  std::optional<std::uint64_t> hang_up_at_call;
 };
 
 class SimBus final : public line::Platform {
@@ -105,6 +108,7 @@ class SimBus final : public line::Platform {
   line::ReadResult read_byte(Handle port, std::uint8_t* destination) override;
   std::optional<std::uint32_t> output_queue(Handle port) override;
   void purge_input(Handle port) override;
+  bool hung_up(Handle) override { return hung_up_ || far_end_gone(); }
   void close(Handle port) override;
   std::uint32_t tick() override;
   // Each reading of the tick moves the virtual clock, so the busy wait's own
@@ -154,6 +158,7 @@ class SimBus final : public line::Platform {
   const Port* find_name(const std::string& name) const;
   Port* find_name(const std::string& name);
   bool fault_now();
+  bool far_end_gone() const { return faults_.hang_up_at_call && calls_ >= *faults_.hang_up_at_call; }
   void deliver_until(std::uint64_t t);
   void wait_for_line_free(Port& port);
   // Keeps the first error of the bus's life, as the error a call returns

@@ -92,6 +92,12 @@ void LinuxPlatform::purge_input(Handle port) {
   on_port(error_, port, [](auto& open_port) { open_port.purge_input(); });
 }
 
+bool LinuxPlatform::hung_up(Handle port) {
+  const std::optional<bool> gone = PortTable::instance().with(
+      port, [](Device& device) { return std::visit([](auto& open_port) { return open_port.hung_up(); }, device); });
+  return gone.value_or(false);
+}
+
 void LinuxPlatform::close(Handle port) {
   const bool closed = PortTable::instance().remove(
       port, [](Device& device) { std::visit([](auto& open_port) { open_port.close(); }, device); });

@@ -102,6 +102,12 @@ class Platform {
   // Discards unread input.
   virtual void purge_input(Handle port) = 0;
 
+  // Whether the port is known to have hung up: nothing will go out or come
+  // in on it any more, so a wait on it would only delay the failure. What
+  // the backend already knows, or what the system answers at once; it keeps
+  // no error (an unknown handle is the next operation's to report).
+  virtual bool hung_up(Handle port) = 0;
+
   // Closes the port once the bytes already written have left the line.
   virtual void close(Handle port) = 0;
 

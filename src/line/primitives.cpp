@@ -29,6 +29,10 @@ void busy_wait(Platform& os, std::uint32_t ms) {
   while (elapsed(start, os.tick()) <= ms - 1) os.pause_until_tick(start + ms);
 }
 
+void busy_wait(Channel port, std::uint32_t ms) {
+  if (ms != 0 && !port.os.hung_up(port.handle)) busy_wait(port.os, ms);
+}
+
 bool drain_wait(Channel port, std::uint32_t limit) {
   const std::uint32_t start = port.os.tick();
   for (;;) {

@@ -54,6 +54,11 @@ bool lenient_write(Channel port, const std::uint8_t* bytes, std::int32_t count);
 // is no wait at all.
 void busy_wait(Platform& os, std::uint32_t ms);
 
+// The same on a port, which ends at once when the port has hung up: the
+// call fails at its next step anyway, and a held port that hung up in an
+// earlier call must not cost the next one a wait.
+void busy_wait(Channel port, std::uint32_t ms);
+
 // Waits for the output queue to empty. Fails when the queue is seen empty
 // only at a sample taken after `limit` ms, and at once when the queue cannot
 // be queried (a port that never opened).

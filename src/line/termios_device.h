@@ -23,6 +23,7 @@ class TermiosDevice {
   ReadResult read_byte(std::uint8_t* destination, FirstError& error);
   std::optional<std::uint32_t> output_queue(FirstError& error);
   void purge_input();
+  bool hung_up() const { return hung_up_; }
   void close();
 
  private:

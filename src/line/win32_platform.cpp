@@ -240,6 +240,14 @@ void Win32Platform::purge_input(Handle port) {
   PurgeComm(to_native(port), PURGE_RXCLEAR);
 }
 
+// A port whose device has gone fails its status (a read that brings nothing
+// asks the same).
+bool Win32Platform::hung_up(Handle port) {
+  DWORD errors = 0;
+  COMSTAT status{};
+  return !ClearCommError(to_native(port), &errors, &status);
+}
+
 void Win32Platform::close(Handle port) {
   wait_for_line_free(port);
   CloseHandle(to_native(port));

@@ -19,6 +19,7 @@ class Win32Platform final : public Platform {
   ReadResult read_byte(Handle port, std::uint8_t* destination) override;
   std::optional<std::uint32_t> output_queue(Handle port) override;
   void purge_input(Handle port) override;
+  bool hung_up(Handle port) override;
   void close(Handle port) override;
   std::uint32_t tick() override;
   void pause_until_tick(std::uint32_t target) override;

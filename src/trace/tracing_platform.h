@@ -56,6 +56,8 @@ class TracingPlatform final : public line::Platform {
   void close(Handle port) override;
   std::uint32_t tick() override;
   void pause_until_tick(std::uint32_t target) override { inner_.pause_until_tick(target); }
+  // A query of what the port knows: not a call on the line, so not traced.
+  bool hung_up(Handle port) override { return inner_.hung_up(port); }
   std::optional<line::OsError> error() const override { return inner_.error(); }
 
   const std::vector<TraceEvent>& trace() const { return trace_; }

@@ -1,5 +1,5 @@
-// The emulated output queue (emulated_line.h). These definitions of write()
-// and ioctl() stand in for the C library's for the whole process; every call
+// The emulated output queue (emulated_line.h). These definitions of write(),
+// ioctl() and poll() stand in for the C library's for the whole process; every call
 // on another descriptor goes straight through.
 #define _GNU_SOURCE
 #include "emulated_line.h"
@@ -8,6 +8,7 @@
 #include <dlfcn.h>
 #include <errno.h>
 #include <linux/serial.h>
+#include <poll.h>
 #include <stdarg.h>
 #include <stdatomic.h>
 #include <stdint.h>
@@ -20,14 +21,17 @@
 
 typedef ssize_t (*write_function)(int, const void*, size_t);
 typedef int (*ioctl_function)(int, unsigned long, void*);
+typedef int (*poll_function)(struct pollfd*, nfds_t, int);
 
 static write_function real_write;
 static ioctl_function real_ioctl;
+static poll_function real_poll;
 
 // Written by the bench's main thread between exchanges, read by every thread.
 static _Atomic dev_t line_device;
 static _Atomic int spared_descriptor = -1;
 static _Atomic int driver = EMULATED_DRIVER_APPLIES;
+static _Atomic int gone;
 // Set from the environment when loaded with LD_PRELOAD: the driver stands
 // behind every terminal device, emulated or not.
 static int driver_everywhere;
@@ -42,6 +46,8 @@ __attribute__((constructor)) static void find_the_real_calls(void) {
   memcpy(&real_write, &symbol, sizeof symbol);
   symbol = dlsym(RTLD_NEXT, "ioctl");
   memcpy(&real_ioctl, &symbol, sizeof symbol);
+  symbol = dlsym(RTLD_NEXT, "poll");
+  memcpy(&real_poll, &symbol, sizeof symbol);
   const char* named = getenv("EMULATED_LINE_DRIVER");
   if (named == NULL) return;
   driver_everywhere = 1;
@@ -90,12 +96,24 @@ void emulated_line_start(dev_t device, int spared) {
 
 void emulated_line_stop(void) {
   atomic_store(&line_device, 0);
+  atomic_store(&gone, 0);
   atomic_store(&driver, EMULATED_DRIVER_APPLIES);
 }
 
 void emulated_line_driver(enum emulated_driver chosen) { atomic_store(&driver, chosen); }
 
 int emulated_line_hazards(void) { return atomic_load(&hazards); }
+
+void emulated_line_hang_up(void) { atomic_store(&gone, 1); }
+
+int poll(struct pollfd* fds, nfds_t count, int timeout) {
+  int gone_here = 0;
+  for (nfds_t i = 0; atomic_load(&gone) && i < count; ++i) {
+    fds[i].revents = on_the_line(fds[i].fd) ? POLLHUP : 0;
+    gone_here += fds[i].revents != 0;
+  }
+  return gone_here > 0 ? gone_here : real_poll(fds, count, timeout);
+}
 
 static int behind_the_driver(int fd) {
   if (!driver_everywhere) return on_the_line(fd);

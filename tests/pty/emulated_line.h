@@ -2,7 +2,7 @@
 //
 // A pseudo-terminal takes every byte at once and always reports an empty
 // output queue, so the termios backend's waits for the queue never wait.
-// While an emulation is started, the definitions of write() and ioctl() in
+// While an emulation is started, the definitions of write(), ioctl() and poll() in
 // emulated_line.c, linked into a test or bench program (where the shared
 // object's calls reach them before the C library's),
 // make the given device behave as a UART without a FIFO: each byte written
@@ -42,6 +42,10 @@ void emulated_line_driver(enum emulated_driver driver);
 // output (TCSETSW2, tcdrain) entered while characters were still queued (a
 // port whose flow control holds them would never return).
 int emulated_line_hazards(void);
+
+// The device goes as some drivers report it: poll() answers POLLHUP alone,
+// with no POLLIN that a read could find the end of the file by.
+void emulated_line_hang_up(void);
 
 #ifdef __cplusplus
 }

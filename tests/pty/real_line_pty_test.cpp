@@ -33,6 +33,10 @@ using namespace std::chrono_literals;
 
 // ---- A port that hangs up ---------------------------------------------------
 
+// How the device goes: the kernel's hang-up (a read finds the end of the
+// file), or a driver that reports it by POLLHUP alone (emulated_line.h).
+enum class Gone { Vhangup, PollHupAlone };
+
 struct HangUpCase {
   const char* name;
   std::size_t hang_up_after;  // bytes heard
@@ -43,6 +47,7 @@ struct HangUpCase {
   // should, and the kernel hands the frame to the terminal at about the
   // time the drain wait looks at the queue.
   milliseconds later{0};
+  Gone gone = Gone::Vhangup;
 };
 
 void PrintTo(const HangUpCase& c, std::ostream* os) {
@@ -61,6 +66,8 @@ const HangUpCase kHangUps[] = {
        return senddata(3, frame, 2, block, port);
      },
      TARVEX_REPLY_INCOMPLETE, 5ms},  // half the 10 ms wait before the block
+    {"getdata C2 on a driver that reports the hang-up by POLLHUP alone", 3, getdata_c2,
+     TARVEX_REPLY_INCOMPLETE, 100ms, Gone::PollHupAlone},
 };
 
 class HangUpPty : public ::testing::TestWithParam<HangUpCase> {};
@@ -70,12 +77,19 @@ class HangUpPty : public ::testing::TestWithParam<HangUpCase> {};
 TEST_P(HangUpPty, EndsTheCallAtOnce) {
   const HangUpCase& c = GetParam();
   PtyTerminal terminal;
+  struct stat device {};
+  ASSERT_EQ(stat(terminal.port().c_str(), &device), 0);
+  if (c.gone == Gone::PollHupAlone) emulated_line_start(device.st_rdev, terminal.slave_fd());
   Clock::time_point unplugged{};
   std::thread unplug([&] {
     if (!terminal.wait_heard(c.hang_up_after, kPatience)) return;
     std::this_thread::sleep_for(c.later);
     unplugged = Clock::now();
-    ioctl(terminal.slave_fd(), TIOCVHANGUP);
+    if (c.gone == Gone::PollHupAlone) {
+      emulated_line_hang_up();
+    } else {
+      ioctl(terminal.slave_fd(), TIOCVHANGUP);
+    }
   });
   const double processor_start = thread_cpu_ms();
   errno = 0;
@@ -84,6 +98,7 @@ TEST_P(HangUpPty, EndsTheCallAtOnce) {
   const double processor = thread_cpu_ms() - processor_start;
   const Clock::time_point returned = Clock::now();
   unplug.join();
+  emulated_line_stop();
 
   EXPECT_EQ(result, c.result);
   EXPECT_EQ(error, EIO) << "the system's word for a device that has gone";

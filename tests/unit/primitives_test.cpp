@@ -1,6 +1,7 @@
 // The line primitives on the simulated bus: the timing rules at their edges.
 #include "line/primitives.h"
 
+#include "line/os_platform.h"
 #include "sim_fixture.h"
 
 namespace tarvex::testing {
@@ -53,6 +54,7 @@ class SleepingClock final : public line::Platform {
   line::ReadResult read_byte(line::Handle, std::uint8_t*) override { return line::ReadResult::HungUp; }
   std::optional<std::uint32_t> output_queue(line::Handle) override { return std::nullopt; }
   void purge_input(line::Handle) override {}
+  bool hung_up(line::Handle) override { return false; }
   void close(line::Handle) override {}
   std::optional<line::OsError> error() const override { return std::nullopt; }
 
@@ -90,6 +92,22 @@ TEST(BusyWait, SleepsToTheTickNeverShortAndWithoutDrift) {
       EXPECT_LE(clock.now_us - first_us, asked_ms * 1000 + kWaits * late_us) << "late " << late_us;
     }
   }
+}
+
+// The OS backend's own pause on the real clock ends on the tick it was asked
+// for: never before, and not a tick after (which would make every busy wait
+// a millisecond longer). A loaded machine wakes a sleep late now and then,
+// so one of several pauses must end on the tick itself.
+TEST(BusyWait, TheOsBackendEndsOnTheTickItself) {
+  line::OsPlatform os;
+  for (int i = 0; i < 20; ++i) {
+    const std::uint32_t target = os.tick() + 2;
+    os.pause_until_tick(target);
+    const std::uint32_t now = os.tick();
+    ASSERT_LT(line::elapsed(target, now), 0x80000000u) << "ended before " << target;
+    if (now == target) return;
+  }
+  FAIL() << "every pause ended a tick or more past its target";
 }
 
 TEST_P(PrimitivesTest, DrainWaitFailsWhenTheQueueEmptiesOnlyAfterTheLimit) {
