@@ -64,16 +64,13 @@ LineSetting clock_setting(const DCB& dcb) {
           dcb.StopBits == ONESTOPBIT ? StopBits::One : StopBits::Two, dcb.BaudRate};
 }
 
-// Whether the port took `asked`, by what it reports back. A port that
-// reports no parity bit, or a parity Windows does not define, where MARK or
-// SPACE was asked is a pseudo-terminal behind a compatibility layer, which
-// cannot show either: its stop bits, byte size and baud still count. A
-// driver without mark/space parity shows ODD or EVEN, or refuses the setting.
+// Whether the port took `asked`, once SetCommState has applied it: what it
+// reports back carries the parity, stop bits, byte size and baud asked for.
+// A driver without mark/space parity refuses the setting, or shows ODD or
+// EVEN (or NONE) instead.
 bool took(const DCB& asked, const DCB& applied) {
-  const bool parity = applied.Parity == asked.Parity || applied.Parity == NOPARITY ||
-                      applied.Parity > SPACEPARITY;
-  return parity && applied.StopBits == asked.StopBits && applied.ByteSize == asked.ByteSize &&
-         rate_matches(asked.BaudRate, applied.BaudRate);
+  return applied.Parity == asked.Parity && applied.StopBits == asked.StopBits &&
+         applied.ByteSize == asked.ByteSize && rate_matches(asked.BaudRate, applied.BaudRate);
 }
 
 // What a queue of `queued` bytes surely needs before it is empty: the bytes
@@ -164,19 +161,15 @@ bool Win32Platform::set_line(Handle port, const LineSetting& setting) {
   dcb.Parity = static_cast<BYTE>(setting.parity);
   dcb.StopBits = static_cast<BYTE>(setting.stop_bits);
   if (setting.baud) dcb.BaudRate = *setting.baud;
-  // What the port runs decides, not what SetCommState says: a driver applies
-  // the baud, the line control and the flow control one after the other,
-  // and one that fails a later part has applied the earlier ones (so does
-  // a compatibility layer over a pseudo-terminal, with no flow control).
-  const bool set = SetCommState(to_native(port), &dcb) != 0;
-  const std::uint32_t refused = set ? 0 : last_error();
-  if (!GetCommState(to_native(port), &applied)) {
+  // A driver that refuses any part of the setting fails the call, whatever
+  // it applied of the rest: no byte may go out under it.
+  if (!SetCommState(to_native(port), &dcb) || !GetCommState(to_native(port), &applied)) {
     error_.keep("line setting", last_error());
     return false;
   }
   line(port).clock.apply(clock_setting(applied));
   if (!took(dcb, applied)) {
-    error_.keep("line setting", set ? kSettingNotTaken : refused);
+    error_.keep("line setting", kSettingNotTaken);
     return false;
   }
   return true;
