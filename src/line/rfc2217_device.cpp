@@ -1,13 +1,6 @@
 #include "line/rfc2217_device.h"
 
-#include <netinet/in.h>
-#include <netinet/tcp.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
 #include <cstring>
 #include <span>
 
@@ -69,16 +62,16 @@ std::optional<Rfc2217Device> Rfc2217Device::open(const char* name, FirstError& e
   bool turned_away = false;
   for (;;) {
     FirstError attempt;
-    const int fd = tcp_connect(network_address(name), deadline, attempt);
-    if (fd >= 0) {
-      Rfc2217Device port(fd);
+    const net::Socket socket = tcp_connect(network_address(name), deadline, attempt);
+    if (socket != net::kNoSocket) {
+      Rfc2217Device port(socket);
       if (port.negotiate(deadline, attempt)) return port;
-      ::close(fd);
+      net::close(socket);
     }
     const std::optional<OsError> failed = attempt.get();
-    if (!failed || failed->code != EBUSY || monotonic_ns() + kBusyRetryNs >= deadline) {
-      if (failed && turned_away && failed->code == ETIMEDOUT) {
-        error.keep(failed->operation, EBUSY);
+    if (!failed || failed->code != net::kPortBusy || monotonic_ns() + kBusyRetryNs >= deadline) {
+      if (failed && turned_away && failed->code == net::kTimedOut) {
+        error.keep(failed->operation, net::kPortBusy);
       } else if (failed) {
         error.keep(failed->operation, failed->code);
       }
@@ -100,22 +93,22 @@ bool Rfc2217Device::negotiate(std::uint64_t deadline_ns, FirstError& error) {
   std::size_t length = negotiation_.start(request);
   length += com_port_command(kSetBaudrate, 0, 4, request + length);
   if (send_some(request, length, deadline_ns) != length) {
-    error.keep("open", hung_up_ ? static_cast<std::uint32_t>(hang_up_code_) : ETIMEDOUT);
+    error.keep("open", hung_up_ ? hang_up_code_ : net::kTimedOut);
     return false;
   }
   while (!negotiation_.ready() || !answers_.baud) {
     if (negotiation_.refused()) {
-      error.keep("open", EPROTONOSUPPORT);
+      error.keep("open", net::kOptionRefused);
       return false;
     }
     const ReadResult got = receive(deadline_ns);
     input_next_ = input_end_ = 0;
     if (got == ReadResult::HungUp) {
-      error.keep("open", EBUSY);
+      error.keep("open", net::kPortBusy);
       return false;
     }
     if (got == ReadResult::Nothing && monotonic_ns() >= deadline_ns) {
-      error.keep("open", ETIMEDOUT);
+      error.keep("open", net::kTimedOut);
       return false;
     }
   }
@@ -132,7 +125,7 @@ bool Rfc2217Device::negotiate(std::uint64_t deadline_ns, FirstError& error) {
 // answer is the value asked for.
 bool Rfc2217Device::set_line(const LineSetting& setting, FirstError& error) {
   if (hung_up_) {
-    error.keep("line setting", static_cast<std::uint32_t>(hang_up_code_));
+    error.keep("line setting", hang_up_code_);
     return false;
   }
   // A rate of 0 would ask the server for its rate instead of setting one.
@@ -161,7 +154,7 @@ bool Rfc2217Device::set_line(const LineSetting& setting, FirstError& error) {
   sleep_until_ns(us_to_ns(clock_.free_us()));
   answers_ = {};
   if (!send_command(commands, length)) {
-    error.keep("line setting", hung_up_ ? static_cast<std::uint32_t>(hang_up_code_) : ETIMEDOUT);
+    error.keep("line setting", hung_up_ ? hang_up_code_ : net::kTimedOut);
     return false;
   }
   if (!await_answers(asked, error)) return false;
@@ -184,11 +177,11 @@ bool Rfc2217Device::await_answers(const Answers& asked, FirstError& error) {
   while (waiting()) {
     const ReadResult got = receive(deadline);
     if (got == ReadResult::HungUp) {
-      error.keep("line setting", static_cast<std::uint32_t>(hang_up_code_));
+      error.keep("line setting", hang_up_code_);
       return false;
     }
     if (got == ReadResult::Nothing && monotonic_ns() >= deadline) {
-      error.keep("line setting", ETIMEDOUT);
+      error.keep("line setting", net::kTimedOut);
       return false;
     }
   }
@@ -205,20 +198,15 @@ std::size_t Rfc2217Device::send_some(const std::uint8_t* bytes, std::size_t coun
                                    std::uint64_t deadline_ns) {
   std::size_t sent = 0;
   while (sent < count && !hung_up_) {
-    // MSG_NOSIGNAL: a server that went away is an error here, never a
-    // SIGPIPE in the host.
-    const ssize_t n = ::send(fd_, bytes + sent, count - sent, MSG_NOSIGNAL);
-    if (n > 0) {
-      sent += static_cast<std::size_t>(n);
-      continue;
-    }
-    if (n < 0 && errno != EAGAIN && errno != EINTR) {
-      hang_up(errno);
+    const net::Moved moved = net::send_some(socket_, bytes + sent, count - sent);
+    sent += moved.bytes;
+    if (moved.failure != 0) {
+      hang_up(moved.failure);
       break;
     }
+    if (moved.bytes > 0) continue;
     if (monotonic_ns() >= deadline_ns) break;
-    pollfd pfd{fd_, POLLOUT, 0};
-    poll(&pfd, 1, ms_until(deadline_ns));
+    net::wait(socket_, net::Ready::ToWrite, ms_until(deadline_ns));
   }
   return sent;
 }
@@ -264,7 +252,7 @@ std::uint32_t Rfc2217Device::write(const std::uint8_t* bytes, std::uint32_t coun
     taken += whole;
     if (sent < escaped.written) break;  // the time limit, or the server has gone
   }
-  if (hung_up_) error.keep("write", static_cast<std::uint32_t>(hang_up_code_));
+  if (hung_up_) error.keep("write", hang_up_code_);
   // Back once the last byte is due to have started, as a local port's write
   // is back once the kernel's buffer has emptied, within the write's limit.
   if (taken > 0) sleep_until_ns(std::min(us_to_ns(clock_.last_start_us()), deadline));
@@ -276,7 +264,7 @@ std::uint32_t Rfc2217Device::write(const std::uint8_t* bytes, std::uint32_t coun
 // read's poll), with the count as it is then.
 std::optional<std::uint32_t> Rfc2217Device::output_queue(FirstError& error) {
   if (hung_up_) {
-    error.keep("output queue", static_cast<std::uint32_t>(hang_up_code_));
+    error.keep("output queue", hang_up_code_);
     return std::nullopt;
   }
   const std::uint64_t last_starts = clock_.last_start_us();
@@ -290,7 +278,7 @@ std::optional<std::uint32_t> Rfc2217Device::output_queue(FirstError& error) {
 
 // ---- Reading -----------------------------------------------------------------
 
-void Rfc2217Device::hang_up(int code) {
+void Rfc2217Device::hang_up(std::uint32_t code) {
   hung_up_ = true;
   hang_up_code_ = code;
 }
@@ -343,27 +331,16 @@ ReadResult Rfc2217Device::receive(std::uint64_t deadline_ns) {
   input_end_ -= input_next_;
   input_next_ = 0;
   if (input_end_ == kInputBytes) return ReadResult::Byte;
-  pollfd pfd{fd_, POLLIN, 0};
-  const int ready = poll(&pfd, 1, ms_until(deadline_ns));
-  if (ready <= 0) return ReadResult::Nothing;  // the deadline, or a signal
+  // Nothing by the deadline, or a signal.
+  if (!net::wait(socket_, net::Ready::ToRead, ms_until(deadline_ns))) return ReadResult::Nothing;
   std::uint8_t* free_room = input_ + input_end_;
-  const ssize_t n = ::recv(fd_, free_room, kInputBytes - input_end_, MSG_DONTWAIT);
-  if (n > 0) {
-    // What came is acknowledged now, not after the kernel's delayed-ack time
-    // (40 ms): a server that holds a small segment until its last one is
-    // acknowledged (Nagle's rule; ser2net does) would hold the terminal's
-    // reply that long. The kernel falls back to delaying, so it is asked
-    // after every receive.
-    const int on = 1;
-    setsockopt(fd_, IPPROTO_TCP, TCP_QUICKACK, &on, sizeof on);
-    decode(free_room, static_cast<std::size_t>(n));
+  const net::Moved moved = net::receive_some(socket_, free_room, kInputBytes - input_end_);
+  if (moved.bytes > 0) {
+    net::acknowledge_at_once(socket_);
+    decode(free_room, moved.bytes);
     return ReadResult::Byte;
   }
-  if (n == 0) {
-    hang_up(ECONNRESET);  // the server closed the connection
-  } else if (errno != EAGAIN && errno != EINTR) {
-    hang_up(errno);
-  }
+  if (moved.failure != 0) hang_up(moved.failure);
   return hung_up_ ? ReadResult::HungUp : ReadResult::Nothing;
 }
 
@@ -383,7 +360,7 @@ ReadResult Rfc2217Device::read_byte(std::uint8_t* destination, FirstError& error
   if (got == ReadResult::Byte) {
     *destination = input_[input_next_++];
   } else if (got == ReadResult::HungUp) {
-    error.keep("read", static_cast<std::uint32_t>(hang_up_code_));
+    error.keep("read", hang_up_code_);
   }
   return got;
 }
@@ -397,10 +374,10 @@ void Rfc2217Device::purge_input() {
   std::uint8_t purge[kCommandBytes];
   send_command(purge, com_port_command(kPurgeData, 1, 1, purge));
   for (std::size_t i = 0; i < kPurgeReads && !hung_up_; ++i) {
-    const ssize_t n = ::recv(fd_, input_, sizeof input_, MSG_DONTWAIT);
-    if (n == 0) hang_up(ECONNRESET);
-    if (n <= 0) break;
-    decode(input_, static_cast<std::size_t>(n));
+    const net::Moved moved = net::receive_some(socket_, input_, sizeof input_);
+    if (moved.failure != 0) hang_up(moved.failure);
+    if (moved.bytes == 0) break;
+    decode(input_, moved.bytes);
     input_end_ = 0;
   }
 }
@@ -412,7 +389,7 @@ void Rfc2217Device::close() {
     sleep_until_ns(us_to_ns(clock_.free_us()));
     pay_owed(monotonic_ns() + kCommandNs);
   }
-  ::close(fd_);
+  net::close(socket_);
 }
 
 }  // namespace tarvex::line

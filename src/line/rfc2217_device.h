@@ -1,5 +1,5 @@
 // A serial port on a network serial server, driven over Telnet Com Port
-// Control (RFC 2217): the Linux backend's ports named rfc2217://HOST:PORT.
+// Control (RFC 2217): the ports named rfc2217://HOST:PORT, on both systems.
 //
 // The server sends the bytes on its own line, and nothing tells the client
 // when it has done so. The port therefore keeps the line's clock itself:
@@ -18,6 +18,7 @@
 #include "line/first_error.h"
 #include "line/line_clock.h"
 #include "line/platform.h"
+#include "line/socket.h"
 #include "line/telnet_codec.h"
 
 namespace tarvex::line {
@@ -38,7 +39,7 @@ class Rfc2217Device {
   void close();
 
  private:
-  explicit Rfc2217Device(int fd) : fd_(fd) {}
+  explicit Rfc2217Device(net::Socket socket) : socket_(socket) {}
 
   // The server's answers to the com port option's settings: the values it
   // applied (or, for the baud at open, the one it runs at).
@@ -62,7 +63,7 @@ class Rfc2217Device {
   ReadResult fill(std::uint64_t deadline_ns);
   void decode(std::uint8_t* bytes, std::size_t count);
   void on_subnegotiation();
-  void hang_up(int code);
+  void hang_up(std::uint32_t code);
 
   // Sends as much of `bytes` as the socket takes before `deadline_ns`.
   std::size_t send_some(const std::uint8_t* bytes, std::size_t count, std::uint64_t deadline_ns);
@@ -72,9 +73,9 @@ class Rfc2217Device {
   bool send_command(const std::uint8_t* bytes, std::size_t count);
   bool pay_owed(std::uint64_t deadline_ns);
 
-  int fd_;
+  net::Socket socket_;
   bool hung_up_ = false;  // final: the connection does not come back
-  int hang_up_code_ = 0;
+  std::uint32_t hang_up_code_ = 0;
 
   telnet::Decoder decoder_;
   telnet::Negotiation negotiation_;
@@ -86,7 +87,7 @@ class Rfc2217Device {
   std::optional<std::uint32_t> baud_;
   bool datasize_sent_ = false;
 
-  // The remote line's clock, on CLOCK_MONOTONIC's microseconds.
+  // The remote line's clock, on the monotonic clock's microseconds.
   LineClock clock_;
 
   // Data received and not yet read: input_[input_next_, input_end_).

@@ -50,6 +50,12 @@ void Win32Sleep::until_us(std::uint64_t deadline_us) {
   }
 }
 
+// A wait of a network port: rare enough that its timer is made for it.
+void sleep_until_ns(std::uint64_t deadline_ns) {
+  Win32Sleep sleep;
+  sleep.until_us((deadline_ns + 999u) / 1000u);
+}
+
 }  // namespace tarvex::line
 
 #endif  // _WIN32

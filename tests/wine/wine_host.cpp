@@ -223,7 +223,10 @@ HostRun WineHost::run(const PtyTerminal& terminal, const std::vector<std::string
   const fs::path& dll = build == Build::Current ? kDll : kLegacyDll;
   std::vector<std::string> argv = {kWine64.string(), kHostExe.string(), windows_path(dll), port};
   argv.insert(argv.end(), arguments.begin(), arguments.end());
-  const Finished done = run_on_port(argv, terminal.port(), port, timeout, environment);
+  // A network port is the server's to reach; a COM port needs its link.
+  const Finished done = port.starts_with("rfc2217://")
+                            ? run_program(argv, timeout, environment)
+                            : run_on_port(argv, terminal.port(), port, timeout, environment);
 
   HostRun result;
   result.exit_status = done.exit_status;

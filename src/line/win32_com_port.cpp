@@ -1,11 +1,10 @@
-// The Win32 backend: a synchronous, exclusively opened COM port. Apart from
-// the byte counts and the output queue count, what the calls return decides
-// nothing but whether the system's error is kept for the host, whether a
-// line setting was taken and whether a port has gone (a device removed fails
-// every read and write, or its status).
+// A Windows COM port. Apart from the byte counts and the output queue count,
+// what the calls return decides nothing but whether the system's error is
+// kept for the host, whether a line setting was taken and whether a port has
+// gone (a device removed fails every read and write, or its status).
 #if defined(_WIN32)
 
-#include "line/win32_platform.h"
+#include "line/win32_com_port.h"
 
 #define WIN32_LEAN_AND_MEAN
 #include <windows.h>
@@ -13,11 +12,14 @@
 #include <algorithm>
 #include <cstdint>
 
+#include "line/device.h"
 #include "line/monotonic_clock.h"
 #include "line/port_name.h"
 
 namespace tarvex::line {
 namespace {
+
+static_assert(Device<Win32ComPort>);
 
 // The line setting carries the DCB's own numbers, so they go in unchanged.
 static_assert(static_cast<BYTE>(Parity::Mark) == MARKPARITY);
@@ -80,7 +82,7 @@ constexpr std::uint32_t kAssumedFifo = 16;
 
 }  // namespace
 
-Handle Win32Platform::open(const char* name, TimeoutSet timeouts) {
+Handle Win32ComPort::open(const char* name, TimeoutSet timeouts, FirstError& error) {
   char device[kComDeviceBytes];
   if (port_kind(name) == PortKind::ComPort) {
     com_device_name(name, device);
@@ -90,7 +92,7 @@ Handle Win32Platform::open(const char* name, TimeoutSet timeouts) {
   HANDLE handle =
       CreateFileA(name, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
   if (handle == INVALID_HANDLE_VALUE) {
-    error_.keep("open", last_error());
+    error.keep("open", last_error());
     return kInvalidHandle;
   }
   COMMTIMEOUTS t = timeouts_for(timeouts);
@@ -98,26 +100,15 @@ Handle Win32Platform::open(const char* name, TimeoutSet timeouts) {
   return from_native(handle);
 }
 
-Win32Platform::Line& Win32Platform::line(Handle port) {
-  for (Line& known : lines_) {
-    if (known.port == port) return known;
-  }
-  // A port this call has not written to or set yet: its character time is
-  // what the port has now.
-  Line& fresh = lines_[next_line_++ % lines_.size()];
-  fresh = Line{.port = port, .clock = LineClock()};
-  DCB dcb{};
-  dcb.DCBlength = sizeof dcb;
-  if (GetCommState(to_native(port), &dcb)) fresh.clock.apply(clock_setting(dcb));
-  return fresh;
-}
+Win32ComPort::Win32ComPort(Handle handle, LineClock& clock, Win32Sleep& sleep)
+    : handle_(to_native(handle)), clock_(clock), sleep_(sleep) {}
 
 // The pause a wait for the output queue takes before it looks again: at
 // least a millisecond, as long as the queued bytes surely need, at most
 // `at_most_us`.
-void Win32Platform::pause_for_queue(Handle port, std::uint32_t queued, std::uint64_t at_most_us) {
+void Win32ComPort::pause_for_queue(std::uint32_t queued, std::uint64_t at_most_us) {
   const std::uint64_t beyond_fifo = queued > kAssumedFifo ? queued - kAssumedFifo : 0;
-  const std::uint64_t pause = std::max<std::uint64_t>(1000u, beyond_fifo * line(port).clock.character_us());
+  const std::uint64_t pause = std::max<std::uint64_t>(1000u, beyond_fifo * clock_.character_us());
   sleep_.until_us(monotonic_us() + std::min(pause, at_most_us));
 }
 
@@ -125,25 +116,23 @@ void Win32Platform::pause_for_queue(Handle port, std::uint32_t queued, std::uint
 // the UART may still be sending the last of them. So the wait is for the
 // queue to empty and then for the line time of the bytes this call wrote
 // last, counted from their write.
-void Win32Platform::wait_for_line_free(Handle port) {
-  const HANDLE native = to_native(port);
-  const LineClock& clock = line(port).clock;
+void Win32ComPort::wait_for_line_free() {
   DWORD errors = 0;
   COMSTAT status{};
-  if (!ClearCommError(native, &errors, &status)) return;
+  if (!ClearCommError(handle_, &errors, &status)) return;
   const std::uint64_t start = monotonic_us();
-  const std::uint64_t limit = status.cbOutQue * clock.character_us() + kStuckQueueUs;
+  const std::uint64_t limit = status.cbOutQue * clock_.character_us() + kStuckQueueUs;
   while (status.cbOutQue != 0) {
     const std::uint64_t spent = monotonic_us() - start;
     if (spent >= limit) break;
-    pause_for_queue(port, status.cbOutQue, limit - spent);
-    if (!ClearCommError(native, &errors, &status)) return;
+    pause_for_queue(status.cbOutQue, limit - spent);
+    if (!ClearCommError(handle_, &errors, &status)) return;
   }
-  sleep_.until_us(clock.free_us());
+  sleep_.until_us(clock_.free_us());
 }
 
-bool Win32Platform::set_line(Handle port, const LineSetting& setting) {
-  wait_for_line_free(port);
+bool Win32ComPort::set_line(const LineSetting& setting, FirstError& error) {
+  wait_for_line_free();
   // Start from what the port reports: flow control, fBinary and the rest of
   // the DCB keep their values; only the fields of a line setting change.
   // A DCB that could not be read is not applied: its zeroed fields (a baud
@@ -152,8 +141,8 @@ bool Win32Platform::set_line(Handle port, const LineSetting& setting) {
   dcb.DCBlength = sizeof dcb;
   DCB applied{};
   applied.DCBlength = sizeof applied;
-  if (!GetCommState(to_native(port), &dcb)) {
-    error_.keep("line setting", last_error());
+  if (!GetCommState(handle_, &dcb)) {
+    error.keep("line setting", last_error());
     return false;
   }
   dcb.fParity = 1;
@@ -163,36 +152,35 @@ bool Win32Platform::set_line(Handle port, const LineSetting& setting) {
   if (setting.baud) dcb.BaudRate = *setting.baud;
   // A driver that refuses any part of the setting fails the call, whatever
   // it applied of the rest: no byte may go out under it.
-  if (!SetCommState(to_native(port), &dcb) || !GetCommState(to_native(port), &applied)) {
-    error_.keep("line setting", last_error());
+  if (!SetCommState(handle_, &dcb) || !GetCommState(handle_, &applied)) {
+    error.keep("line setting", last_error());
     return false;
   }
-  line(port).clock.apply(clock_setting(applied));
+  clock_.apply(clock_setting(applied));
   if (!took(dcb, applied)) {
-    error_.keep("line setting", kSettingNotTaken);
+    error.keep("line setting", kSettingNotTaken);
     return false;
   }
   return true;
 }
 
-std::uint32_t Win32Platform::write(Handle port, const std::uint8_t* bytes, std::uint32_t count) {
-  LineClock& clock = line(port).clock;
+std::uint32_t Win32ComPort::write(const std::uint8_t* bytes, std::uint32_t count, FirstError& error) {
   const std::uint64_t start = monotonic_us();
   DWORD written = 0;
-  if (!WriteFile(to_native(port), bytes, count, &written, nullptr)) {
-    error_.keep("write", last_error());
+  if (!WriteFile(handle_, bytes, count, &written, nullptr)) {
+    error.keep("write", last_error());
     return 0;
   }
-  clock.place(start, written);
+  clock_.place(start, written);
   return written;
 }
 
-ReadResult Win32Platform::read_byte(Handle port, std::uint8_t* destination) {
+ReadResult Win32ComPort::read_byte(std::uint8_t* destination, FirstError& error) {
   DWORD read = 0;
-  if (!ReadFile(to_native(port), destination, 1, &read, nullptr)) {
+  if (!ReadFile(handle_, destination, 1, &read, nullptr)) {
     // The device is gone (removed, its driver failing every request): no
     // byte will come, and waiting out the limit would only spin.
-    error_.keep("read", last_error());
+    error.keep("read", last_error());
     return ReadResult::HungUp;
   }
   if (read == 1) return ReadResult::Byte;
@@ -200,8 +188,8 @@ ReadResult Win32Platform::read_byte(Handle port, std::uint8_t* destination) {
   // the driver still answers reads as timed out: its status then fails too.
   DWORD errors = 0;
   COMSTAT status{};
-  if (!ClearCommError(to_native(port), &errors, &status)) {
-    error_.keep("read", last_error());
+  if (!ClearCommError(handle_, &errors, &status)) {
+    error.keep("read", last_error());
     return ReadResult::HungUp;
   }
   return ReadResult::Nothing;
@@ -212,53 +200,58 @@ ReadResult Win32Platform::read_byte(Handle port, std::uint8_t* destination) {
 // caller waits for the queue to empty, so a queue that is not empty is
 // answered after a sleep for as long as its bytes surely need (at most a
 // read's poll).
-std::optional<std::uint32_t> Win32Platform::output_queue(Handle port) {
+std::optional<std::uint32_t> Win32ComPort::output_queue(FirstError& error) {
   DWORD errors = 0;
   COMSTAT status{};
-  if (!ClearCommError(to_native(port), &errors, &status)) {
-    error_.keep("output queue", last_error());
+  if (!ClearCommError(handle_, &errors, &status)) {
+    error.keep("output queue", last_error());
     return std::nullopt;
   }
   if (status.cbOutQue != 0) {
-    pause_for_queue(port, status.cbOutQue, kReadPollUs);
-    if (!ClearCommError(to_native(port), &errors, &status)) {
-      error_.keep("output queue", last_error());
+    pause_for_queue(status.cbOutQue, kReadPollUs);
+    if (!ClearCommError(handle_, &errors, &status)) {
+      error.keep("output queue", last_error());
       return std::nullopt;
     }
   }
   return status.cbOutQue;
 }
 
-void Win32Platform::purge_input(Handle port) {
-  PurgeComm(to_native(port), PURGE_RXCLEAR);
+void Win32ComPort::purge_input() {
+  PurgeComm(handle_, PURGE_RXCLEAR);
 }
 
 // A port whose device has gone fails its status (a read that brings nothing
 // asks the same).
-bool Win32Platform::hung_up(Handle port) {
+bool Win32ComPort::hung_up() {
   DWORD errors = 0;
   COMSTAT status{};
-  return !ClearCommError(to_native(port), &errors, &status);
+  return !ClearCommError(handle_, &errors, &status);
 }
 
-void Win32Platform::close(Handle port) {
-  wait_for_line_free(port);
-  CloseHandle(to_native(port));
-  line(port) = Line{};
+void Win32ComPort::close() {
+  wait_for_line_free();
+  CloseHandle(handle_);
 }
 
-std::uint32_t Win32Platform::tick() {
-  return GetTickCount();
+// A port this call has not written to or set yet: its character time is
+// what the port has now.
+Win32ComPort ComPortLines::port(Handle handle) {
+  for (Line& known : lines_) {
+    if (known.port == handle) return Win32ComPort(handle, known.clock, sleep_);
+  }
+  Line& fresh = lines_[next_++ % lines_.size()];
+  fresh = Line{.port = handle, .clock = LineClock()};
+  DCB dcb{};
+  dcb.DCBlength = sizeof dcb;
+  if (GetCommState(to_native(handle), &dcb)) fresh.clock.apply(clock_setting(dcb));
+  return Win32ComPort(handle, fresh.clock, sleep_);
 }
 
-// The tick turns only at the system timer's interrupt, which is when a
-// sleep of one millisecond ends: the busy wait then reads it again.
-void Win32Platform::pause_until_tick(std::uint32_t) {
-  Win32Sleep::until_next_tick();
-}
-
-void Win32Platform::hand_error_to_host() const {
-  if (const std::optional<OsError> kept = error_.get()) SetLastError(kept->code);
+void ComPortLines::forget(Handle handle) {
+  for (Line& known : lines_) {
+    if (known.port == handle) known = Line{};
+  }
 }
 
 }  // namespace tarvex::line
