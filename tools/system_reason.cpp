@@ -20,6 +20,7 @@ constexpr Hint kHints[] = {
     {5, "another program holds the port"},                         // ERROR_ACCESS_DENIED
     {31, "the device has gone; is the adapter still plugged in?"},  // ERROR_GEN_FAILURE
     {1167, "the device has gone; is the adapter still plugged in?"},  // ERROR_DEVICE_NOT_CONNECTED
+    {10061, "no serial server listens there"},                     // WSAECONNREFUSED
 };
 #else
 constexpr Hint kHints[] = {
