@@ -16,31 +16,28 @@
 typedef int (*get_function)(int, struct termios*);
 typedef int (*set_function)(int, int, const struct termios*);
 
-static void* real(const char* name) {
-  return dlsym(RTLD_NEXT, name);
-}
+// The C library's own, found once.
+static get_function real_get_function;
+static set_function real_set_function;
 
-static int real_get(int fd, struct termios* t) {
-  get_function get;
-  void* symbol = real("tcgetattr");
-  memcpy(&get, &symbol, sizeof symbol);
-  return get(fd, t);
+__attribute__((constructor)) static void find_the_real_calls(void) {
+  void* symbol = dlsym(RTLD_NEXT, "tcgetattr");
+  memcpy(&real_get_function, &symbol, sizeof symbol);
+  symbol = dlsym(RTLD_NEXT, "tcsetattr");
+  memcpy(&real_set_function, &symbol, sizeof symbol);
 }
 
 int tcgetattr(int fd, struct termios* t) {
-  const int result = real_get(fd, t);
+  const int result = real_get_function(fd, t);
   if (result == 0 && (t->c_cflag & CMSPAR) != 0) t->c_cflag |= PARENB;
   return result;
 }
 
 int tcsetattr(int fd, int actions, const struct termios* t) {
-  set_function set;
-  void* symbol = real("tcsetattr");
-  memcpy(&set, &symbol, sizeof symbol);
-  const int result = set(fd, actions, t);
+  const int result = real_set_function(fd, actions, t);
   struct termios now;
   if (result != 0 && errno == EINVAL && (t->c_cflag & (PARENB | CMSPAR)) == (PARENB | CMSPAR) &&
-      real_get(fd, &now) == 0 && (now.c_cflag | PARENB) == t->c_cflag) {
+      real_get_function(fd, &now) == 0 && (now.c_cflag | PARENB) == t->c_cflag) {
     return 0;  // what the driver keeps is what was asked
   }
   return result;
