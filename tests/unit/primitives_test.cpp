@@ -100,7 +100,7 @@ TEST(BusyWait, SleepsToTheTickNeverShortAndWithoutDrift) {
 // so one of several pauses must end on the tick itself.
 TEST(BusyWait, TheOsBackendEndsOnTheTickItself) {
   line::OsPlatform os;
-  for (int i = 0; i < 20; ++i) {
+  for (int i = 0; i < 50; ++i) {
     const std::uint32_t target = os.tick() + 2;
     os.pause_until_tick(target);
     const std::uint32_t now = os.tick();
