@@ -52,8 +52,9 @@ Result OsPlatform::on_device(Handle port, Run&& run, Result unknown) {
     return run(com_port);
   }
 #endif
-  auto result = PortTable::instance().with(
-      port, [&](OpenDevice& device) { return std::visit([&](auto& open_port) { return run(open_port); }, device); });
+  auto result = PortTable::instance().with(port, [&](OpenDevice& device) {
+    return std::visit([&](auto& open_port) { return run(open_port); }, device);
+  });
   if (result) return *std::move(result);
   error_.keep("port", kUnknownHandle);
   return unknown;
@@ -73,7 +74,8 @@ Handle OsPlatform::open(const char* name, TimeoutSet timeouts) {
 }
 
 bool OsPlatform::set_line(Handle port, const LineSetting& setting) {
-  return on_device(port, [&](auto& device) { return device.set_line(setting, error_); }, false);
+  return on_device(
+      port, [&](auto& device) { return device.set_line(setting, error_); }, false);
 }
 
 std::uint32_t OsPlatform::write(Handle port, const std::uint8_t* bytes, std::uint32_t count) {
@@ -83,12 +85,14 @@ std::uint32_t OsPlatform::write(Handle port, const std::uint8_t* bytes, std::uin
 
 ReadResult OsPlatform::read_byte(Handle port, std::uint8_t* destination) {
   return on_device(
-      port, [&](auto& device) { return device.read_byte(destination, error_); }, ReadResult::HungUp);
+      port, [&](auto& device) { return device.read_byte(destination, error_); },
+      ReadResult::HungUp);
 }
 
 std::optional<std::uint32_t> OsPlatform::output_queue(Handle port) {
   return on_device(
-      port, [&](auto& device) { return device.output_queue(error_); }, std::optional<std::uint32_t>{});
+      port, [&](auto& device) { return device.output_queue(error_); },
+      std::optional<std::uint32_t>{});
 }
 
 void OsPlatform::purge_input(Handle port) {
@@ -107,7 +111,10 @@ bool OsPlatform::hung_up(Handle port) {
   if (!PortTable::names_slot(port)) return com_ports_.port(port).hung_up();
 #endif
   return PortTable::instance()
-      .with(port, [](OpenDevice& device) { return std::visit([](auto& open_port) { return open_port.hung_up(); }, device); })
+      .with(port,
+            [](OpenDevice& device) {
+              return std::visit([](auto& open_port) { return open_port.hung_up(); }, device);
+            })
       .value_or(false);
 }
 
@@ -119,8 +126,9 @@ void OsPlatform::close(Handle port) {
     return;
   }
 #endif
-  const bool closed = PortTable::instance().remove(
-      port, [](OpenDevice& device) { std::visit([](auto& open_port) { open_port.close(); }, device); });
+  const bool closed = PortTable::instance().remove(port, [](OpenDevice& device) {
+    std::visit([](auto& open_port) { open_port.close(); }, device);
+  });
   if (!closed) error_.keep("port", kUnknownHandle);
 }
 

@@ -10,7 +10,9 @@
 
 namespace tarvex::line::net {
 
-bool start(FirstError&) { return true; }
+bool start(FirstError&) {
+  return true;
+}
 
 void stop() {}
 
@@ -87,6 +89,8 @@ void acknowledge_at_once(Socket socket) {
   setsockopt(socket, IPPROTO_TCP, TCP_QUICKACK, &on, sizeof on);
 }
 
-void close(Socket socket) { ::close(socket); }
+void close(Socket socket) {
+  ::close(socket);
+}
 
 }  // namespace tarvex::line::net

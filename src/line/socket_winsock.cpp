@@ -18,7 +18,9 @@
 namespace tarvex::line::net {
 namespace {
 
-std::uint32_t last_socket_error() { return static_cast<std::uint32_t>(WSAGetLastError()); }
+std::uint32_t last_socket_error() {
+  return static_cast<std::uint32_t>(WSAGetLastError());
+}
 
 // select() on one socket; false when the time ran out first.
 bool select_one(Socket socket, Ready ready, int timeout_ms, bool* failed = nullptr) {
@@ -44,16 +46,21 @@ bool start(FirstError& error) {
   return code == 0;
 }
 
-void stop() { WSACleanup(); }
+void stop() {
+  WSACleanup();
+}
 
 // getaddrinfo gives Winsock's own codes (WSAHOST_NOT_FOUND, ...).
-std::uint32_t resolver_error(int code) { return static_cast<std::uint32_t>(code); }
+std::uint32_t resolver_error(int code) {
+  return static_cast<std::uint32_t>(code);
+}
 
 Socket connect_one(const addrinfo& address, std::uint64_t deadline_ns, std::uint32_t& failure) {
   const Socket socket = WSASocketW(address.ai_family, SOCK_STREAM, IPPROTO_TCP, nullptr, 0,
                                    WSA_FLAG_OVERLAPPED | WSA_FLAG_NO_HANDLE_INHERIT);
   u_long non_blocking = 1;
-  if (socket == INVALID_SOCKET || ioctlsocket(socket, static_cast<long>(FIONBIO), &non_blocking) != 0) {
+  if (socket == INVALID_SOCKET ||
+      ioctlsocket(socket, static_cast<long>(FIONBIO), &non_blocking) != 0) {
     failure = last_socket_error();
     if (socket != INVALID_SOCKET) closesocket(socket);
     return kNoSocket;
@@ -103,7 +110,9 @@ Moved moved(int n) {
 }
 
 // Winsock counts bytes in an int.
-int at_most_int(std::size_t count) { return static_cast<int>(count > 0x7FFFFFFF ? 0x7FFFFFFF : count); }
+int at_most_int(std::size_t count) {
+  return static_cast<int>(count > 0x7FFFFFFF ? 0x7FFFFFFF : count);
+}
 
 }  // namespace
 
@@ -116,7 +125,9 @@ Moved receive_some(Socket socket, std::uint8_t* bytes, std::size_t room) {
   return moved(::recv(socket, reinterpret_cast<char*>(bytes), at_most_int(room), 0));
 }
 
-bool wait(Socket socket, Ready ready, int timeout_ms) { return select_one(socket, ready, timeout_ms); }
+bool wait(Socket socket, Ready ready, int timeout_ms) {
+  return select_one(socket, ready, timeout_ms);
+}
 
 // The acknowledgement frequency set at the connect holds for every receive.
 void acknowledge_at_once(Socket) {}

@@ -164,7 +164,8 @@ bool Win32ComPort::set_line(const LineSetting& setting, FirstError& error) {
   return true;
 }
 
-std::uint32_t Win32ComPort::write(const std::uint8_t* bytes, std::uint32_t count, FirstError& error) {
+std::uint32_t Win32ComPort::write(const std::uint8_t* bytes, std::uint32_t count,
+                                  FirstError& error) {
   const std::uint64_t start = monotonic_us();
   DWORD written = 0;
   if (!WriteFile(handle_, bytes, count, &written, nullptr)) {
