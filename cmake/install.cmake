@@ -6,107 +6,105 @@
 #            P/lib/cmake/tarvex/ (find_package(tarvex): target tarvex::tarvex)
 #   legacy   P/lib/tarvex-legacy/libtarvex.so*, P/lib/pkgconfig/tarvex-legacy.pc,
 #            and the target tarvex::legacy in the same CMake package
-#   tool     P/bin/tarvex (its rule is in the top CMakeLists.txt, after the tool)
+#   tool     P/bin/tarvex and its man page (the rules are in cmake/tool_install.cmake,
+#            after the tool)
 # Either library component alone (--component current|legacy) is a complete
-# install: both carry the header and the CMake package files.
+# install: both carry the header, the CMake package files and the
+# declarations for other hosts' languages (bindings/: P/share/tarvex/ and
+# P/lib/python3/dist-packages/tarvex.py).
 #
-# Debian packages (cpack -G DEB, see scripts/package.sh) split the same files
-# by use rather than by build, so that no file belongs to two packages:
-#   libtarvex2     component runtime: both builds' shared objects
-#   libtarvex-dev  component development: the header, the libtarvex.so links,
-#                  the pkg-config and CMake files; depends on libtarvex2
-#   tarvex         component tool
-# runtime and development are left out of a plain cmake --install.
-#
-# Windows: one zip per deliverable and CPU (cpack, see scripts/package.sh),
-# each with the DLL, its .def, an import library and the header.
+# Debian packages: cmake/debian_packages.cmake. Windows: one zip per
+# deliverable and CPU (cpack, see scripts/package.sh), each with the DLL, its
+# .def, an import library, the header, the declarations, the licence and a
+# short readme.
+
+set(tarvex_bindings ${CMAKE_SOURCE_DIR}/bindings)
 
 if(NOT WIN32)
-  set(cmake_dir ${CMAKE_INSTALL_LIBDIR}/cmake/tarvex)
-  set(legacy_dir ${CMAKE_INSTALL_LIBDIR}/tarvex-legacy)
-
   set_target_properties(tarvex_current PROPERTIES EXPORT_NAME tarvex)
   set_target_properties(tarvex_legacy PROPERTIES EXPORT_NAME legacy)
-  install(TARGETS tarvex_current EXPORT tarvexTargets
-    LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT current)
-  install(TARGETS tarvex_legacy EXPORT tarvexLegacyTargets
-    LIBRARY DESTINATION ${legacy_dir} COMPONENT legacy)
 
-  install(EXPORT tarvexTargets NAMESPACE tarvex:: DESTINATION ${cmake_dir} COMPONENT current)
-  install(EXPORT tarvexLegacyTargets NAMESPACE tarvex:: DESTINATION ${cmake_dir}
-    COMPONENT legacy)
-  configure_package_config_file(cmake/tarvexConfig.cmake.in
-    ${CMAKE_BINARY_DIR}/install/tarvexConfig.cmake INSTALL_DESTINATION ${cmake_dir})
-  write_basic_package_version_file(${CMAKE_BINARY_DIR}/install/tarvexConfigVersion.cmake
-    VERSION ${PROJECT_VERSION} COMPATIBILITY SameMajorVersion)
-  # Either component alone is a complete install: both carry the header and
-  # the package files.
-  foreach(component current legacy)
-    install(FILES include/tarvex.h DESTINATION ${CMAKE_INSTALL_INCLUDEDIR} COMPONENT ${component})
-    install(FILES ${CMAKE_BINARY_DIR}/install/tarvexConfig.cmake
-      ${CMAKE_BINARY_DIR}/install/tarvexConfigVersion.cmake
-      DESTINATION ${cmake_dir} COMPONENT ${component})
+  # tarvex_install_build(<variant> LAYOUT <name> LIBDIR <dir> LIBRARY_COMPONENT <c>
+  #                      HOST_COMPONENT <c> [RPATH] [EXCLUDE_FROM_ALL])
+  # One build's shared object, and what a C host builds against it with: its
+  # namelink, its CMake targets and its .pc file. A layout is one tree of
+  # such files (the plain install, the Debian packages); RPATH gives the .pc
+  # file the library's directory as a run path, for a directory the loader
+  # does not search by itself.
+  function(tarvex_install_build variant)
+    cmake_parse_arguments(PARSE_ARGV 1 arg "RPATH;EXCLUDE_FROM_ALL"
+      "LAYOUT;LIBDIR;LIBRARY_COMPONENT;HOST_COMPONENT" "")
+    set(exclude)
+    if(arg_EXCLUDE_FROM_ALL)
+      set(exclude EXCLUDE_FROM_ALL)
+    endif()
+    set(pc tarvex)
+    set(library_dir ${arg_LIBDIR})
+    set(export_file tarvexTargets.cmake)
+    if(variant STREQUAL "legacy")
+      set(pc tarvex-legacy)
+      set(library_dir ${arg_LIBDIR}/tarvex-legacy)
+      set(export_file tarvexLegacyTargets.cmake)
+    endif()
+    set(export_set tarvex_${arg_LAYOUT}_${variant})
+
+    # Debian wants shared objects not executable; nothing runs them.
+    install(TARGETS tarvex_${variant} EXPORT ${export_set}
+      LIBRARY DESTINATION ${library_dir} COMPONENT ${arg_LIBRARY_COMPONENT}
+      NAMELINK_COMPONENT ${arg_HOST_COMPONENT}
+      PERMISSIONS OWNER_READ OWNER_WRITE GROUP_READ WORLD_READ ${exclude})
+    install(EXPORT ${export_set} FILE ${export_file} NAMESPACE tarvex::
+      DESTINATION ${arg_LIBDIR}/cmake/tarvex COMPONENT ${arg_HOST_COMPONENT} ${exclude})
+
+    # The .pc files find the prefix from where they lie, so the install tree
+    # can go to any --prefix and be moved.
+    file(RELATIVE_PATH TARVEX_PC_TO_PREFIX /prefix/${arg_LIBDIR}/pkgconfig /prefix)
+    string(REGEX REPLACE "/$" "" TARVEX_PC_TO_PREFIX "${TARVEX_PC_TO_PREFIX}")
+    set(TARVEX_PC_LIBDIR ${arg_LIBDIR})
+    set(TARVEX_PC_RPATH "")
+    if(arg_RPATH)
+      set(TARVEX_PC_RPATH "-Wl,-rpath,\${libdir} ")
+    endif()
+    set(out ${CMAKE_BINARY_DIR}/install/${arg_LAYOUT}/${pc}.pc)
+    configure_file(${CMAKE_SOURCE_DIR}/cmake/${pc}.pc.in ${out} @ONLY)
+    install(FILES ${out} DESTINATION ${arg_LIBDIR}/pkgconfig COMPONENT ${arg_HOST_COMPONENT}
+      ${exclude})
+  endfunction()
+
+  # tarvex_install_host_files(LAYOUT <name> LIBDIR <dir> COMPONENT <c> [EXCLUDE_FROM_ALL])
+  # What hosts of either build share: the header, the CMake package's
+  # configuration, and the declarations for C#, VB and Python.
+  function(tarvex_install_host_files)
+    cmake_parse_arguments(PARSE_ARGV 0 arg "EXCLUDE_FROM_ALL" "LAYOUT;LIBDIR;COMPONENT" "")
+    set(exclude)
+    if(arg_EXCLUDE_FROM_ALL)
+      set(exclude EXCLUDE_FROM_ALL)
+    endif()
+    set(to COMPONENT ${arg_COMPONENT} ${exclude})
+    set(cmake_dir ${arg_LIBDIR}/cmake/tarvex)
+    set(out ${CMAKE_BINARY_DIR}/install/${arg_LAYOUT})
+    configure_package_config_file(${CMAKE_SOURCE_DIR}/cmake/tarvexConfig.cmake.in
+      ${out}/tarvexConfig.cmake INSTALL_DESTINATION ${cmake_dir})
+    write_basic_package_version_file(${out}/tarvexConfigVersion.cmake
+      VERSION ${PROJECT_VERSION} COMPATIBILITY SameMajorVersion)
+    install(FILES ${out}/tarvexConfig.cmake ${out}/tarvexConfigVersion.cmake
+      DESTINATION ${cmake_dir} ${to})
+    install(FILES ${CMAKE_SOURCE_DIR}/include/tarvex.h DESTINATION ${CMAKE_INSTALL_INCLUDEDIR} ${to})
+    install(FILES ${tarvex_bindings}/tarvex.cs ${tarvex_bindings}/tarvex.dllmap.config
+      ${tarvex_bindings}/tarvex.bas DESTINATION ${CMAKE_INSTALL_DATADIR}/tarvex ${to})
+    # Where Debian's python3 looks (dist-packages); the module is the same
+    # for every CPU, so it lies outside the multiarch directory.
+    install(FILES ${tarvex_bindings}/tarvex.py DESTINATION lib/python3/dist-packages ${to})
+  endfunction()
+
+  # The plain install: one component per build, each complete.
+  foreach(variant current legacy)
+    tarvex_install_build(${variant} LAYOUT plain LIBDIR ${CMAKE_INSTALL_LIBDIR}
+      LIBRARY_COMPONENT ${variant} HOST_COMPONENT ${variant} RPATH)
+    tarvex_install_host_files(LAYOUT plain LIBDIR ${CMAKE_INSTALL_LIBDIR} COMPONENT ${variant})
   endforeach()
 
-  # The .pc files find the prefix from where they lie, so the install tree
-  # can go to any --prefix and be moved.
-  file(RELATIVE_PATH TARVEX_PC_TO_PREFIX /prefix/${CMAKE_INSTALL_LIBDIR}/pkgconfig /prefix)
-  string(REGEX REPLACE "/$" "" TARVEX_PC_TO_PREFIX "${TARVEX_PC_TO_PREFIX}")
-  foreach(pc tarvex tarvex-legacy)
-    configure_file(cmake/${pc}.pc.in ${CMAKE_BINARY_DIR}/install/${pc}.pc @ONLY)
-  endforeach()
-  install(FILES ${CMAKE_BINARY_DIR}/install/tarvex.pc
-    DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig COMPONENT current)
-  install(FILES ${CMAKE_BINARY_DIR}/install/tarvex-legacy.pc
-    DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig COMPONENT legacy)
-
-  # The same files again for the Debian packages, by use.
-  install(TARGETS tarvex_current LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}
-    COMPONENT runtime NAMELINK_COMPONENT development EXCLUDE_FROM_ALL)
-  install(TARGETS tarvex_legacy LIBRARY DESTINATION ${legacy_dir}
-    COMPONENT runtime NAMELINK_COMPONENT development EXCLUDE_FROM_ALL)
-  install(EXPORT tarvexTargets NAMESPACE tarvex:: DESTINATION ${cmake_dir}
-    COMPONENT development EXCLUDE_FROM_ALL)
-  install(EXPORT tarvexLegacyTargets NAMESPACE tarvex:: DESTINATION ${cmake_dir}
-    COMPONENT development EXCLUDE_FROM_ALL)
-  install(FILES include/tarvex.h DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}
-    COMPONENT development EXCLUDE_FROM_ALL)
-  install(FILES ${CMAKE_BINARY_DIR}/install/tarvexConfig.cmake
-    ${CMAKE_BINARY_DIR}/install/tarvexConfigVersion.cmake
-    DESTINATION ${cmake_dir} COMPONENT development EXCLUDE_FROM_ALL)
-  install(FILES ${CMAKE_BINARY_DIR}/install/tarvex.pc ${CMAKE_BINARY_DIR}/install/tarvex-legacy.pc
-    DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig COMPONENT development EXCLUDE_FROM_ALL)
-
-  set(CPACK_GENERATOR DEB)
-  set(CPACK_PACKAGE_NAME tarvex)
-  set(CPACK_PACKAGE_VERSION ${tarvex_current_version})
-  set(CPACK_PACKAGE_CONTACT "the tarvex developers")
-  set(CPACK_PACKAGE_DESCRIPTION_SUMMARY
-    "Talk to terminals on an RS-485 multi-drop bus behind one serial port")
-  set(CPACK_DEB_COMPONENT_INSTALL ON)
-  set(CPACK_COMPONENTS_ALL runtime development tool)
-  set(CPACK_STRIP_FILES ON)
-  set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
-  set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-  set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS ON)
-  set(CPACK_DEBIAN_ENABLE_COMPONENT_DEPENDS ON)
-  set(CPACK_COMPONENT_DEVELOPMENT_DEPENDS runtime)
-  set(CPACK_DEBIAN_RUNTIME_PACKAGE_NAME libtarvex2)
-  set(CPACK_DEBIAN_RUNTIME_PACKAGE_SECTION libs)
-  set(CPACK_COMPONENT_RUNTIME_DESCRIPTION "${CPACK_PACKAGE_DESCRIPTION_SUMMARY}
- The shared library (libtarvex.so.2, every entry point) and its legacy build
- (libtarvex.so.1 in a directory of its own, the first ten entry points).")
-  set(CPACK_DEBIAN_DEVELOPMENT_PACKAGE_NAME libtarvex-dev)
-  set(CPACK_DEBIAN_DEVELOPMENT_PACKAGE_SECTION libdevel)
-  set(CPACK_COMPONENT_DEVELOPMENT_DESCRIPTION "tarvex: header, pkg-config and CMake files
- What a host program needs to build against either build of the library:
- tarvex.h, pkg-config tarvex and tarvex-legacy, find_package(tarvex).")
-  set(CPACK_DEBIAN_TOOL_PACKAGE_NAME tarvex)
-  set(CPACK_DEBIAN_TOOL_PACKAGE_SECTION electronics)
-  set(CPACK_COMPONENT_TOOL_DESCRIPTION "tarvex command-line tool for RS-485 bus terminals
- Pokes a terminal without writing a host program, shows what went over the
- line, and puts demo terminals on a pseudo-terminal or a simulated bus.")
-  include(CPack)
+  include(cmake/debian_packages.cmake)
 
 else()
   # A 32-bit host links against names decorated for __stdcall (_getdata@20)
@@ -119,8 +117,12 @@ else()
   if(CMAKE_SIZEOF_VOID_P EQUAL 4)
     set(package_cpu win32)
     find_package(Python3 REQUIRED COMPONENTS Interpreter)
+    set(TARVEX_ZIP_CPU "32-bit Windows (win32, i686)")
+    set(TARVEX_ZIP_CONVENTION "The functions are __stdcall, exported\nundecorated (getdata, not _getdata@20).")
   else()
     set(package_cpu win64)
+    set(TARVEX_ZIP_CPU "64-bit Windows (win64, x86_64)")
+    set(TARVEX_ZIP_CONVENTION "")
   endif()
   if(NOT CMAKE_DLLTOOL)
     find_program(CMAKE_DLLTOOL ${CMAKE_SYSTEM_PROCESSOR}-w64-mingw32-dlltool REQUIRED)
@@ -146,9 +148,22 @@ else()
     endif()
     add_custom_target(tarvex_${variant}_import_library ALL DEPENDS ${dir}/tarvex.lib)
 
+    # A short readme for the zip: which build, which CPU, what each file is.
+    if(variant STREQUAL "current")
+      set(TARVEX_ZIP_BUILD "the current build: every entry point")
+      set(TARVEX_ZIP_TOOL "  tarvex.exe   the command-line tool: tarvex.exe --help\n")
+    else()
+      set(TARVEX_ZIP_BUILD "the legacy build: its ten entry points, ordinals 1 to 10")
+      set(TARVEX_ZIP_TOOL "")
+    endif()
+    set(TARVEX_ZIP_VERSION ${tarvex_${variant}_version})
+    configure_file(${CMAKE_SOURCE_DIR}/cmake/zip_readme.txt.in ${dir}/README.txt @ONLY)
+
     install(TARGETS tarvex_${variant} RUNTIME DESTINATION . COMPONENT ${variant})
     install(FILES ${def} DESTINATION . RENAME tarvex.def COMPONENT ${variant})
-    install(FILES ${dir}/tarvex.lib include/tarvex.h DESTINATION . COMPONENT ${variant})
+    install(FILES ${dir}/tarvex.lib include/tarvex.h ${dir}/README.txt LICENSE
+      ${tarvex_bindings}/tarvex.cs ${tarvex_bindings}/tarvex.bas ${tarvex_bindings}/tarvex.py
+      DESTINATION . COMPONENT ${variant})
   endforeach()
 
   set(CPACK_PACKAGE_NAME tarvex)
@@ -157,6 +172,9 @@ else()
   set(CPACK_ARCHIVE_COMPONENT_INSTALL ON)
   set(CPACK_COMPONENTS_ALL current legacy)
   set(CPACK_COMPONENT_INCLUDE_TOPLEVEL_DIRECTORY OFF)
+  # The static C++ runtime brings its debugging sections into the DLLs and
+  # the tool; the zips ship them without.
+  set(CPACK_STRIP_FILES ON)
   set(CPACK_ARCHIVE_CURRENT_FILE_NAME tarvex-${tarvex_current_version}-${package_cpu})
   set(CPACK_ARCHIVE_LEGACY_FILE_NAME tarvex-legacy-${tarvex_legacy_version}-${package_cpu})
   include(CPack)

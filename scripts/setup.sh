@@ -11,8 +11,9 @@ packages=(cmake ninja-build g++ pkg-config libgtest-dev libgmock-dev libbenchmar
 # The network tier's serial server (RFC 2217).
 packages+=(ser2net)
 # The install tier: the C# host of docs/HOSTS.md (mcs brings the mono runtime),
-# the Debian packages (dpkg-shlibdeps).
-packages+=(mono-mcs dpkg-dev)
+# the Debian packages (dpkg-shlibdeps), their check (lintian) and the tool's
+# man page, made from its --help (help2man).
+packages+=(mono-mcs dpkg-dev lintian help2man)
 if [[ "${1:-}" == "--minimal" ]]; then
   packages=(cmake ninja-build g++ libcli11-dev)
 fi

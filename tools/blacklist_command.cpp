@@ -1,15 +1,14 @@
 // `tarvex blacklist`: downloads a list of barred cards, read from a file,
 // to one terminal, through any member of the blacklist family.
-#include <array>
 #include <bit>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <optional>
 
-#include "exchange/blacklist.h"
 #include "exchange/blacklist_block.h"
 #include "exchange/hex_text.h"
+#include "line/line_clock.h"
 #include "tools/card_list.h"
 #include "tools/exit_status.h"
 #include "tools/line_options.h"
@@ -21,35 +20,6 @@ namespace {
 // Above this many bytes on the line a download is confirmed first.
 constexpr std::size_t kConfirmAbove = 1024;
 
-// The address word (the address, bits 8 to 15 from --high), the command
-// code, the number of cards and their three-byte entries.
-using BlacklistCall = Result (*)(const MemberLine&, std::int32_t, std::int32_t, std::int32_t, const Bytes&);
-
-struct BlacklistMember : Member<BlacklistCall> {
-  bool takes_command_word = false;  // --command and --high
-};
-
-constexpr std::array<BlacklistMember, 3> kMembers{{
-    {{{"plain", "sendBlack", "the list as three-byte card entries, command A5"},
-      {},
-      [](const MemberLine& l, std::int32_t word, std::int32_t, std::int32_t count, const Bytes& entries) {
-        return exchange::sendBlack(l.os, word & 0xFF, count, entries.data(), l.port_name);
-      }}},
-    {{{"hex", "sendBlack_hex", "the same list handed over as hex text, six characters a card"},
-      {},
-      [](const MemberLine& l, std::int32_t word, std::int32_t, std::int32_t count, const Bytes& entries) {
-        std::string text(entries.size() * 2, '0');
-        for (std::size_t i = 0; i < entries.size(); ++i) exchange::encode_hex(entries[i], &text[2 * i]);
-        return exchange::sendBlack_hex(l.os, word & 0xFF, count, text.c_str(), l.port_name);
-      }}},
-    {{{"s", "sSendBlack", "card entries with the command code of --command and frame byte 2 from --high"},
-      {},
-      [](const MemberLine& l, std::int32_t word, std::int32_t command, std::int32_t count, const Bytes& entries) {
-        return exchange::sSendBlack(l.os, word, command, count, entries.data(), l.port_name);
-      }},
-     true},
-}};
-
 std::string block_text(const exchange::BlacklistBuffer& block, std::size_t size) {
   Bytes shown(block.begin(), block.begin() + static_cast<std::ptrdiff_t>(std::min<std::size_t>(size, 24)));
   std::string text = hex_text(shown);
@@ -57,17 +27,18 @@ std::string block_text(const exchange::BlacklistBuffer& block, std::size_t size)
   return text;
 }
 
+// The block goes out under the data phase's setting: SPACE, one stop bit.
 std::string line_time(std::size_t bytes, std::uint32_t baud) {
-  // Start bit, 8 data bits, the parity bit, one stop bit.
+  const double bits = line::character_bits(line::Parity::Space, line::StopBits::One);
   char text[48];
-  std::snprintf(text, sizeof text, "%.1f ms at %u baud", static_cast<double>(bytes) * 11000.0 / baud, baud);
+  std::snprintf(text, sizeof text, "%.1f ms at %u baud", static_cast<double>(bytes) * bits * 1000.0 / baud, baud);
   return text;
 }
 
 class BlacklistCommand final : public Command {
  public:
   explicit BlacklistCommand(CLI::App& cli)
-      : line_options_(cli, kMembers, "Which entry point downloads it:") {
+      : line_options_(cli, members_, "Which entry point downloads it:") {
     cli.add_option("ADDRESS", address_text_, "Bus address of the terminal, in hex (e.g. 05)")
         ->required()
         ->type_name("HEX");
@@ -88,9 +59,9 @@ class BlacklistCommand final : public Command {
   }
 
   int run(Invocation& invocation) override {
-    const BlacklistMember& member = line_options_.member(kMembers);
+    const Member& member = line_options_.member(members_);
     const std::uint8_t address = parse_byte(address_text_, "ADDRESS");
-    if ((command_text_ || high_text_) && !member.takes_command_word) {
+    if ((command_text_ || high_text_) && !member.entry->takes("command_code")) {
       throw UsageError(std::string(command_text_ ? "--command" : "--high") + " belongs to --member s (sSendBlack)");
     }
     const std::uint8_t command = command_text_ ? parse_byte(*command_text_, "--command") : 0xA5;
@@ -124,10 +95,16 @@ class BlacklistCommand final : public Command {
 
     invocation.note_if_no_terminal(address);
     if (size > kConfirmAbove && !invocation.options().yes) confirm(invocation, size, address);
+    // The list as each member takes it: entries, or hex text six characters
+    // a card.
+    std::string text(entries.size() * 2, '0');
+    for (std::size_t i = 0; i < entries.size(); ++i) exchange::encode_hex(entries[i], &text[2 * i]);
     Result result = kOk;
     {
       const OpenLine line = line_options_.open(invocation, member.needs);
-      result = member.call(line.line(), high << 8 | address, command, count, entries);
+      result = member.run(line.line(), {.address = address, .address_word = high << 8 | address,
+                                        .command_code = command, .count = count,
+                                        .entries = entries.data(), .text = text.c_str()});
     }
     const LineSession& line = invocation.line();
     report.fields.insert(report.fields.begin() + 1, Field{"port", "port", line.port_name()});
@@ -166,6 +143,7 @@ class BlacklistCommand final : public Command {
     if (answer != "y" && answer != "Y" && answer != "yes") throw UsageError("not confirmed; nothing was sent");
   }
 
+  const std::vector<Member> members_ = members_of(exports::Family::Blacklist);
   LineOptions line_options_;
   std::string address_text_;
   std::string file_;

@@ -1,46 +1,24 @@
 // `tarvex codec`: the small codecs abcd, change and ascc, touching no port.
-#include <array>
 #include <optional>
 
 #include "tools/exit_status.h"
-#include "tools/member_choice.h"
+#include "tools/family_members.h"
 #include "tools/tool_commands.h"
-#include "transform/small_codecs.h"
 
 namespace tarvex::tool {
 namespace {
 
-// The input and output buffers; abcd's mode besides.
-using CodecCall = Result (*)(const std::uint8_t*, std::uint8_t*, std::int32_t mode);
-
-struct Codec {
-  MemberName name;
-  CodecCall call;
-  std::size_t bytes;          // in and out
-  bool takes_mode_and_text;   // --mode, and INPUT as characters unless --hex
-};
-
-constexpr std::array<Codec, 3> kCodecs{{
-    {{"abcd", "abcd", "8 characters (as a rule decimal digits) to an 8-character hex code, by --mode"},
-     [](const std::uint8_t* in, std::uint8_t* out, std::int32_t mode) { return transform::abcd(in, out, mode); },
-     8,
-     true},
-    {{"change", "change", "mixes 6 bytes (hex) into 6"},
-     [](const std::uint8_t* in, std::uint8_t* out, std::int32_t) { return transform::change(in, out); },
-     6,
-     false},
-    {{"ascc", "ascc", "copies 3 bytes (hex)"},
-     [](const std::uint8_t* in, std::uint8_t* out, std::int32_t) { return transform::ascc(in, out); },
-     3,
-     false},
-}};
+// The bytes each codec reads and writes.
+std::size_t bytes_of(const Member& codec) {
+  return codec.name.library == "abcd" ? 8 : codec.name.library == "change" ? 6 : 3;
+}
 
 std::string as_text(const Bytes& bytes) { return std::string(bytes.begin(), bytes.end()); }
 
 class CodecCommand final : public Command {
  public:
   explicit CodecCommand(CLI::App& cli) {
-    cli.add_option("KIND", kind_text_, "The codec:" + member_help(kCodecs))
+    cli.add_option("KIND", kind_text_, "The codec:" + member_help(codecs_))
         ->required()
         ->type_name("NAME");
     cli.add_option("INPUT", input_text_,
@@ -57,23 +35,24 @@ class CodecCommand final : public Command {
   }
 
   int run(Invocation& invocation) override {
-    const Codec& codec = choose_member(kind_text_, kCodecs);
-    if (!codec.takes_mode_and_text && (mode_text_ || hex_input_)) {
+    const Member& codec = choose_member(kind_text_, codecs_);
+    const bool takes_mode_and_text = codec.entry->takes("mode");  // --mode, and INPUT as characters unless --hex
+    if (!takes_mode_and_text && (mode_text_ || hex_input_)) {
       throw UsageError(std::string(mode_text_ ? "--mode" : "--hex") + " belongs to abcd only");
     }
-    const bool text_input = codec.takes_mode_and_text && !hex_input_;
+    const bool text_input = takes_mode_and_text && !hex_input_;
     const Bytes input = text_input ? Bytes(input_text_.begin(), input_text_.end())
                                    : parse_hex(input_text_, "INPUT", 64);
-    if (input.size() != codec.bytes) {
-      throw UsageError("INPUT: " + std::string(codec.name.library) + " takes " + std::to_string(codec.bytes) +
+    if (input.size() != bytes_of(codec)) {
+      throw UsageError("INPUT: " + std::string(codec.name.library) + " takes " + std::to_string(bytes_of(codec)) +
                        (text_input ? " characters" : " bytes") + "; you gave " + std::to_string(input.size()));
     }
     const std::int32_t mode = mode_text_ ? parse_signed(*mode_text_, "--mode") : 0;
-    Bytes output(codec.bytes, 0x00);
-    const Result result = codec.call(input.data(), output.data(), mode);
+    Bytes output(bytes_of(codec), 0x00);
+    const Result result = codec.run(nullptr, {.in = input.data(), .out = output.data(), .mode = mode});
     Report report{.command = "codec"};
     report.add("kind", "codec", std::string(codec.name.library));
-    if (codec.takes_mode_and_text) {
+    if (takes_mode_and_text) {
       report.add("mode", "mode", std::int64_t{mode});
       if (text_input) report.add("input_text", "input text", as_text(input));
       report.add("input", "input", input).add("output_text", "output text", as_text(output));
@@ -86,6 +65,7 @@ class CodecCommand final : public Command {
   }
 
  private:
+  const std::vector<Member> codecs_ = members_of(exports::Family::SmallCodec);
   std::string kind_text_;
   std::string input_text_;
   std::optional<std::string> mode_text_;

@@ -1,9 +1,6 @@
 // `tarvex get`: a command frame to one terminal and a checked reply of a
 // length the host knows, through any member of the request/reply family.
-#include <array>
-
 #include "exchange/request_reply.h"
-#include "legacy/legacy_exchanges.h"
 #include "tools/exit_status.h"
 #include "tools/line_options.h"
 #include "tools/tool_commands.h"
@@ -13,46 +10,10 @@ namespace {
 
 constexpr std::size_t kMaxBytes = 4096;
 
-// n, the frame (with room for its checksum), N and the reply buffer.
-using GetCall = Result (*)(const MemberLine&, std::int32_t, std::uint8_t*, std::int32_t, std::uint8_t*);
-
-using GetMember = Member<GetCall>;
-
-constexpr std::array<GetMember, 5> kMembers{{
-    {{"plain", "getdata", "address byte under MARK, the rest under SPACE, 9600 baud, limit by command code"},
-     {},
-     [](const MemberLine& l, std::int32_t n, std::uint8_t* f, std::int32_t r, std::uint8_t* reply) {
-       return exchange::getdata(l.os, n, f, r, reply, l.port_name);
-     },
-     [](const MemberLine& l, std::int32_t n, std::uint8_t* f, std::int32_t r, std::uint8_t* reply) {
-       return legacy::getdata(l.os, n, f, r, reply, l.port_name);
-     }},
-    {{"n", "nGetData", "as plain, at --baud and with the --limit you give"},
-     {.takes_baud = true, .takes_limit = true},
-     [](const MemberLine& l, std::int32_t n, std::uint8_t* f, std::int32_t r, std::uint8_t* reply) {
-       return exchange::nGetData(l.os, n, f, r, reply, l.port_name, l.baud, l.limit);
-     }},
-    {{"dx", "dxGetdata", "the whole frame under MARK, reply read under MARK, no acknowledgement"},
-     {},
-     [](const MemberLine& l, std::int32_t n, std::uint8_t* f, std::int32_t r, std::uint8_t* reply) {
-       return exchange::dxGetdata(l.os, n, f, r, reply, l.port_name);
-     }},
-    {{"held", "Nget", "on a held port (com_init/com_exit around it), no line setting of its own"},
-     {.port = PortUse::Held, .takes_baud = true},
-     [](const MemberLine& l, std::int32_t n, std::uint8_t* f, std::int32_t r, std::uint8_t* reply) {
-       return exchange::Nget(l.os, n, f, r, reply, l.held);
-     }},
-    {{"handle", "HANDLE_GetData", "on a held port, MARK then SPACE at the port's baud, with --limit"},
-     {.port = PortUse::Held, .takes_baud = true, .takes_limit = true},
-     [](const MemberLine& l, std::int32_t n, std::uint8_t* f, std::int32_t r, std::uint8_t* reply) {
-       return exchange::HANDLE_GetData(l.os, l.held, n, f, r, reply, l.limit);
-     }},
-}};
-
 class GetCommand final : public Command {
  public:
   explicit GetCommand(CLI::App& cli)
-      : line_options_(cli, kMembers, "Which entry point runs the exchange:",
+      : line_options_(cli, members_, "Which entry point runs the exchange:",
                       "Drain and per-byte limit in ms",
                       "(default: the limit getdata chooses for the command code)") {
     cli.add_option("FRAME", frame_text_,
@@ -73,10 +34,10 @@ class GetCommand final : public Command {
   }
 
   int run(Invocation& invocation) override {
-    const GetMember& member = line_options_.member(kMembers);
+    const Member& member = line_options_.member(members_);
     Bytes frame = parse_frame(frame_text_, kMaxBytes);
     const auto length = static_cast<std::int32_t>(parse_count(length_text_, "LENGTH", kMaxBytes));
-    if (legacy_ && member.legacy_call == nullptr) {
+    if (legacy_ && member.entry->legacy_call == nullptr) {
       throw UsageError("--legacy: the legacy build has getdata only; drop --member " + line_options_.member_text());
     }
     const std::uint32_t limit = line_options_.limit(exchange::getdata_limit(frame.size() > 1 ? frame[1] : 0));
@@ -85,11 +46,12 @@ class GetCommand final : public Command {
     const auto n = static_cast<std::int32_t>(frame.size());
     frame.resize(std::max<std::size_t>(frame.size() + 1, 2));  // room for the checksum
     Bytes reply(static_cast<std::size_t>(length) + 1);
-    const GetCall call = legacy_ ? member.legacy_call : member.call;
     Result result = kOk;
     {
       const OpenLine line = line_options_.open(invocation, member.needs, limit);
-      result = call(line.line(), n, frame.data(), length, reply.data());
+      result = member.run(line.line(),
+                          {.n = n, .frame = frame.data(), .reply_length = length, .reply = reply.data()},
+                          legacy_);
     }
     frame.resize(static_cast<std::size_t>(n) + 1);
     Report report{.command = "get"};
@@ -103,6 +65,7 @@ class GetCommand final : public Command {
   }
 
  private:
+  const std::vector<Member> members_ = members_of(exports::Family::RequestReply);
   LineOptions line_options_;
   std::string frame_text_;
   std::string length_text_;

@@ -10,11 +10,11 @@ constexpr std::uint32_t kMostBaud = 4000000;
 constexpr std::uint32_t kMostLimitMs = 600000;
 
 // The options of the members for which `takes` holds, joined by `conjunction`.
-std::string members_taking(const std::vector<MemberName>& names, const std::vector<LineNeeds>& needs,
-                           bool LineNeeds::*takes, std::string_view conjunction) {
+std::string members_taking(const std::vector<Member>& members, bool LineNeeds::*takes,
+                           std::string_view conjunction) {
   std::vector<MemberName> taking;
-  for (std::size_t i = 0; i < names.size(); ++i) {
-    if (needs[i].*takes) taking.push_back(names[i]);
+  for (const Member& member : members) {
+    if (member.needs.*takes) taking.push_back(member.name);
   }
   return option_list(taking, conjunction);
 }
@@ -29,27 +29,33 @@ OpenLine::OpenLine(LineSession& session, PortUse port, std::uint32_t baud, std::
   }
 }
 
-LineOptions::LineOptions(CLI::App& cli, const std::vector<MemberName>& names,
-                         const std::vector<LineNeeds>& needs, std::string_view member_help_text,
-                         std::string_view limit_help, std::string_view limit_default)
-    : baud_members_(members_taking(names, needs, &LineNeeds::takes_baud, "or")),
-      limit_members_(members_taking(names, needs, &LineNeeds::takes_limit, "or")) {
-  cli.add_option("--member", member_text_, std::string(member_help_text) + member_help(names))
+LineOptions::LineOptions(CLI::App& cli, const std::vector<Member>& members,
+                         std::string_view member_help_text, std::string_view limit_help,
+                         std::string_view limit_default)
+    : baud_members_(members_taking(members, &LineNeeds::takes_baud, "or")),
+      limit_members_(members_taking(members, &LineNeeds::takes_limit, "or")) {
+  cli.add_option("--member", member_text_, std::string(member_help_text) + member_help(members))
       ->default_str("plain")
       ->type_name("NAME");
   if (!baud_members_.empty()) {
     cli.add_option("--baud", baud_text_,
-                   "Baud rate for " + members_taking(names, needs, &LineNeeds::takes_baud, "and") +
+                   "Baud rate for " + members_taking(members, &LineNeeds::takes_baud, "and") +
                        " (default 9600)")
         ->type_name("UINT");
   }
   if (!limit_members_.empty()) {
     cli.add_option("--limit", limit_text_,
                    std::string(limit_help) + " for " +
-                       members_taking(names, needs, &LineNeeds::takes_limit, "and") + " " +
+                       members_taking(members, &LineNeeds::takes_limit, "and") + " " +
                        std::string(limit_default))
         ->type_name("MS");
   }
+}
+
+const Member& LineOptions::member(const std::vector<Member>& members) {
+  const Member& chosen = choose_member(member_text_, members);
+  check(chosen.name, chosen.needs);
+  return chosen;
 }
 
 void LineOptions::check(const MemberName& name, const LineNeeds& needs) {

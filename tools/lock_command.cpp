@@ -1,41 +1,31 @@
 // `tarvex lock`: converts three-byte lock codes between their plain, key and
 // card forms, touching no port.
-#include <array>
-
 #include "tools/exit_status.h"
-#include "tools/member_choice.h"
+#include "tools/family_members.h"
 #include "tools/tool_commands.h"
-#include "transform/lock_transforms.h"
 
 namespace tarvex::tool {
 namespace {
 
-using Transform = Result (*)(std::int32_t, const std::uint8_t*, std::uint8_t*);
+// keylock and cardLock convert one code (3 bytes), the others two at once.
+std::size_t bytes_of(const Member& kind) {
+  return kind.name.library == "keylock" || kind.name.library == "cardLock" ? 3 : 6;
+}
 
-struct LockKind {
-  MemberName name;
-  Transform transform;
-  std::size_t bytes;  // 3: one code; 6: two codes
-};
-
-constexpr std::array<LockKind, 5> kKinds{{
-    {{"keylock", "keylock", "plain code to key form, one code (3 bytes)"}, transform::keylock, 3},
-    {{"cardlock", "cardLock", "plain code to card form, one code (3 bytes)"}, transform::cardLock, 3},
-    {{"faka-485", "faka_485", "key form to card form, two codes (6 bytes)"}, transform::faka_485, 6},
-    {{"faka-4852", "faka_4852", "key form back to the plain code, two codes (6 bytes)"}, transform::faka_4852, 6},
-    {{"faka-unlock", "fakaUnlock", "card form to key form, two codes (6 bytes)"}, transform::fakaUnlock, 6},
-}};
+Result convert(const Member& kind, const Bytes& input, Bytes& output) {
+  return kind.run(nullptr, {.ignored = 0, .in = input.data(), .out = output.data()});
+}
 
 // "12 34 56 -- -- --": the output bytes the transform wrote. A rejected code
 // is not written; running the pure transform over two differently filled
 // buffers tells exactly which bytes it wrote.
-std::string written(const LockKind& kind, const Bytes& input) {
-  Bytes low(kind.bytes, 0x00);
-  Bytes high(kind.bytes, 0xFF);
-  kind.transform(0, input.data(), low.data());
-  kind.transform(0, input.data(), high.data());
+std::string written(const Member& kind, const Bytes& input) {
+  Bytes low(bytes_of(kind), 0x00);
+  Bytes high(bytes_of(kind), 0xFF);
+  convert(kind, input, low);
+  convert(kind, input, high);
   std::string text;
-  for (std::size_t i = 0; i < kind.bytes; ++i) {
+  for (std::size_t i = 0; i < low.size(); ++i) {
     text += (i == 0 ? "" : " ") + (low[i] == high[i] ? hex_byte(low[i]) : std::string("--"));
   }
   return text;
@@ -44,7 +34,7 @@ std::string written(const LockKind& kind, const Bytes& input) {
 class LockCommand final : public Command {
  public:
   explicit LockCommand(CLI::App& cli) {
-    cli.add_option("KIND", kind_text_, "The conversion:" + member_help(kKinds))
+    cli.add_option("KIND", kind_text_, "The conversion:" + member_help(kinds_))
         ->required()
         ->type_name("NAME");
     cli.add_option("CODES", codes_text_, "The code(s) in hex: 3 bytes, or 6 for two codes (e.g. 123456)")
@@ -56,15 +46,16 @@ class LockCommand final : public Command {
   }
 
   int run(Invocation& invocation) override {
-    const LockKind& kind = choose_member(kind_text_, kKinds);
+    const Member& kind = choose_member(kind_text_, kinds_);
     const Bytes input = parse_hex(codes_text_, "CODES", 64);
-    if (input.size() != kind.bytes) {
-      throw UsageError("CODES: " + std::string(kind.name.library) + " takes " +
-                       std::to_string(kind.bytes) + " bytes (" + (kind.bytes == 3 ? "one code" : "two codes") +
-                       "); you gave " + std::to_string(input.size()));
+    const std::size_t bytes = bytes_of(kind);
+    if (input.size() != bytes) {
+      throw UsageError("CODES: " + std::string(kind.name.library) + " takes " + std::to_string(bytes) +
+                       " bytes (" + (bytes == 3 ? "one code" : "two codes") + "); you gave " +
+                       std::to_string(input.size()));
     }
-    Bytes output(kind.bytes, 0x00);
-    const Result result = kind.transform(0, input.data(), output.data());
+    Bytes output(bytes, 0x00);
+    const Result result = convert(kind, input, output);
     Report report{.command = "lock"};
     report.add("kind", "conversion", std::string(kind.name.library))
         .add("input", "input", input)
@@ -74,6 +65,7 @@ class LockCommand final : public Command {
   }
 
  private:
+  const std::vector<Member> kinds_ = members_of(exports::Family::LockTransform);
   std::string kind_text_;
   std::string codes_text_;
 };

@@ -1,6 +1,7 @@
 // `tarvex online`: is the terminal at an address on line, and its identity
 // record.
 #include "tools/exit_status.h"
+#include "tools/line_options.h"
 #include "tools/online_query.h"
 #include "tools/tool_commands.h"
 
@@ -10,7 +11,7 @@ namespace {
 class OnlineCommand final : public Command {
  public:
   explicit OnlineCommand(CLI::App& cli)
-      : line_options_(cli, kOnlineMembers, "Which entry point runs the query:") {
+      : line_options_(cli, members_, "Which entry point runs the query:") {
     cli.add_option("ADDRESS", address_text_, "Bus address of the terminal, in hex (e.g. 05)")
         ->required()
         ->type_name("HEX");
@@ -21,7 +22,7 @@ class OnlineCommand final : public Command {
   }
 
   int run(Invocation& invocation) override {
-    const OnlineMember& member = line_options_.member(kOnlineMembers);
+    const Member& member = line_options_.member(members_);
     const std::uint8_t address = parse_byte(address_text_, "ADDRESS");
     invocation.note_if_no_terminal(address);
     OnlineAnswer answer{kOk, std::nullopt};
@@ -43,6 +44,7 @@ class OnlineCommand final : public Command {
   }
 
  private:
+  const std::vector<Member> members_ = members_of(exports::Family::OnlineQuery);
   LineOptions line_options_;
   std::string address_text_;
 };

@@ -3,6 +3,7 @@
 #include <optional>
 
 #include "tools/exit_status.h"
+#include "tools/line_options.h"
 #include "tools/online_query.h"
 #include "tools/tool_commands.h"
 
@@ -12,7 +13,7 @@ namespace {
 class ScanCommand final : public Command {
  public:
   explicit ScanCommand(CLI::App& cli)
-      : line_options_(cli, kOnlineMembers, "Which entry point runs each query:") {
+      : line_options_(cli, members_, "Which entry point runs each query:") {
     cli.add_option("FROM", from_text_, "First address, in hex (default 01)")->type_name("HEX");
     cli.add_option("TO", to_text_, "Last address, in hex (default FF)")->type_name("HEX");
     cli.footer(
@@ -23,7 +24,7 @@ class ScanCommand final : public Command {
   }
 
   int run(Invocation& invocation) override {
-    const OnlineMember& member = line_options_.member(kOnlineMembers);
+    const Member& member = line_options_.member(members_);
     const std::uint8_t from = parse_byte(from_text_, "FROM");
     const std::uint8_t to = parse_byte(to_text_, "TO");
     if (from > to) throw UsageError("FROM " + hex_byte(from) + " is above TO " + hex_byte(to) + "; swap them");
@@ -61,6 +62,7 @@ class ScanCommand final : public Command {
   }
 
  private:
+  const std::vector<Member> members_ = members_of(exports::Family::OnlineQuery);
   LineOptions line_options_;
   std::string from_text_ = "01";
   std::string to_text_ = "FF";

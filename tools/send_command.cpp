@@ -1,9 +1,6 @@
 // `tarvex send`: a command frame and a data block to one terminal, and its
 // acknowledgement, through any member of the data-block family.
-#include <array>
-
 #include "exchange/data_block.h"
-#include "legacy/legacy_exchanges.h"
 #include "tools/exit_status.h"
 #include "tools/line_options.h"
 #include "tools/tool_commands.h"
@@ -14,55 +11,10 @@ namespace {
 constexpr std::size_t kMaxBytes = 4096;
 constexpr std::uint32_t kDefaultLimitMs = 2000;
 
-// n, the frame and m, the block (each with room for its checksum).
-using SendCall = Result (*)(const MemberLine&, std::int32_t, std::uint8_t*, std::int32_t, std::uint8_t*);
-
-struct SendMember : Member<SendCall> {
-  bool fixed_block_for_c5 = true;  // the library's block-length rule applies (exchange::fixed_block_length)
-};
-
-constexpr std::array<SendMember, 6> kMembers{{
-    {{{"plain", "senddata", "address byte under MARK, the rest and the block under SPACE with two stop bits"},
-      {},
-      [](const MemberLine& l, std::int32_t n, std::uint8_t* f, std::int32_t m, std::uint8_t* b) {
-        return exchange::senddata(l.os, n, f, m, b, l.port_name);
-      },
-      [](const MemberLine& l, std::int32_t n, std::uint8_t* f, std::int32_t m, std::uint8_t* b) {
-        return legacy::senddata(l.os, n, f, m, b, l.port_name);
-      }}},
-    {{{"n", "nSendData", "as plain with one stop bit, at --baud, --limit for the drain and the acknowledgement"},
-      {.takes_baud = true, .takes_limit = true},
-      [](const MemberLine& l, std::int32_t n, std::uint8_t* f, std::int32_t m, std::uint8_t* b) {
-        return exchange::nSendData(l.os, n, f, m, b, l.port_name, l.baud, l.limit);
-      }}},
-    {{{"dx", "dxSenddata", "frame and block under MARK, acknowledgement awaited 4550 ms a byte"},
-      {},
-      [](const MemberLine& l, std::int32_t n, std::uint8_t* f, std::int32_t m, std::uint8_t* b) {
-        return exchange::dxSenddata(l.os, n, f, m, b, l.port_name);
-      }}},
-    {{{"held", "Nsend", "on a held port, no line setting of its own, no acknowledgement awaited"},
-      {.port = PortUse::Held, .takes_baud = true},
-      [](const MemberLine& l, std::int32_t n, std::uint8_t* f, std::int32_t m, std::uint8_t* b) {
-        return exchange::Nsend(l.os, n, f, m, b, l.held);
-      }},
-     false},
-    {{{"handle", "HANDLE_SendData", "on a held port, MARK then SPACE at the port's baud, with --limit"},
-      {.port = PortUse::Held, .takes_baud = true, .takes_limit = true},
-      [](const MemberLine& l, std::int32_t n, std::uint8_t* f, std::int32_t m, std::uint8_t* b) {
-        return exchange::HANDLE_SendData(l.os, l.held, n, f, m, b, l.limit);
-      }}},
-    {{{"uim", "sendDataUIM",
-       "as handle with the address byte under no parity (modules; the demo terminals do not wake to it)"},
-      {.port = PortUse::Held, .takes_baud = true, .takes_limit = true},
-      [](const MemberLine& l, std::int32_t n, std::uint8_t* f, std::int32_t m, std::uint8_t* b) {
-        return exchange::sendDataUIM(l.os, l.held, n, f, m, b, l.limit);
-      }}},
-}};
-
 class SendCommand final : public Command {
  public:
   explicit SendCommand(CLI::App& cli)
-      : line_options_(cli, kMembers, "Which entry point runs the exchange:",
+      : line_options_(cli, members_, "Which entry point runs the exchange:",
                       "Drain and acknowledgement limit in ms", "(default 2000)") {
     cli.add_option("FRAME", frame_text_,
                    "Command frame in hex without its checksum: address byte, command code, parameters")
@@ -82,17 +34,18 @@ class SendCommand final : public Command {
   }
 
   int run(Invocation& invocation) override {
-    const SendMember& member = line_options_.member(kMembers);
+    const Member& member = line_options_.member(members_);
     Bytes frame = parse_frame(frame_text_, kMaxBytes);
     Bytes block = parse_hex(block_text_, "BLOCK", kMaxBytes);
-    if (legacy_ && member.legacy_call == nullptr) {
+    if (legacy_ && member.entry->legacy_call == nullptr) {
       throw UsageError("--legacy: the legacy build has senddata only; drop --member " + line_options_.member_text());
     }
     const auto n = static_cast<std::int32_t>(frame.size());
     const auto m = static_cast<std::int32_t>(block.size());
-    // Where the library fixes the block length by command code, the block
-    // buffer has to hold exactly that many bytes.
-    if (member.fixed_block_for_c5 && n > 1) {
+    // Where the library fixes the block length by command code (every member
+    // but Nsend, exchange::fixed_block_length), the block buffer has to hold
+    // exactly that many bytes.
+    if (member.name.library != "Nsend" && n > 1) {
       const std::int32_t sent = exchange::fixed_block_length(frame[1], m);
       if (sent != m) {
         throw UsageError("BLOCK: command " + hex_byte(frame[1]) + " sends a block of exactly " + std::to_string(sent) +
@@ -103,11 +56,10 @@ class SendCommand final : public Command {
 
     frame.resize(std::max<std::size_t>(frame.size() + 1, 2));
     block.resize(block.size() + 1);
-    const SendCall call = legacy_ ? member.legacy_call : member.call;
     Result result = kOk;
     {
       const OpenLine line = line_options_.open(invocation, member.needs, line_options_.limit(kDefaultLimitMs));
-      result = call(line.line(), n, frame.data(), m, block.data());
+      result = member.run(line.line(), {.n = n, .frame = frame.data(), .m = m, .block = block.data()}, legacy_);
     }
     frame.resize(static_cast<std::size_t>(n) + 1);
     if (m == 0) block.clear();  // no block byte goes out
@@ -124,6 +76,7 @@ class SendCommand final : public Command {
   }
 
  private:
+  const std::vector<Member> members_ = members_of(exports::Family::DataBlock);
   LineOptions line_options_;
   std::string frame_text_;
   std::string block_text_;

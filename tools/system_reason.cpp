@@ -20,6 +20,7 @@ constexpr Hint kHints[] = {
     {5, "another program holds the port"},                         // ERROR_ACCESS_DENIED
     {31, "the device has gone; is the adapter still plugged in?"},  // ERROR_GEN_FAILURE
     {1167, "the device has gone; is the adapter still plugged in?"},  // ERROR_DEVICE_NOT_CONNECTED
+    {10061, "no serial server listens there"},                     // WSAECONNREFUSED
 };
 #else
 constexpr Hint kHints[] = {
@@ -32,10 +33,18 @@ constexpr Hint kHints[] = {
 };
 #endif
 
+// A line setting the port did not take, whether its driver refused it or
+// ran another parity instead: the system's word says little, the driver is
+// what to change.
+constexpr char kSettingHint[] =
+    "the port's driver does not apply mark/space parity (or this baud); use an adapter whose driver "
+    "does (FIELD.md lists the families)";
+
 }  // namespace
 
 std::string system_reason(const line::OsError& error, const std::string& port) {
   std::string reason = std::string(error.operation) + " " + port + ": " + line::os_error_text(error.code);
+  if (std::strcmp(error.operation, "line setting") == 0) return reason + "; " + kSettingHint;
   for (const Hint& hint : kHints) {
     if (hint.code == error.code) return reason + "; " + hint.text;
   }

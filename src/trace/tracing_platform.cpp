@@ -2,14 +2,13 @@
 
 #include <algorithm>
 
+#include "line/line_clock.h"
 #include "line/monotonic_clock.h"
 
 namespace tarvex::trace {
 
 std::uint64_t character_time_us(const LineSetting& setting, std::uint32_t baud) {
-  const std::uint64_t bits = line::character_bits(setting.parity, setting.stop_bits);
-  const std::uint64_t rate = baud == 0 ? 1 : baud;
-  return (bits * 1000000 + rate - 1) / rate;
+  return line::character_us(setting.parity, setting.stop_bits, baud);
 }
 
 TracingPlatform::Clock TracingPlatform::monotonic_clock() {
@@ -84,19 +83,23 @@ Handle TracingPlatform::open(const char* name, line::TimeoutSet timeouts) {
   return handle;
 }
 
-void TracingPlatform::set_line(Handle handle, const LineSetting& setting) {
+// A setting the port did not take shows as asked for, followed by the
+// failure; what the port then runs is not known.
+bool TracingPlatform::set_line(Handle handle, const LineSetting& setting) {
   tick_follows_poll_ = false;
-  inner_.set_line(handle, setting);
+  const bool taken = inner_.set_line(handle, setting);
   const std::uint64_t at = clock_();
-  note_failure();
   safely([&] {
     Line* line = line_of(handle);
     if (line == nullptr) return;
-    line->parity = setting.parity;
+    const std::optional<std::uint32_t> baud = setting.baud ? setting.baud : line->baud;
+    recording_.add<SetLine>(handle, at).setting = {setting.parity, setting.stop_bits, baud};
+    line->parity = taken ? std::optional<Parity>(setting.parity) : std::nullopt;
     line->stop_bits = setting.stop_bits;
-    if (setting.baud) line->baud = setting.baud;
-    recording_.add<SetLine>(handle, at).setting = {setting.parity, setting.stop_bits, line->baud};
+    line->baud = baud;
   });
+  note_failure();
+  return taken;
 }
 
 std::uint32_t TracingPlatform::write(Handle handle, const std::uint8_t* bytes,

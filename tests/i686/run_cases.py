@@ -1,12 +1,12 @@
 #!/usr/bin/env python3
 """The shipped i686 DLLs' own machine code, run under the executor.
 
-  run_cases.py --build current --dll build/win32/current/tarvex.dll --def D --header H --so S
-  run_cases.py --build legacy --dll build/win32/legacy/tarvex.dll --def D --header H --so S
+  run_cases.py --build current --dll build/win32/current/tarvex.dll --table T --so S
+  run_cases.py --build legacy --dll build/win32/legacy/tarvex.dll --table T --so S
 
-The current build is called by name, the legacy build by ordinal (from its
-.def file), as 32-bit __stdcall hosts call them, each with the number of
-arguments include/tarvex.h declares. Each exchange case runs
+The current build is called by name, the legacy build by ordinal, as 32-bit
+__stdcall hosts call them, each with the number of arguments its row of the
+entry point table (src/exports/entry_point_table.h) gives. Each exchange case runs
 against a scripted terminal on a pseudo-terminal (COM5 in the DLL's eyes) and
 checks the result codes, the caller's buffers, the bytes the terminal heard
 with the parity, stop bits and baud each was sent under, the opens and their
@@ -45,7 +45,6 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, HERE)
 sys.path.insert(1, os.path.join(HERE, "..", "pe"))
 import com_ports  # noqa: E402
-from check_pe import read_header_arity  # noqa: E402
 import log_files  # noqa: E402
 import standins  # noqa: E402
 from pty_terminal import PtyTerminal, render  # noqa: E402
@@ -88,6 +87,7 @@ class Call:
     args: list
     result: object = 0
     after: dict = field(default_factory=dict)   # argument index -> hex bytes (str) or raw bytes
+    last_error: int = None       # what GetLastError then says, where the case checks it
 
 
 @dataclass
@@ -99,6 +99,7 @@ class Case:
     opens: tuple = ()            # the timeout set of each open, in order
     ticks: int = 0               # at least this many GetTickCount ticks (the busy waits)
     legacy: dict = None          # fields that differ in the legacy build
+    driver: str = "applies"      # the COM port's driver (com_ports.Device.driver)
 
 
 def cards(*numbers):
@@ -242,17 +243,28 @@ CASES = [
          [Call("getdata", [2, B("05 C2"), 8, Out(9), "COM9"], 2, {1: "05 C2 C7"}),
           Call("com_init", ["COM9", 9600], 0xFFFFFFFF),
           Call("com_exit", [0xFFFFFFFF], 0)]),
+
+    # A driver without mark/space parity: no byte goes out under what it runs
+    # instead, and GetLastError says why (its own refusal, or
+    # ERROR_NOT_SUPPORTED for a setting it changed).
+    Case("a driver that refuses MARK and SPACE",
+         [Call("getdata", [2, B("05 C2"), 8, Out(9), PORT], 2, {1: "05 C2 C7"}, last_error=87),
+          Call("com_init", [PORT, 9600], 0xFFFFFFFF, last_error=87)],
+         opens=("standard", "standard"), driver="refuses-mark-space"),
+    Case("a driver that runs ODD and EVEN for MARK and SPACE",
+         [Call("getdata", [2, B("05 C2"), 8, Out(9), PORT], 2, {1: "05 C2 C7"}, last_error=50),
+          Call("com_init", [PORT, 9600], 0xFFFFFFFF, last_error=50)],
+         opens=("standard", "standard"), driver="odd-even"),
 ]
 
 
 # ---- the transforms ------------------------------------------------------------
-# name -> (argument layout, input size, output size); "k" the ignored first
-# argument, "i"/"o" the buffers, "m" abcd's mode.
+# name -> (input size, output size). Their arguments are the table's: the
+# ignored first one, the buffers in and out, abcd's mode.
 
 TRANSFORMS = {
-    "keylock": ("kio", 3, 3), "cardLock": ("kio", 3, 3), "faka_485": ("kio", 6, 6),
-    "faka_4852": ("kio", 6, 6), "fakaUnlock": ("kio", 6, 6), "abcd": ("iom", 8, 8),
-    "change": ("io", 6, 6), "ascc": ("io", 3, 3), "MJExchangeData": ("", 0, 0),
+    "keylock": (3, 3), "cardLock": (3, 3), "faka_485": (6, 6), "faka_4852": (6, 6),
+    "fakaUnlock": (6, 6), "abcd": (8, 8), "change": (6, 6), "ascc": (3, 3), "MJExchangeData": (0, 0),
 }
 KNOWN = [  # (entry, input hex, mode, result, output hex with one guard byte)
     ("keylock", "12 34 56", None, 0, "57 2A 36 EE"),
@@ -288,17 +300,21 @@ class Runner:
         self.process = Process(table)
         self.ports = com_ports.ComPorts(self.process, {PORT_NAME: self.terminal})
         self.module = self.process.load(args.dll)
-        self.ordinals = read_def(args.def_file) if self.build == "legacy" else None
-        self.arity = read_header_arity(args.header)
+        self.table = read_table(args.table)
         self.linux = ctypes.CDLL(args.so) if args.so else None
         self.failures = 0
         self.checked = 0
 
     def entry(self, name):
-        """The export as this build's host reaches it: by ordinal in the legacy build."""
-        if self.ordinals is None:
+        """The export as this build's host reaches it: by ordinal in the legacy
+        build, None where that build lacks it."""
+        if self.build == "current":
             return name
-        return self.ordinals.get(name)
+        ordinal, legacy, _ = self.table[name]
+        return ordinal if legacy != "no" else None
+
+    def parameters(self, name):
+        return self.table[name][2]
 
     def fail(self, case, text):
         self.failures += 1
@@ -321,6 +337,8 @@ class Runner:
         ticks = overrides.get("ticks", case.ticks)
         process, terminal, ports = self.process, self.terminal, self.ports
         terminal.reset()
+        if ports.devices[PORT_NAME].driver != case.driver:
+            ports.devices[PORT_NAME].replace_driver(case.driver)
         log_start = len(ports.log)
         violations_start = len(ports.violations)
         heap_before = set(process.heap.live)
@@ -335,9 +353,9 @@ class Runner:
         started = time.monotonic()
         try:
             for call in calls:
-                if len(call.args) != self.arity[call.entry]:
+                if len(call.args) != len(self.parameters(call.entry)):
                     raise Fault(f"the case calls {call.entry} with {len(call.args)} arguments, "
-                                f"tarvex.h declares {self.arity[call.entry]}")
+                                f"its row has {len(self.parameters(call.entry))}")
                 addresses = []
                 for arg in call.args:
                     addresses.append(self.argument(arg, held))
@@ -350,6 +368,10 @@ class Runner:
                     got = signed32(result) if expected != 0xFFFFFFFF else result
                     self.check(case.name, got == expected,
                                f"{call.entry} returned {got}, expected {expected}")
+                if call.last_error is not None:
+                    self.check(case.name, process.last_error == call.last_error,
+                               f"{call.entry}: GetLastError {process.last_error}, "
+                               f"expected {call.last_error}")
                 for index, expected in call.after.items():
                     want = bytes.fromhex(expected) if isinstance(expected, str) else expected
                     got = process.read(addresses[index], len(want))
@@ -418,13 +440,13 @@ class Runner:
     def run_transforms(self):
         rng = random.Random(19)
         compared = 0
-        for name, (layout, in_size, out_size) in TRANSFORMS.items():
+        for name, (in_size, out_size) in TRANSFORMS.items():
             entry = self.entry(name)
             if entry is None:
                 continue
-            assert len(layout) == self.arity[name], f"{name}: the layout against tarvex.h"
+            layout = self.parameters(name)
             inputs = transform_inputs(name, in_size, rng) if in_size else [b""]
-            modes = (0, 1, 2, -1) if "m" in layout else (None,)
+            modes = (0, 1, 2, -1) if "mode" in layout else (None,)
             for data in inputs:
                 for mode in modes:
                     for in_place in (False, True):
@@ -440,8 +462,7 @@ class Runner:
             entry = self.entry(name)
             if entry is None:
                 continue
-            layout, _, out_size = TRANSFORMS[name]
-            assert len(layout) == self.arity[name], name
+            layout, out_size = self.parameters(name), TRANSFORMS[name][1]
             got = self.transform_dll(entry, layout, bytes.fromhex(data), out_size, mode, False)
             want = (result, output.replace(" ", "").lower())
             self.check(name, got == want, f"{name}({data}, mode {mode}): {got}, expected {want}")
@@ -451,8 +472,8 @@ class Runner:
         process = self.process
         buffer_in = process.host_buffer(data + bytes([GUARD] * max(0, out_size - len(data) + 1)))
         buffer_out = buffer_in if in_place else process.host_buffer(bytes([GUARD] * (out_size + 1)))
-        args = {"k": 0x7FFFFFFF, "i": buffer_in, "o": buffer_out, "m": mode}
-        result = signed32(process.call(self.module, entry, [args[c] & 0xFFFFFFFF for c in layout]))
+        args = {"ignored": 0x7FFFFFFF, "in": buffer_in, "out": buffer_out, "mode": mode}
+        result = signed32(process.call(self.module, entry, [args[p] & 0xFFFFFFFF for p in layout]))
         output = process.read(buffer_out, out_size + 1).hex()
         process.release_host_buffers()
         return result, output
@@ -462,11 +483,11 @@ class Runner:
             data + bytes([GUARD] * max(0, out_size - len(data) + 1)), max(len(data), out_size + 1))
         buffer_out = buffer_in if in_place else ctypes.create_string_buffer(
             bytes([GUARD] * (out_size + 1)), out_size + 1)
-        args = {"k": ctypes.c_int32(0x7FFFFFFF), "i": buffer_in, "o": buffer_out,
-                "m": ctypes.c_int32(mode if mode is not None else 0)}
+        args = {"ignored": ctypes.c_int32(0x7FFFFFFF), "in": buffer_in, "out": buffer_out,
+                "mode": ctypes.c_int32(mode if mode is not None else 0)}
         function = getattr(self.linux, name)
         function.restype = ctypes.c_int32
-        result = function(*[args[c] for c in layout])
+        result = function(*[args[p] for p in layout])
         return result, buffer_out.raw[:out_size + 1].hex()
 
     def close(self):
@@ -553,22 +574,27 @@ def check_log(runner, args):
     return len(failures)
 
 
-def read_def(path):
-    ordinals = {}
+def read_table(path):
+    """Entry point name -> (ordinal, legacy, parameter names), from the rows of
+    the entry point table: each row's fixed columns on its first line, its
+    (type, name) pairs after its two strings."""
     with open(path, encoding="utf-8") as f:
-        for line in f:
-            m = re.match(r"\s*([A-Za-z_]\w*)\s+@(\d+)", line.split(";", 1)[0])
-            if m:
-                ordinals[m.group(1)] = int(m.group(2))
-    return ordinals
+        text = re.sub(r'"(?:[^"\\]|\\.)*"', '""', f.read())
+    rows = {}
+    starts = list(re.finditer(r"^\s*ROW\((\w+),\s*(\d+),\s*(no|same|own),", text, re.M))
+    for start, end in zip(starts, starts[1:] + [None]):
+        row = text[start.end():end.start() if end else len(text)]
+        parameters = re.findall(r"\(\s*[\w\s*]+?\s*,\s*(\w+)\s*\)", row)
+        rows[start.group(1)] = (int(start.group(2)), start.group(3), parameters)
+    return rows
 
 
 def main():
     parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
     parser.add_argument("--dll", required=True)
     parser.add_argument("--build", choices=("current", "legacy"), required=True)
-    parser.add_argument("--def", dest="def_file", required=True)
-    parser.add_argument("--header", required=True, help="include/tarvex.h: the argument counts")
+    parser.add_argument("--table", required=True,
+                        help="src/exports/entry_point_table.h: ordinals and parameters")
     parser.add_argument("--so",
                         help="the Linux shared object of the same build, for the transforms")
     args = parser.parse_args()

@@ -21,9 +21,12 @@ build/tool (the build under test) and /dev/ttyUSB0 (the terminal's device).
 Commands run in the C locale with no LD_LIBRARY_PATH or PKG_CONFIG_PATH of
 their own, so a transcript works only if it says all it needs.
 
-`vb` has no transcript (no VB runs here): each `Declare` of the VB block must
-name an entry point of the current build with the header's argument count,
-the one thing a 32-bit __stdcall host gets wrong without noticing.
+Each language other than C ships a file of declarations (bindings/):
+tarvex.cs, tarvex.py and tarvex.bas. Every entry point of the header must be
+declared there with the header's argument count, the one thing a 32-bit
+__stdcall host gets wrong without noticing, and so must any declaration in
+that language's blocks of docs/HOSTS.md; nothing else may be declared. `vb`
+has no transcript (no VB runs here): its declarations are all it checks.
 
 Exit status 0 when every step passed, 1 otherwise, 77 (skipped) for the C#
 host when mcs or mono is missing.
@@ -87,30 +90,53 @@ def run_transcripts(markdown, host, work, env, names):
     return failures + (steps == 0)
 
 
-def vb_declarations(source):
-    """Each VB Declare against the header's prototypes; the failures."""
+# Each language's file of declarations (its blocks in the docs carry the
+# host's name as their tag), and how one declaration reads in that language:
+# (entry point, parameter list).
+DECLARATIONS = {
+    "csharp": ("bindings/tarvex.cs", r"static extern \w+ (\w+)\(([^)]*)\)"),
+    "python": ("bindings/tarvex.py", r'"(\w+)": \(\w+, \[([^\]]*)\]\)'),
+    "vb": ("bindings/tarvex.bas", r'Declare Function (\w+) Lib "tarvex.dll" \(([^)]*)\)'),
+}
+
+
+def parameter_count(params):
+    params = re.sub(r"\[[^\]]*\]", "", params)  # C# attributes: [In, Out]
+    return 0 if params.strip() in ("", "void") else params.count(",") + 1
+
+
+def declarations(source, host):
+    """The language's declarations against the header's prototypes: the
+    shipped file must declare every entry point, and a doc block may declare
+    some; the failures."""
+    path, pattern = DECLARATIONS[host]
     header = (source / "include/tarvex.h").read_text(encoding="utf-8")
-    prototypes = {name: 0 if params.strip() in ("", "void") else params.count(",") + 1
+    prototypes = {name: parameter_count(params)
                   for name, params in re.findall(r"TARVEX_CALL (\w+)\(([^)]*)\)", header)}
-    failures = declared = 0
-    for language, _, text in blocks(source / "docs/HOSTS.md"):
-        if language != "vb":
-            continue
-        for name, params in re.findall(r'Declare Function (\w+) Lib "tarvex.dll" \(([^)]*)\)',
-                                       text.replace(" _\n", " ")):
-            declared += 1
-            count = params.count(",") + 1 if params.strip() else 0
-            passed = prototypes.get(name) == count
-            failures += not passed
-            print(f"{'ok  ' if passed else 'FAIL'} Declare {name}: {count} arguments, "
+    places = [(path, (source / path).read_text(encoding="utf-8"), prototypes)]
+    places += [("docs/HOSTS.md", text, {}) for language, _, text in blocks(source / "docs/HOSTS.md")
+               if language == host]
+    failures = 0
+    for place, text, required in places:
+        text = text.replace("\r\n", "\n").replace(" _\n", " ")
+        declared = {name: parameter_count(params) for name, params in re.findall(pattern, text)}
+        wrong = [name for name in sorted(declared.keys() | required.keys())
+                 if declared.get(name, "no declaration") != prototypes.get(name)]
+        for name in wrong:
+            print(f"FAIL {place}: {name}: {declared.get(name, 'no declaration')} arguments, "
                   f"the header {prototypes.get(name, 'has no such entry point')}")
-    return failures + (declared == 0)
+        if declared and not wrong:
+            print(f"ok   {place}: {len(declared)} declarations as in the header")
+        failures += len(wrong)
+    return failures + (not prototypes)
 
 
 def main():
     source, build, host = Path(sys.argv[1]).resolve(), Path(sys.argv[2]).resolve(), sys.argv[3]
+    if host in DECLARATIONS and declarations(source, host):
+        return 1
     if host == "vb":
-        return 1 if vb_declarations(source) else 0
+        return 0
     if host == "csharp" and not (shutil.which("mcs") and shutil.which("mono")):
         print("skipped: no C# compiler here (mcs and mono: Debian's mono-mcs, scripts/setup.sh)")
         return SKIPPED

@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
-"""Reads the version block back out of a built DLL and checks every field.
+"""Reads the version block back out of a built DLL or the tool and checks every field.
 
   check_version.py --dll build/win32/legacy/tarvex.dll --build legacy
+  check_version.py --dll build/win64/tools/tarvex.exe --build tool
 
 The resource section is walked with a small PE reader (no tools needed): the
 DLL must hold exactly one resource, a version block in language 0x0804, whose
@@ -18,6 +19,7 @@ RT_VERSION = 16
 LANG_ZH_CN = 0x0804
 CODEPAGE_UTF16 = 1200
 VOS_NT_WINDOWS32 = 0x00040004
+VFT_APP = 1
 VFT_DLL = 2
 FIXED_SIGNATURE = 0xFEEF04BD
 
@@ -38,6 +40,12 @@ EXPECTED = {
         "version": (1, 5, 0, 17),
         "strings": {**COMMON_STRINGS, "FileVersion": "1, 5, 0, 17",
                     "ProductVersion": "1, 5, 0, 17", "Comments": "通讯动态库9600bps"},
+    },
+    "tool": {
+        "version": (2, 5, 0, 10),
+        "type": VFT_APP,
+        "strings": {**COMMON_STRINGS, "OriginalFilename": "tarvex.exe", "FileVersion": "2, 5, 0, 10",
+                    "ProductVersion": "2, 5, 0, 10", "Comments": "command-line tool"},
     },
 }
 
@@ -144,7 +152,7 @@ def check(dll, build):
         "ProductVersion (numeric)": (split(product_ms, product_ls), expected["version"]),
         "file flags": (flags, 0),
         "file OS": (os_, VOS_NT_WINDOWS32),
-        "file type": (file_type, VFT_DLL),
+        "file type": (file_type, expected.get("type", VFT_DLL)),
         "file subtype": (subtype, 0),
     }
 

@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "bytes.h"
 #include "pty_terminal.h"
 
 namespace tarvex::testing {
@@ -24,18 +25,6 @@ inline constexpr std::chrono::milliseconds kGenerous{5000};
 // How long a test waits for the terminal's side; it returns as soon as it is
 // there.
 inline constexpr std::chrono::milliseconds kPatience{5000};
-
-inline Bytes with_checksum(Bytes data) {
-  std::uint8_t sum = 0;
-  for (const std::uint8_t b : data) sum = static_cast<std::uint8_t>(sum + b);
-  data.push_back(sum);
-  return data;
-}
-
-inline Bytes concat(Bytes a, const Bytes& b) {
-  a.insert(a.end(), b.begin(), b.end());
-  return a;
-}
 
 // A frame or block buffer as the caller passes it: the bytes and the spare
 // byte the library writes the checksum into.

@@ -3,9 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 
+#include "file_text.h"
 #include "sample_log.h"
 #include "svg_reader.h"
 #include "tool_run.h"
@@ -16,13 +15,6 @@
 
 namespace tarvex::testing {
 namespace {
-
-std::string read_file(const std::string& path) {
-  std::ifstream in(path);
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
 
 std::vector<std::size_t> groups_of(const std::vector<SvgElement>& svg, const std::string& cls) {
   std::vector<std::size_t> found;
@@ -48,7 +40,7 @@ TEST(Diagram, BoxesAreTheBytesOfTheTraceInTimeOrder) {
   const std::string path = ::testing::TempDir() + "tarvex_get.svg";
   const ToolRun run = run_tool({"get", "05C2", "8", "--diagram", path});
   ASSERT_EQ(run.status, 0) << run.err;
-  const auto svg = read_svg(read_file(path));
+  const auto svg = read_svg(file_text(path));
   ASSERT_TRUE(svg.has_value()) << "not well-formed";
   ASSERT_EQ((*svg)[0].name, "svg");
 
@@ -88,8 +80,8 @@ TEST(Diagram, ALoggedCallIsDrawnAsTheToolDrawsItsOwn) {
   ASSERT_EQ(run_tool({"get", "05C2", "8", "--diagram", own}).status, 0);
   const ToolRun drawn = run_tool({"log", log, "--call", "1", "--diagram", logged});
   ASSERT_EQ(drawn.status, 0) << drawn.err;
-  const auto a = read_svg(read_file(own));
-  const auto b = read_svg(read_file(logged));
+  const auto a = read_svg(file_text(own));
+  const auto b = read_svg(file_text(logged));
   ASSERT_TRUE(a.has_value() && b.has_value());
   for (const char* lane : {"host", "terminal"}) {
     std::vector<double> xs;
@@ -108,7 +100,7 @@ TEST(Diagram, AFailedReadShowsItsLimitAndTheResult) {
   const std::string path = ::testing::TempDir() + "tarvex_short.svg";
   const ToolRun run = run_tool({"get", "05A1", "5", "--diagram", path});
   ASSERT_EQ(run.status, 3);
-  const auto svg = read_svg(read_file(path));
+  const auto svg = read_svg(file_text(path));
   ASSERT_TRUE(svg.has_value());
   const auto reads = groups_of(*svg, "span");
   const auto limit = std::find_if(reads.begin(), reads.end(), [&](std::size_t i) {
@@ -126,7 +118,7 @@ TEST(Diagram, BytesReadFromTheBufferKeepTheirWidth) {
   // than the line carries them.
   const std::string path = ::testing::TempDir() + "tarvex_online.svg";
   ASSERT_EQ(run_tool({"online", "12", "--diagram", path}).status, 0);
-  const auto svg = read_svg(read_file(path));
+  const auto svg = read_svg(file_text(path));
   ASSERT_TRUE(svg.has_value());
   std::size_t boxes = 0;
   for (const std::size_t i : groups_of(*svg, "byte")) {
@@ -238,7 +230,7 @@ TEST(Diagram, ALongScanStaysAPage) {
   // their answers drawn, the silence between them folded.
   const std::string path = ::testing::TempDir() + "tarvex_scan.svg";
   ASSERT_EQ(run_tool({"scan", "--diagram", path}).status, 0);
-  const auto svg = read_svg(read_file(path));
+  const auto svg = read_svg(file_text(path));
   ASSERT_TRUE(svg.has_value());
   EXPECT_LT(std::stod((*svg)[0]["width"]), 12000) << "was 162000 before folding";
   std::size_t frames_folded = 0;

@@ -10,11 +10,9 @@
 #include <cstdint>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <functional>
 #include <latch>
 #include <set>
-#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -27,6 +25,7 @@
 #include "exchange/online_query.h"
 #include "exchange/request_reply.h"
 #include "exports/entry_point.h"
+#include "file_text.h"
 #include "line/held_port.h"
 #include "line/os_platform.h"
 #include "sim/pty_peer.h"
@@ -251,10 +250,10 @@ TEST(Threads, ExchangeLogWrittenFromFourThreads) {
     const char* port = peers[me].port().c_str();
     for (int r = 0; r < kRounds; ++r) {
       const line::Handle held =
-          exports::run_on_os({"com_init", "port_name baud", exports::PortNameArg{port}, 9600u},
+          exports::run_on_os({"com_init", "port_name baud", trace::PortNameArg{port}, 9600u},
                              [&](line::Platform& os) { return line::com_init(os, port, 9600); });
       const Result exit =
-          exports::run_on_os({"com_exit", "port", exports::HeldPortArg{held}},
+          exports::run_on_os({"com_exit", "port", trace::HeldPortArg{held}},
                              [&](line::Platform& os) { return line::com_exit(os, held); });
       if (held == line::kInvalidHandle || exit != kOk) ++failures[me];
     }
@@ -263,13 +262,11 @@ TEST(Threads, ExchangeLogWrittenFromFourThreads) {
   unsetenv("TARVEX_LOG_MAX");
   for (const int f : failures) EXPECT_EQ(f, 0);
   for (const std::string& path : {log.string(), log.string() + ".1"}) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream text;
-    text << in.rdbuf();
-    const trace::LogReading reading = trace::read_log(text.str());
+    const std::string text = file_text(path);
+    const trace::LogReading reading = trace::read_log(text);
     EXPECT_TRUE(reading.problems.empty()) << path << ": " << reading.problems.front();
     EXPECT_FALSE(reading.calls.empty()) << path;
-    EXPECT_LE(text.str().size(), 4096u) << path;
+    EXPECT_LE(text.size(), 4096u) << path;
     std::filesystem::remove(path);
   }
 }

@@ -214,12 +214,8 @@ struct Fault {
   const char* name;
   std::function<void(const Member&, sim::ScriptedTerminal&, sim::SimBus&)> arrange;
   std::array<Result, kMemberCount> results;
+  bool ends_at_once = false;  // no busy wait, nothing on the line
 };
-
-void short_write(sim::SimBus& bus, int index, std::uint32_t takes) {
-  bus.faults().short_write_at = static_cast<std::uint64_t>(index);
-  bus.faults().short_write_takes = takes;
-}
 
 const Fault kFaults[] = {
     {"answers 02 00",
@@ -259,6 +255,13 @@ const Fault kFaults[] = {
      },
      {kReplyIncomplete, kReplyIncomplete, kReplyIncomplete, kReplyIncomplete, kReplyIncomplete,
       kReplyIncomplete}},
+    // After com_init's two calls, or a named port's open.
+    {"the port hung up before the call",
+     [](const Member& m, sim::ScriptedTerminal&, sim::SimBus& b) {
+       b.faults().hang_up_at_call = m.held ? 2 : 1;
+     },
+     {kFrameNotSent, kFrameNotSent, kFrameNotSent, kFrameNotSent, kFrameNotSent, kFrameNotSent},
+     true},
 };
 
 // Named ports are released on every path; Nsend discards the held port's
@@ -274,6 +277,10 @@ TEST_P(DataBlockTest, EachResultAndWhatHappensToThePortAtEveryExit) {
       Bytes block{0xFF, 0x02, 0xEE};
       const Outcome outcome = run(member, frame, 3, block, 2);
       EXPECT_EQ(outcome.result, fault.results[i]);
+      if (fault.ends_at_once) {
+        EXPECT_EQ(events<trace::Spin>().size(), 0u);
+        EXPECT_EQ(wire(), "");
+      }
       const bool purged =
           !member.held || (member.discards_held_input_on_two && outcome.result == kFrameNotSent);
       EXPECT_EQ(outcome.purges, purged ? 1u : 0u);

@@ -8,11 +8,10 @@
 
 #include <cerrno>
 #include <filesystem>
-#include <fstream>
 #include <functional>
-#include <sstream>
 
 #include "exchange/request_reply.h"
+#include "file_text.h"
 #include "line/held_port.h"
 #include "sim/demo_bus.h"
 #include "trace/log_reader.h"
@@ -159,13 +158,6 @@ TEST(ExchangeLog, ACapIsBytesWithAnOptionalUnitOrTheLogStaysOff) {
   for (const auto& c : kCaps) EXPECT_EQ(trace::parse_log_max(c.text), c.cap) << c.text;
 }
 
-std::string read_text(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
-
 TEST(ExchangeLog, AFullFileIsRotatedOnceAndEveryBlockStaysWhole) {
   const fs::path log =
       fs::path(::testing::TempDir()) / ("tarvex_cap_" + std::to_string(getpid()) + ".log");
@@ -184,8 +176,8 @@ TEST(ExchangeLog, AFullFileIsRotatedOnceAndEveryBlockStaysWhole) {
   ASSERT_GT(written, 2 * kCap);
   EXPECT_LE(fs::file_size(log), kCap);
   EXPECT_LE(fs::file_size(log.string() + ".1"), kCap);
-  const trace::LogReading newer = trace::read_log(read_text(log));
-  const trace::LogReading older = trace::read_log(read_text(log.string() + ".1"));
+  const trace::LogReading newer = trace::read_log(file_text(log));
+  const trace::LogReading older = trace::read_log(file_text(log.string() + ".1"));
   EXPECT_TRUE(newer.problems.empty() && older.problems.empty());
   ASSERT_FALSE(newer.calls.empty());
   ASSERT_FALSE(older.calls.empty());
@@ -194,6 +186,24 @@ TEST(ExchangeLog, AFullFileIsRotatedOnceAndEveryBlockStaysWhole) {
       << "PATH.1 holds the blocks just before";
   fs::remove(log);
   fs::remove(log.string() + ".1");
+}
+
+// Blocks that bring the file exactly to its cap stay in it: only a block
+// that would take it past the cap rotates it.
+TEST(ExchangeLog, BlocksThatFillTheCapExactlyAreNotRotated) {
+  const fs::path log =
+      fs::path(::testing::TempDir()) / ("tarvex_full_" + std::to_string(getpid()) + ".log");
+  fs::remove(log);
+  fs::remove(log.string() + ".1");
+  std::string block;
+  trace::format_block(block, {}, {"com_exit", "port", trace::HeldPortArg{1}}, {},
+                      {trace::Outcome::Kind::Code, 0});
+  for (int i = 0; i < 3; ++i) {
+    trace::system::append(log.c_str(), 3 * block.size(), block.data(), block.size());
+  }
+  EXPECT_EQ(fs::file_size(log), 3 * block.size());
+  EXPECT_FALSE(fs::exists(log.string() + ".1"));
+  fs::remove(log);
 }
 
 TEST(ExchangeLog, ALogThatCannotBeWrittenLeavesTheResultAndErrnoAsTheCallLeftThem) {

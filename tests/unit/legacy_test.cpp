@@ -7,6 +7,7 @@
 
 #include "line/held_port.h"
 #include "line/primitives.h"
+#include "listed_limits.h"
 #include "sim_fixture.h"
 
 namespace tarvex::testing {
@@ -122,35 +123,27 @@ TEST_P(LegacyTest, BothSwitchToTheDataPhaseByReopening) {
   }
 }
 
+// 0x91, 0x94, 0x92, 0xA2 and 0xC2 have limits of their own in the current
+// build; here they fall to 1500 like any unlisted code.
 TEST_P(LegacyTest, GetdataLimitsByCommandCode) {
-  struct Case {
-    std::uint8_t code;
-    std::uint32_t limit;
-  };
-  // 0x91, 0x94, 0x92, 0xA2 and 0xC2 have limits of their own in the current
-  // build; here they fall to 1500 like any unlisted code.
-  const Case cases[] = {{0xA1, 80},   {0xC1, 100},  {0xA7, 50},   {0xC9, 50},
-                        {0x91, 1500}, {0x94, 1500}, {0x92, 1500}, {0xA2, 1500},
-                        {0xC2, 1500}, {0x00, 1500}, {0x33, 1500}, {0xFF, 1500}};
-  for (const Case& c : cases) {
-    EXPECT_EQ(legacy::getdata_limit(c.code), c.limit) << int(c.code);
+  for (const ListedLimits& c : kListedLimits) {
+    EXPECT_EQ(legacy::getdata_limit(c.code), c.legacy_getdata) << int(c.code);
   }
 }
 
 // The limit bounds the drain and every reply byte, and nothing waits longer.
 TEST_P(LegacyTest, GetdataWaitsItsLimitAndNoLonger) {
-  for (const std::uint8_t code : Bytes{0xA7, 0xA1, 0xC1, 0xC2, 0x92, 0xA2, 0x33}) {
+  for (const ListedLimits& c : kListedLimits) {
     for (const bool stuck_queue : {true, false}) {
-      SCOPED_TRACE(std::to_string(code) + (stuck_queue ? " drain" : " reply byte"));
+      SCOPED_TRACE(std::to_string(c.code) + (stuck_queue ? " drain" : " reply byte"));
       fresh();
       bus().faults().queue_never_drains = stuck_queue;
-      Bytes frame{0x05, code, 0xEE};
+      Bytes frame{0x05, c.code, 0xEE};
       Bytes reply(3, 0xEE);
       EXPECT_EQ(getdata(frame, 2, reply, 2), stuck_queue ? kFrameNotSent : kReplyIncomplete);
-      const std::uint32_t limit = legacy::getdata_limit(code);
       const std::uint64_t waited = polled_ms(stuck_queue);
-      EXPECT_GT(waited, limit);
-      EXPECT_LE(waited, limit + (stuck_queue ? 1 : 16)) << "one read poll past the limit at most";
+      EXPECT_GT(waited, c.legacy_getdata);
+      EXPECT_LE(waited, c.legacy_getdata + (stuck_queue ? 1 : 16)) << "one read poll past the limit at most";
     }
   }
 }
@@ -309,11 +302,6 @@ TEST_P(LegacyTest, SenddataWithAnEmptyFrameOpensOnceForTheBlock) {
   EXPECT_EQ(bus().hazards(), 0u);
 }
 
-void short_write(sim::SimBus& bus, int index, std::uint32_t takes) {
-  bus.faults().short_write_at = static_cast<std::uint64_t>(index);
-  bus.faults().short_write_takes = takes;
-}
-
 // The port's faults and what each exchange makes of them. Writes: the
 // address byte (0), the rest of the frame (1), then the block (2).
 TEST_P(LegacyTest, FaultsGiveTheirCodesAndReleaseThePort) {
@@ -357,7 +345,7 @@ class TakenDuringReopen final : public line::Platform {
     if (++opens_ == 2) intruder_ = bus_.open(name, TimeoutSet::Standard);
     return bus_.open(name, timeouts);
   }
-  void set_line(line::Handle p, const line::LineSetting& s) override { bus_.set_line(p, s); }
+  bool set_line(line::Handle p, const line::LineSetting& s) override { return bus_.set_line(p, s); }
   std::uint32_t write(line::Handle p, const std::uint8_t* b, std::uint32_t n) override {
     return bus_.write(p, b, n);
   }
@@ -368,6 +356,7 @@ class TakenDuringReopen final : public line::Platform {
     return bus_.output_queue(p);
   }
   void purge_input(line::Handle p) override { bus_.purge_input(p); }
+  bool hung_up(line::Handle p) override { return bus_.hung_up(p); }
   void close(line::Handle p) override { bus_.close(p); }
   std::uint32_t tick() override { return bus_.tick(); }
   void pause_until_tick(std::uint32_t target) override { bus_.pause_until_tick(target); }

@@ -139,11 +139,6 @@ struct Fault {
   bool partial_reply = false;  // what came of the reply stays in the buffer
 };
 
-void short_write(sim::SimBus& bus, std::uint64_t index, std::uint32_t takes) {
-  bus.faults().short_write_at = index;
-  bus.faults().short_write_takes = takes;
-}
-
 const Fault kFaults[] = {
     {"reply with a wrong checksum",
      [](sim::ScriptedTerminal& t, sim::SimBus&, std::size_t heard, Bytes r) {

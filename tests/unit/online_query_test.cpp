@@ -197,10 +197,7 @@ TEST_P(OnlineQueryTest, EchoOfTheAddressDecidesTheRecord) {
 
 using Arrange = std::function<void(sim::SimBus&)>;
 Arrange short_write(std::uint64_t index, std::uint32_t takes) {
-  return [=](sim::SimBus& b) {
-    b.faults().short_write_at = index;
-    b.faults().short_write_takes = takes;
-  };
+  return [=](sim::SimBus& b) { testing::short_write(b, index, takes); };
 }
 void no_fault(sim::SimBus&) {}
 void queue_stuck(sim::SimBus& b) {

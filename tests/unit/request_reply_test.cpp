@@ -5,6 +5,7 @@
 
 #include "line/held_port.h"
 #include "line/primitives.h"
+#include "listed_limits.h"
 #include "sim_fixture.h"
 
 namespace tarvex::testing {
@@ -17,6 +18,14 @@ struct Limits {
   std::uint8_t code;
   std::uint32_t drain, byte;
 };
+
+// Every listed code, its limit `of` the member serving the drain and each
+// reply byte alike.
+std::vector<Limits> listed(std::uint32_t ListedLimits::*of) {
+  std::vector<Limits> limits;
+  for (const ListedLimits& c : kListedLimits) limits.push_back({c.code, c.*of, c.*of});
+  return limits;
+}
 
 // One member, called the way a host calls it. Held-port members get their
 // port from com_init (MARK, 9600) and give it back after the call.
@@ -38,8 +47,7 @@ const Member kGetdata{
     "getdata", false,
     [](sim::SimBus& bus, line::Handle, std::int32_t n, std::uint8_t* f, std::int32_t r,
        std::uint8_t* b) { return ex::getdata(bus, n, f, r, b, SimRig::kPort); },
-    "M05 SA1 S33 SD9", {9, 9, 9}, 9600, 2,
-    {{0xA7, 50, 50}, {0x00, 1000, 1000}, {0xC2, 2500, 2500}}};
+    "M05 SA1 S33 SD9", {9, 9, 9}, 9600, 2, listed(&ListedLimits::getdata)};
 const Member kNGetData{
     "nGetData", false,
     [](sim::SimBus& bus, line::Handle, std::int32_t n, std::uint8_t* f, std::int32_t r,
@@ -49,7 +57,7 @@ const Member kDxGetdata{
     "dxGetdata", false,
     [](sim::SimBus& bus, line::Handle, std::int32_t n, std::uint8_t* f, std::int32_t r,
        std::uint8_t* b) { return ex::dxGetdata(bus, n, f, r, b, SimRig::kPort); },
-    "M05 MA1 M33 MD9", {}, 9600, 1, {{0xA1, 280, 280}}};
+    "M05 MA1 M33 MD9", {}, 9600, 1, listed(&ListedLimits::dx_getdata)};
 const Member kNget{
     "Nget", true,
     [](sim::SimBus& bus, line::Handle h, std::int32_t n, std::uint8_t* f, std::int32_t r,
@@ -117,6 +125,10 @@ const Fault kFaults[] = {
     {"output never drains", [](SimTest&, sim::ScriptedTerminal&, sim::SimBus& b) {
        b.faults().queue_never_drains = true;
      }, kFrameNotSent},
+    // The call after the open: com_init's MARK for a held port.
+    {"first line setting not taken", [](SimTest&, sim::ScriptedTerminal&, sim::SimBus& b) {
+       b.faults().at_call = 1;
+     }, kFrameNotSent},
 };
 
 TEST_P(RequestReplyTest, FaultsGiveTheirCodesAndNoAcknowledgement) {
@@ -166,16 +178,9 @@ TEST_P(RequestReplyTest, PortThatCannotBeOpenedGivesTwo) {
 }
 
 TEST_P(RequestReplyTest, LimitsByCommandCode) {
-  struct Case {
-    std::uint8_t code;
-    std::uint32_t getdata, dx;
-  };
-  const Case cases[] = {{0x91, 80, 500},  {0x94, 80, 500},  {0xA1, 80, 280},   {0xC1, 100, 200},
-                        {0xA7, 50, 50},   {0xC9, 50, 50},   {0x92, 2500, 500}, {0xA2, 2500, 500},
-                        {0xC2, 2500, 500}, {0x00, 1000, 500}, {0xFF, 1000, 500}};
-  for (const Case& c : cases) {
+  for (const ListedLimits& c : kListedLimits) {
     EXPECT_EQ(ex::getdata_limit(c.code), c.getdata) << int(c.code);
-    EXPECT_EQ(ex::dxGetdata_limit(c.code), c.dx) << int(c.code);
+    EXPECT_EQ(ex::dxGetdata_limit(c.code), c.dx_getdata) << int(c.code);
   }
 }
 

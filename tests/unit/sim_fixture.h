@@ -10,12 +10,12 @@
 #include <string>
 #include <vector>
 
+#include "bytes.h"
 #include "sim/scripted_terminal.h"
 #include "sim/sim_bus.h"
 
 namespace tarvex::testing {
 
-using Bytes = std::vector<std::uint8_t>;
 using trace::is;
 using trace::TraceEvent;
 using trace::WireByte;
@@ -115,11 +115,11 @@ class SimTest : public ::testing::TestWithParam<std::uint32_t> {
   std::optional<SimRig> rig_;
 };
 
-inline Bytes with_checksum(Bytes data) {
-  std::uint8_t sum = 0;
-  for (const std::uint8_t b : data) sum = static_cast<std::uint8_t>(sum + b);
-  data.push_back(sum);
-  return data;
+// The bus's write number `index` (from 0) takes only `takes` bytes.
+template <class Index>
+void short_write(sim::SimBus& bus, Index index, std::uint32_t takes) {
+  bus.faults().short_write_at = static_cast<std::uint64_t>(index);
+  bus.faults().short_write_takes = takes;
 }
 
 #define TARVEX_SIM_TEST_SUITE(Suite)                                              \

@@ -4,9 +4,8 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 
+#include "file_text.h"
 #include "trace/log_reader.h"
 #include "wine_checks.h"
 
@@ -34,12 +33,10 @@ TEST_F(WineTest, TheDllWritesTheLogItsHostAskedFor) {
   EXPECT_EQ(run.case_at(0)["result"], "0") << run.output;
   EXPECT_EQ(run.case_at(1)["last_error"], "2") << "the log's own file calls keep the system's reason";
 
-  std::ifstream in(log, std::ios::binary);
-  std::stringstream text;
-  text << in.rdbuf();
-  const trace::LogReading reading = trace::read_log(text.str());
-  EXPECT_TRUE(reading.problems.empty()) << text.str();
-  ASSERT_EQ(reading.calls.size(), 4u) << text.str();
+  const std::string text = file_text(log);
+  const trace::LogReading reading = trace::read_log(text);
+  EXPECT_TRUE(reading.problems.empty()) << text;
+  ASSERT_EQ(reading.calls.size(), 4u) << text;
   const std::vector<std::string> entry_points{"com_init", "HANDLE_GetData", "com_exit", "com_init"};
   for (std::size_t i = 0; i < reading.calls.size(); ++i) {
     const trace::LoggedCall& call = reading.calls[i];
@@ -48,17 +45,17 @@ TEST_F(WineTest, TheDllWritesTheLogItsHostAskedFor) {
     EXPECT_EQ(call.process, reading.calls[0].process) << "one host process";
   }
   EXPECT_EQ(reading.calls[0].port, "COM5");
-  EXPECT_TRUE(shows(reading.calls[0], "line   M 1 9600")) << text.str();
+  EXPECT_TRUE(shows(reading.calls[0], "line   M 1 9600")) << text;
   const trace::LoggedCall& get = reading.calls[1];
   EXPECT_EQ(get.result, "0 (success)");
-  EXPECT_TRUE(shows(get, "tx     M 1 kept  05")) << text.str();
-  EXPECT_TRUE(shows(get, "tx     S 1 kept  C2 C7")) << text.str();
-  EXPECT_TRUE(shows(get, "rx     10 20 30")) << text.str();
+  EXPECT_TRUE(shows(get, "tx     M 1 kept  05")) << text;
+  EXPECT_TRUE(shows(get, "tx     S 1 kept  C2 C7")) << text;
+  EXPECT_TRUE(shows(get, "rx     10 20 30")) << text;
   const trace::LoggedCall& failed = reading.calls[3];
   EXPECT_EQ(failed.port, "COM99");
   EXPECT_EQ(failed.outcome.value, 0xFFFFFFFF) << "no port";
-  EXPECT_TRUE(shows(failed, "error  open: ")) << text.str();
-  EXPECT_TRUE(shows(failed, "(code 2)")) << text.str();
+  EXPECT_TRUE(shows(failed, "error  open: ")) << text;
+  EXPECT_TRUE(shows(failed, "(code 2)")) << text;
 }
 
 }  // namespace

@@ -20,6 +20,7 @@
 #include <string>
 #include <vector>
 
+#include "exports/entry_point_table.h"
 #include "tarvex.h"
 
 namespace {
@@ -45,21 +46,30 @@ void print_bytes(const char* key, const Bytes& bytes) {
   std::printf("\n");
 }
 
-// The DLL's entry points, typed from the public header.
+// The DLL's entry points: every row of the table, looked up by name when the
+// DLL is loaded and typed from the public header. A case that calls one the
+// DLL does not export says so and ends the run.
 struct Library {
-  HMODULE module = nullptr;
-
+  explicit Library(HMODULE loaded) : module(loaded) {}
   template <class Function>
   Function* find(const char* name) const {
-    FARPROC proc = GetProcAddress(module, name);
-    if (proc == nullptr) {
+    return reinterpret_cast<Function*>(reinterpret_cast<void*>(GetProcAddress(module, name)));
+  }
+  template <class Function>
+  Function* require(Function* function, const char* name) const {
+    if (function == nullptr) {
       std::printf("error=entry point %s not found\n", name);
       std::exit(3);
     }
-    return reinterpret_cast<Function*>(reinterpret_cast<void*>(proc));
+    return function;
   }
+
+  HMODULE module;
+#define TARVEX_FOUND(name, ...) decltype(::name)* name = find<decltype(::name)>(#name);
+  TARVEX_ENTRY_POINTS(TARVEX_FOUND)
+#undef TARVEX_FOUND
 };
-#define TARVEX_ENTRY(library, name) (library).find<decltype(::name)>(#name)
+#define TARVEX_ENTRY(library, name) (library).require((library).name, #name)
 
 // What the cases of one run share: the port com_init gave, for the cases
 // on a held port that follow it.
@@ -389,13 +399,13 @@ int main(int argc, char** argv) {
     std::printf("usage: tarvex_host <dll> <port> <case> <arguments...> [+ <case> <arguments...>]\n");
     return 2;
   }
-  Library lib;
-  lib.module = LoadLibraryA(argv[1]);
-  if (lib.module == nullptr) {
+  const HMODULE module = LoadLibraryA(argv[1]);
+  if (module == nullptr) {
     std::printf("error=LoadLibrary %s failed (%lu)\n", argv[1],
                 static_cast<unsigned long>(GetLastError()));
     return 3;
   }
+  const Library lib(module);
   // Cases separated by "+" run in turn, in one process, sharing a session.
   Session session;
   int first = 3;

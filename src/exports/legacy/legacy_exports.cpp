@@ -1,31 +1,26 @@
-// C entry points of the legacy build: getdata and senddata with the legacy
-// profile. The legacy build links this unit in place of the current build's
-// request/reply and data-block units; its other eight entry points come from
-// the same export units as in the current build.
+// The legacy build's exports: the rows of the entry point table the legacy
+// build has, each bound to the same C++ function as in the current build or
+// to the legacy profile's own (getdata and senddata, src/legacy/). Nothing
+// else is defined here, so none of the current build's other exchanges is
+// linked in.
+#include "exchange/blacklist.h"
+#include "exchange/hex_exchange.h"
 #include "exports/entry_point.h"
+#include "exports/entry_point_table.h"
 #include "legacy/legacy_exchanges.h"
 #include "tarvex.h"
+#include "transform/lock_transforms.h"
+#include "transform/small_codecs.h"
 
-using tarvex::exports::PortNameArg;
-using tarvex::exports::run_on_os;
-using tarvex::line::Platform;
+#define TARVEX_LEGACY_EXPORT(name, ordinal, legacy, returns, family, function, tool_name, summary, \
+                             ...)                                                                 \
+  TARVEX_LEGACY_EXPORT_##legacy(name, returns, function, __VA_ARGS__)
+#define TARVEX_LEGACY_EXPORT_no(...)
+#define TARVEX_LEGACY_EXPORT_same(name, returns, function, ...) \
+  TARVEX_EXPORT(name, returns, function, __VA_ARGS__)
+#define TARVEX_LEGACY_EXPORT_own(name, returns, function, ...) \
+  TARVEX_EXPORT(name, returns, legacy::name, __VA_ARGS__)
 
 extern "C" {
-
-TARVEX_API int32_t TARVEX_CALL senddata(int32_t n, uint8_t* frame, int32_t m, uint8_t* block,
-                                        const char* port_name) TARVEX_NOEXCEPT {
-  return run_on_os(
-      {"senddata", "n frame m block port_name", n, frame, m, block, PortNameArg{port_name}},
-      [&](Platform& os) { return tarvex::legacy::senddata(os, n, frame, m, block, port_name); });
-}
-
-TARVEX_API int32_t TARVEX_CALL getdata(int32_t n, uint8_t* frame, int32_t reply_length,
-                                       uint8_t* reply, const char* port_name) TARVEX_NOEXCEPT {
-  return run_on_os({"getdata", "n frame reply_length reply port_name", n, frame, reply_length,
-                    reply, PortNameArg{port_name}},
-                   [&](Platform& os) {
-                     return tarvex::legacy::getdata(os, n, frame, reply_length, reply, port_name);
-                   });
-}
-
+TARVEX_ENTRY_POINTS(TARVEX_LEGACY_EXPORT)
 }  // extern "C"

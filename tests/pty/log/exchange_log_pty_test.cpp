@@ -13,14 +13,13 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <map>
-#include <sstream>
 #include <string>
 #include <thread>
 #include <utility>
 #include <vector>
 
+#include "file_text.h"
 #include "pty_checks.h"
 #include "pty_terminal.h"
 #include "tarvex.h"
@@ -95,13 +94,6 @@ bool worker_succeeded(pid_t pid) {
   return pid > 0 && waitpid(pid, &status, 0) == pid && WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }
 
-std::string read_text(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
-
 // The bytes sent (host to terminal), or else read, in a call's trace.
 Bytes bytes_of(const trace::LoggedCall& call, bool sent) {
   Bytes bytes;
@@ -123,7 +115,7 @@ TEST(ExchangeLogPty, TwoThreadsAndTwoProcessesWriteWholeBlocks) {
   EXPECT_TRUE(worker_succeeded(second));
   EXPECT_TRUE(worker_succeeded(unlogged)) << "a log that cannot be written changes nothing";
 
-  const std::string text = read_text(log);
+  const std::string text = file_text(log);
   const trace::LogReading reading = trace::read_log(text);
   EXPECT_TRUE(reading.problems.empty()) << reading.problems.front();
   constexpr std::size_t kPerProcess = 2 * kCallsPerThread + 1;
