@@ -23,7 +23,7 @@ Groups (the serial-port group is in com_ports.py):
   _lock, _unlock, _errno, _amsg_exit and abort (Faults), the data _iob and
   __mb_cur_max
 - msvcrt, memory and strings: malloc, calloc, realloc, free (the executor's
-  checked heap), memcpy, memmove, memcmp, memset, strlen, strcmp, strncmp, strchr, wcslen, atoi
+  checked heap), memcpy, memmove, memcmp, memchr, memset, strlen, strcmp, strncmp, strchr, wcslen, atoi
 
 Every other import of the DLL still resolves, to a stub that fails the test
 with the import's name if the DLL calls it. A new stand-in is a decorated
@@ -474,6 +474,12 @@ def memcpy(process, destination, source, count):
 @table.cdecl(3)
 def memcmp(process, a, b, count):
     return _compare(process.read(a, count), process.read(b, count)) if count else 0
+
+
+@table.cdecl(3)
+def memchr(process, data, character, count):
+    position = process.read(data, count).find(bytes([character & 0xFF])) if count else -1
+    return data + position if position >= 0 else 0
 
 
 @table.cdecl(3)
