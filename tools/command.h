@@ -5,6 +5,7 @@
 #include <CLI/CLI.hpp>
 
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "tools/invocation.h"

@@ -14,9 +14,8 @@ namespace {
 constexpr const char* kPort = sim::kDemoPort;
 
 Result online(sim::DemoBus& demo, std::vector<std::string>& summary) {
-  const MemberLine line{demo.bus, kPort, line::kInvalidHandle, line::kDefaultBaud, 0};
-  const std::vector<Member> members = members_of(exports::Family::OnlineQuery);
-  const OnlineAnswer answer = query_online(choose_member("onNet", members), line, 0x12);
+  const MemberLine line(demo.bus, kPort, false, line::kDefaultBaud, 0);
+  const OnlineAnswer answer = query_online(choose_member("onNet", members_of(exports::Family::OnlineQuery)), line, 0x12);
   if (answer.identity) {
     summary.push_back("identity:   " + hex_text(Bytes(answer.identity->begin(), answer.identity->end())) +
                       "  (address 12, firmware 2.5, serial 10 00 00 12)");

@@ -13,7 +13,7 @@ constexpr std::size_t kMaxBytes = 4096;
 class GetCommand final : public Command {
  public:
   explicit GetCommand(CLI::App& cli)
-      : line_options_(cli, members_, "Which entry point runs the exchange:",
+      : line_options_(cli, exports::Family::RequestReply, "Which entry point runs the exchange:",
                       "Drain and per-byte limit in ms",
                       "(default: the limit getdata chooses for the command code)") {
     cli.add_option("FRAME", frame_text_,
@@ -21,8 +21,7 @@ class GetCommand final : public Command {
                    "parameters (e.g. 05C2, or \"05 C1 10 04\")")
         ->required()
         ->type_name("HEX");
-    cli.add_option("LENGTH", length_text_,
-                   "Reply bytes expected, not counting the checksum (decimal)")
+    cli.add_option("LENGTH", length_text_, "Reply bytes expected, not counting the checksum (decimal)")
         ->required()
         ->type_name("UINT");
     cli.add_flag("--legacy", legacy_,
@@ -34,7 +33,7 @@ class GetCommand final : public Command {
   }
 
   int run(Invocation& invocation) override {
-    const Member& member = line_options_.member(members_);
+    const Member& member = line_options_.member();
     Bytes frame = parse_frame(frame_text_, kMaxBytes);
     const auto length = static_cast<std::int32_t>(parse_count(length_text_, "LENGTH", kMaxBytes));
     if (legacy_ && member.entry->legacy_call == nullptr) {
@@ -46,26 +45,17 @@ class GetCommand final : public Command {
     const auto n = static_cast<std::int32_t>(frame.size());
     frame.resize(std::max<std::size_t>(frame.size() + 1, 2));  // room for the checksum
     Bytes reply(static_cast<std::size_t>(length) + 1);
-    Result result = kOk;
-    {
-      const OpenLine line = line_options_.open(invocation, member.needs, limit);
-      result = member.run(line.line(),
-                          {.n = n, .frame = frame.data(), .reply_length = length, .reply = reply.data()},
-                          legacy_);
-    }
+    const Result result = line_options_.open(invocation, limit).run(
+        member, {.n = n, .frame = frame.data(), .reply_length = length, .reply = reply.data()}, legacy_);
     frame.resize(static_cast<std::size_t>(n) + 1);
-    Report report{.command = "get"};
-    report.add("member", "member", legacy_ ? "getdata (legacy build)" : std::string(member.name.library))
-        .add("port", "port", invocation.line().port_name())
-        .add_sent("frame", "frame", frame, invocation.bytes_taken());
+    Report report = invocation.exchange_report(legacy_ ? "getdata (legacy build)" : member.library);
+    report.add_sent("frame", frame, invocation.bytes_taken());
     // A reply that came whole is worth showing, its checksum good or not.
-    if (length > 0 && (result == kOk || result == kReplyWrong)) report.add("reply", "reply", reply);
-    report.result = result;
-    return invocation.finish(report);
+    if (length > 0 && (result == kOk || result == kReplyWrong)) report.add("reply", reply);
+    return invocation.finish(report, result);
   }
 
  private:
-  const std::vector<Member> members_ = members_of(exports::Family::RequestReply);
   LineOptions line_options_;
   std::string frame_text_;
   std::string length_text_;
@@ -75,8 +65,7 @@ class GetCommand final : public Command {
 }  // namespace
 
 void add_get_command(CLI::App& app, CommandSet& commands) {
-  add_command<GetCommand>(app, commands, "get",
-                          "Send a command frame to a terminal and read its checked reply");
+  add_command<GetCommand>(app, commands, "get", "Send a command frame to a terminal and read its checked reply");
 }
 
 }  // namespace tarvex::tool

@@ -64,15 +64,12 @@ class GetHexCommand final : public Command {
     LineSession& line = invocation.line();
     const Result result = exchange::getdata_hex(line.platform(), static_cast<std::int32_t>(frame.size() / 2),
                                                 frame.c_str(), length, reply.data(), line.port_name().c_str());
-    Report report{.command = "get-hex"};
-    report.add("member", "member", std::string("getdata_hex"))
-        .add("port", "port", line.port_name())
-        .add("frame_text", "frame text", frame);
+    Report report = invocation.exchange_report("getdata_hex");
+    report.add("frame_text", frame);
     // Characters are written as each byte is counted: what is there arrived.
     const std::string arrived = reply.substr(0, reply.find('.'));
-    if (length > 0 && !arrived.empty()) report.add("reply_text", "reply text", arrived);
-    report.result = result;
-    return invocation.finish(report);
+    if (length > 0 && !arrived.empty()) report.add("reply_text", arrived);
+    return invocation.finish(report, result);
   }
 
  private:
@@ -114,13 +111,9 @@ class SendHexCommand final : public Command {
     LineSession& line = invocation.line();
     const Result result = exchange::senddata_hex(line.platform(), static_cast<std::int32_t>(frame.size() / 2),
                                                  frame.c_str(), m, block.c_str(), line.port_name().c_str());
-    Report report{.command = "send-hex"};
-    report.add("member", "member", std::string("senddata_hex"))
-        .add("port", "port", line.port_name())
-        .add("frame_text", "frame text", frame)
-        .add("block_text", "block text", block);
-    report.result = result;
-    return invocation.finish(report);
+    Report report = invocation.exchange_report("senddata_hex");
+    report.add("frame_text", frame).add("block_text", block);
+    return invocation.finish(report, result);
   }
 
  private:

@@ -1,25 +1,36 @@
 // One run of a subcommand: the console, the global options, the line (opened
-// on first use) and the way a report goes out with its trace and diagram.
+// on first use), the report and the way it goes out with its trace and
+// diagram.
 #pragma once
 
 #include <cstdint>
 #include <memory>
+#include <string>
+#include <string_view>
 
-#include "tools/console.h"
 #include "tools/global_options.h"
 #include "tools/line_session.h"
 #include "tools/report.h"
+#include "tools/tool.h"
 
 namespace tarvex::tool {
 
 class Invocation {
  public:
-  Invocation(Console& console, const GlobalOptions& options) : console_(console), options_(options) {}
+  Invocation(Console& console, const GlobalOptions& options, std::string command)
+      : console_(console), options_(options), command_(std::move(command)) {}
 
   Console& console() { return console_; }
   const GlobalOptions& options() const { return options_; }
 
   LineSession& line();
+
+  // The command's report; that of an exchange `member` ran on the line
+  // names the member and the port first.
+  Report report() const { return Report{.command = command_}; }
+  Report exchange_report(std::string_view member) {
+    return report().add("member", std::string(member)).add("port", line().port_name());
+  }
 
   // On the simulated bus, notes on standard error that no demo terminal is
   // at `address`: the frame goes out all the same and meets the silence a
@@ -35,10 +46,15 @@ class Invocation {
   // writes the diagram (a failure is noted, never in place of the result),
   // and gives the exit status: the report's result code, 0 when it has none.
   int finish(Report report);
+  int finish(Report report, Result result) {
+    report.result = result;
+    return finish(std::move(report));
+  }
 
  private:
   Console& console_;
   const GlobalOptions& options_;
+  std::string command_;
   std::unique_ptr<LineSession> line_;
 };
 

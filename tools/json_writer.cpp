@@ -5,59 +5,38 @@
 namespace tarvex::tool {
 
 void JsonWriter::separate() {
-  if (after_key_) {
-    after_key_ = false;
-    return;
-  }
-  if (!first_.empty()) {
-    if (!first_.back()) out_ << ", ";
-    first_.back() = false;
-  }
+  if (!after_key_ && !first_.empty() && !first_.back()) out_ << ", ";
+  if (!first_.empty()) first_.back() = false;
+  after_key_ = false;
 }
 
 void JsonWriter::string(std::string_view text) {
   out_ << '"';
   for (const char c : text) {
-    switch (c) {
-      case '"': out_ << "\\\""; break;
-      case '\\': out_ << "\\\\"; break;
-      case '\n': out_ << "\\n"; break;
-      case '\t': out_ << "\\t"; break;
-      default:
-        if (static_cast<unsigned char>(c) < 0x20) {
-          char escaped[8];
-          std::snprintf(escaped, sizeof escaped, "\\u%04X", static_cast<unsigned>(c));
-          out_ << escaped;
-        } else {
-          out_ << c;
-        }
+    if (c == '"' || c == '\\') {
+      out_ << '\\' << c;
+    } else if (c == '\n' || c == '\t') {
+      out_ << (c == '\n' ? "\\n" : "\\t");
+    } else if (static_cast<unsigned char>(c) < 0x20) {
+      char escaped[8];
+      std::snprintf(escaped, sizeof escaped, "\\u%04X", static_cast<unsigned>(c));
+      out_ << escaped;
+    } else {
+      out_ << c;
     }
   }
   out_ << '"';
 }
 
-JsonWriter& JsonWriter::begin_object() {
+JsonWriter& JsonWriter::open(char bracket) {
   separate();
-  out_ << '{';
+  out_ << bracket;
   first_.push_back(true);
   return *this;
 }
 
-JsonWriter& JsonWriter::end_object() {
-  out_ << '}';
-  first_.pop_back();
-  return *this;
-}
-
-JsonWriter& JsonWriter::begin_array() {
-  separate();
-  out_ << '[';
-  first_.push_back(true);
-  return *this;
-}
-
-JsonWriter& JsonWriter::end_array() {
-  out_ << ']';
+JsonWriter& JsonWriter::close(char bracket) {
+  out_ << bracket;
   first_.pop_back();
   return *this;
 }

@@ -1,4 +1,5 @@
-// A small streaming JSON writer for the tool's --json output.
+// A small streaming JSON writer for the tool's --json output: ", " between
+// members and ": " after a key, on one line.
 #pragma once
 
 #include <cstdint>
@@ -12,10 +13,10 @@ class JsonWriter {
  public:
   explicit JsonWriter(std::ostream& out) : out_(out) {}
 
-  JsonWriter& begin_object();
-  JsonWriter& end_object();
-  JsonWriter& begin_array();
-  JsonWriter& end_array();
+  JsonWriter& begin_object() { return open('{'); }
+  JsonWriter& end_object() { return close('}'); }
+  JsonWriter& begin_array() { return open('['); }
+  JsonWriter& end_array() { return close(']'); }
   JsonWriter& key(std::string_view name);
   JsonWriter& value(std::string_view text);
   JsonWriter& value(const char* text) { return value(std::string_view(text)); }
@@ -23,6 +24,8 @@ class JsonWriter {
   JsonWriter& value(bool flag);
 
  private:
+  JsonWriter& open(char bracket);
+  JsonWriter& close(char bracket);
   void separate();
   void string(std::string_view text);
 

@@ -1,8 +1,7 @@
 // The line options every command that runs an exchange family shares:
-// --member, and --baud and --limit where a member of the family takes them.
-// Each member says how it reaches the line and what it takes
-// (family_members.h); the options are parsed and checked here once against
-// the chosen member, and the line is opened here, the held port included.
+// --member, and --baud and --limit where a member of the family takes them,
+// parsed and checked once against the chosen member; and the line that
+// member's call runs on, its held port included.
 #pragma once
 
 #include <CLI/CLI.hpp>
@@ -10,26 +9,33 @@
 #include <cstdint>
 #include <optional>
 #include <string>
-#include <vector>
 
-#include "line/platform.h"
-#include "tools/family_members.h"
-#include "tools/held_port_scope.h"
 #include "tools/invocation.h"
-#include "tools/member_choice.h"
+#include "tools/members.h"
 
 namespace tarvex::tool {
 
-// The chosen member's line, open for as long as this lives.
-class OpenLine {
+// What a member's call runs on: the platform, the port's name, the baud and
+// the limit; for a member on a held port, the port com_init opened when this
+// was made, which com_exit closes when it goes, as a host brackets its
+// handle-based exchanges.
+class MemberLine {
  public:
-  OpenLine(LineSession& session, PortUse port, std::uint32_t baud, std::uint32_t limit);
+  MemberLine(line::Platform& os, const char* port_name, bool held, std::uint32_t baud,
+             std::uint32_t limit);
+  ~MemberLine();
+  MemberLine(const MemberLine&) = delete;
+  MemberLine& operator=(const MemberLine&) = delete;
 
-  const MemberLine& line() const { return line_; }
+  // The member's call with `arguments` and this line's port, baud and limit.
+  Result run(const Member& member, exports::Arguments arguments, bool legacy = false) const;
 
  private:
-  std::optional<HeldPortScope> held_;
-  MemberLine line_;
+  line::Platform& os_;
+  const char* port_name_;
+  line::Handle held_ = line::kInvalidHandle;
+  std::uint32_t baud_;
+  std::uint32_t limit_;
 };
 
 class LineOptions {
@@ -37,32 +43,28 @@ class LineOptions {
   // `member_help` introduces --member's choices; `limit_help` says what the
   // limit bounds and its default ("Drain and per-byte limit in ms", "(default
   // 2000)"). --baud and --limit are there only when a member takes them.
-  LineOptions(CLI::App& cli, const std::vector<Member>& members, std::string_view member_help,
+  LineOptions(CLI::App& cli, exports::Family family, std::string_view member_help,
               std::string_view limit_help = {}, std::string_view limit_default = {});
 
   // The member --member names, once --baud and --limit are checked against it
   // and parsed; a UsageError otherwise.
-  const Member& member(const std::vector<Member>& members);
-
-  // What was given, or the default; valid after member().
-  std::uint32_t baud() const { return baud_.value_or(line::kDefaultBaud); }
-  std::uint32_t limit(std::uint32_t otherwise) const { return limit_.value_or(otherwise); }
+  const Member& member();
   const std::string& member_text() const { return member_text_; }
 
-  // The session's line for a member with `needs`, the held port opened when
-  // the member runs on one.
-  OpenLine open(Invocation& invocation, const LineNeeds& needs, std::uint32_t limit = 0) const;
+  // What --limit gave, or `otherwise`; valid after member().
+  std::uint32_t limit(std::uint32_t otherwise) const { return limit_.value_or(otherwise); }
+
+  // The invocation's line for the chosen member, with `limit`.
+  MemberLine open(Invocation& invocation, std::uint32_t limit = 0) const;
 
  private:
-  void check(const MemberName& name, const LineNeeds& needs);
-
+  Members members_;
+  const Member* chosen_ = nullptr;
   std::string member_text_ = "plain";
   std::optional<std::string> baud_text_;
   std::optional<std::string> limit_text_;
   std::optional<std::uint32_t> baud_;
   std::optional<std::uint32_t> limit_;
-  std::string baud_members_;   // "n, held or handle": who takes --baud
-  std::string limit_members_;  // who takes --limit
 };
 
 }  // namespace tarvex::tool

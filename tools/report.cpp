@@ -16,48 +16,62 @@ std::string text_of(const Value& value) {
 void json_value(JsonWriter& json, const Value& value) {
   if (const auto* number = std::get_if<std::int64_t>(&value)) {
     json.value(*number);
-  } else if (const auto* bytes = std::get_if<Bytes>(&value)) {
-    json.value(hex_text(*bytes));
   } else {
-    json.value(std::get<std::string>(value));
+    json.value(std::holds_alternative<Bytes>(value) ? hex_text(std::get<Bytes>(value))
+                                                    : std::get<std::string>(value));
   }
 }
 
 void write_table(std::ostream& out, const Table& table) {
-  std::vector<std::size_t> widths;
-  for (const std::string& label : table.labels) widths.push_back(label.size());
+  std::vector<std::vector<std::string>> lines{table.labels};
   for (const auto& row : table.rows) {
-    for (std::size_t c = 0; c < row.size() && c < widths.size(); ++c) {
-      widths[c] = std::max(widths[c], text_of(row[c]).size());
+    lines.emplace_back();
+    for (const Value& v : row) lines.back().push_back(text_of(v));
+  }
+  std::vector<std::size_t> widths(table.labels.size(), 0);
+  for (const auto& cells : lines) {
+    for (std::size_t c = 0; c < cells.size() && c < widths.size(); ++c) {
+      widths[c] = std::max(widths[c], cells[c].size());
     }
   }
-  const auto line = [&](const std::vector<std::string>& cells) {
-    std::string text;
+  for (const auto& cells : lines) {
     for (std::size_t c = 0; c < cells.size(); ++c) {
-      text += cells[c];
-      if (c + 1 < cells.size()) text += std::string(widths[c] - cells[c].size() + 2, ' ');
+      out << cells[c] << (c + 1 < cells.size() ? std::string(widths[c] - cells[c].size() + 2, ' ') : "\n");
     }
-    out << text << "\n";
-  };
-  line(table.labels);
-  for (const auto& row : table.rows) {
-    std::vector<std::string> cells;
-    for (const Value& v : row) cells.push_back(text_of(v));
-    line(cells);
   }
 }
 
 }  // namespace
 
-Report& Report::add_sent(const std::string& key, const std::string& what, const Bytes& bytes,
-                         std::size_t taken) {
+Report& Report::add(std::string key, Value value) {
+  std::string label = key;
+  std::replace(label.begin(), label.end(), '_', ' ');
+  return add(std::move(key), std::move(label), std::move(value));
+}
+
+Report& Report::add(std::string key, std::string label, Value value) {
+  fields.push_back({std::move(key), std::move(label), std::move(value)});
+  return *this;
+}
+
+Report& Report::add_sent(const std::string& key, const Bytes& bytes, std::size_t taken) {
   taken = std::min(taken, bytes.size());
-  const std::string label = taken == bytes.size() ? what + " sent"
-                            : taken == 0          ? what + " (not sent)"
-                                                  : what + " (" + std::to_string(taken) + " of " +
+  const std::string label = taken == bytes.size() ? key + " sent"
+                            : taken == 0          ? key + " (not sent)"
+                                                  : key + " (" + std::to_string(taken) + " of " +
                                                std::to_string(bytes.size()) + " bytes sent)";
   add(key, label, bytes);
   return add(key + "_sent", "", static_cast<std::int64_t>(taken));
+}
+
+void show_report(std::ostream& out, const Report& report, bool json,
+                 const std::vector<std::string>* trace) {
+  if (json) return write_json(out, report, trace);
+  if (trace != nullptr) {
+    for (const std::string& line : *trace) out << line << "\n";
+    out << "\n";
+  }
+  write_text(out, report);
 }
 
 void write_text(std::ostream& out, const Report& report) {
@@ -80,19 +94,14 @@ void write_text(std::ostream& out, const Report& report) {
 
 void write_json(std::ostream& out, const Report& report, const std::vector<std::string>* trace) {
   JsonWriter json(out);
-  json.begin_object();
-  json.key("command").value(report.command);
-  for (const Field& f : report.fields) {
-    json.key(f.key);
-    json_value(json, f.value);
-  }
+  json.begin_object().key("command").value(report.command);
+  for (const Field& f : report.fields) json_value(json.key(f.key), f.value);
   if (report.table) {
     json.key(report.table->key).begin_array();
     for (const auto& row : report.table->rows) {
       json.begin_object();
       for (std::size_t c = 0; c < row.size() && c < report.table->keys.size(); ++c) {
-        json.key(report.table->keys[c]);
-        json_value(json, row[c]);
+        json_value(json.key(report.table->keys[c]), row[c]);
       }
       json.end_object();
     }

@@ -37,22 +37,23 @@ struct Report {
   std::optional<Table> table = {};
   std::optional<Result> result = {};
 
-  Report& add(std::string key, std::string label, Value value) {
-    fields.push_back({std::move(key), std::move(label), std::move(value)});
-    return *this;
-  }
+  // Shown as `label`, or without one as the key with spaces for underscores.
+  Report& add(std::string key, Value value);
+  Report& add(std::string key, std::string label, Value value);
 
   // Bytes the library meant to send (a frame, a block), of which the port
   // took `taken`: "frame sent: 05 C2 C7" only when it took them all, else
   // "frame (not sent): 05 C2 C7" or "frame (1 of 3 bytes sent): ...". JSON
   // has the bytes under `key` and the count taken under `key`_sent.
-  Report& add_sent(const std::string& key, const std::string& what, const Bytes& bytes,
-                   std::size_t taken);
+  Report& add_sent(const std::string& key, const Bytes& bytes, std::size_t taken);
 };
 
-void write_text(std::ostream& out, const Report& report);
+// The report as text or as one JSON object, after the lines of `trace` when
+// given (in JSON, a "trace" array).
+void show_report(std::ostream& out, const Report& report, bool json,
+                 const std::vector<std::string>* trace);
 
-// `trace` lines go into a "trace" array when present.
+void write_text(std::ostream& out, const Report& report);
 void write_json(std::ostream& out, const Report& report, const std::vector<std::string>* trace);
 
 // A run that ended without a report: {"command": ..., "error": ..., "exit": ...},

@@ -1,5 +1,6 @@
 // `tarvex send`: a command frame and a data block to one terminal, and its
 // acknowledgement, through any member of the data-block family.
+#include "exchange/block_profile.h"
 #include "exchange/data_block.h"
 #include "tools/exit_status.h"
 #include "tools/line_options.h"
@@ -14,7 +15,7 @@ constexpr std::uint32_t kDefaultLimitMs = 2000;
 class SendCommand final : public Command {
  public:
   explicit SendCommand(CLI::App& cli)
-      : line_options_(cli, members_, "Which entry point runs the exchange:",
+      : line_options_(cli, exports::Family::DataBlock, "Which entry point runs the exchange:",
                       "Drain and acknowledgement limit in ms", "(default 2000)") {
     cli.add_option("FRAME", frame_text_,
                    "Command frame in hex without its checksum: address byte, command code, parameters")
@@ -34,7 +35,7 @@ class SendCommand final : public Command {
   }
 
   int run(Invocation& invocation) override {
-    const Member& member = line_options_.member(members_);
+    const Member& member = line_options_.member();
     Bytes frame = parse_frame(frame_text_, kMaxBytes);
     Bytes block = parse_hex(block_text_, "BLOCK", kMaxBytes);
     if (legacy_ && member.entry->legacy_call == nullptr) {
@@ -42,10 +43,9 @@ class SendCommand final : public Command {
     }
     const auto n = static_cast<std::int32_t>(frame.size());
     const auto m = static_cast<std::int32_t>(block.size());
-    // Where the library fixes the block length by command code (every member
-    // but Nsend, exchange::fixed_block_length), the block buffer has to hold
-    // exactly that many bytes.
-    if (member.name.library != "Nsend" && n > 1) {
+    // Where the member's profile fixes the block length by command code, the
+    // block buffer has to hold exactly that many bytes.
+    if (n > 1 && exchange::member_profile(member.library).value().fixed_block_for_c5) {
       const std::int32_t sent = exchange::fixed_block_length(frame[1], m);
       if (sent != m) {
         throw UsageError("BLOCK: command " + hex_byte(frame[1]) + " sends a block of exactly " + std::to_string(sent) +
@@ -56,27 +56,19 @@ class SendCommand final : public Command {
 
     frame.resize(std::max<std::size_t>(frame.size() + 1, 2));
     block.resize(block.size() + 1);
-    Result result = kOk;
-    {
-      const OpenLine line = line_options_.open(invocation, member.needs, line_options_.limit(kDefaultLimitMs));
-      result = member.run(line.line(), {.n = n, .frame = frame.data(), .m = m, .block = block.data()}, legacy_);
-    }
+    const Result result = line_options_.open(invocation, line_options_.limit(kDefaultLimitMs))
+                              .run(member, {.n = n, .frame = frame.data(), .m = m, .block = block.data()}, legacy_);
     frame.resize(static_cast<std::size_t>(n) + 1);
     if (m == 0) block.clear();  // no block byte goes out
     // The frame's bytes go out first, then the block's.
     const std::size_t taken = invocation.bytes_taken();
     const std::size_t frame_taken = std::min(taken, frame.size());
-    Report report{.command = "send"};
-    report.add("member", "member", legacy_ ? "senddata (legacy build)" : std::string(member.name.library))
-        .add("port", "port", invocation.line().port_name())
-        .add_sent("frame", "frame", frame, frame_taken)
-        .add_sent("block", "block", block, taken - frame_taken);
-    report.result = result;
-    return invocation.finish(report);
+    Report report = invocation.exchange_report(legacy_ ? "senddata (legacy build)" : member.library);
+    report.add_sent("frame", frame, frame_taken).add_sent("block", block, taken - frame_taken);
+    return invocation.finish(report, result);
   }
 
  private:
-  const std::vector<Member> members_ = members_of(exports::Family::DataBlock);
   LineOptions line_options_;
   std::string frame_text_;
   std::string block_text_;

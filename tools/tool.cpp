@@ -8,7 +8,6 @@
 
 #include "tools/exit_status.h"
 #include "tools/json_writer.h"
-#include "tools/output_path.h"
 #include "tools/tool_commands.h"
 
 namespace tarvex::tool {
@@ -80,17 +79,11 @@ int run(const std::vector<std::string>& args, Console& console) {
   GlobalOptions options;
   add_global_options(app, options, GlobalUse{.yes = true});
   CommandSet commands;
-  add_get_command(app, commands);
-  add_send_command(app, commands);
-  add_hex_commands(app, commands);
-  add_blacklist_command(app, commands);
-  add_online_command(app, commands);
-  add_scan_command(app, commands);
-  add_lock_command(app, commands);
-  add_codec_command(app, commands);
-  add_terminal_command(app, commands);
-  add_demo_command(app, commands);
-  add_log_command(app, commands);
+  for (const auto add : {add_get_command, add_send_command, add_hex_commands, add_blacklist_command,
+                         add_online_commands, add_transform_commands, add_terminal_command,
+                         add_demo_command, add_log_command}) {
+    add(app, commands);
+  }
   for (const CommandEntry& entry : commands) add_global_options(*entry.cli, options, entry.use);
 
   try {
@@ -128,16 +121,8 @@ int run(const std::vector<std::string>& args, Console& console) {
   if (entry == commands.end()) return kUsage;
   const std::string name = entry->cli->get_name();
   try {
-    refuse_unused_global_options(app, name, entry->use);
-    // Refused here, before anything is sent, so that a diagram that cannot
-    // be written never costs an exchange.
-    if (!options.diagram.empty()) {
-      if (const auto why = why_not_writable(options.diagram)) {
-        throw UsageError("--diagram: cannot write the diagram to " + options.diagram + ": " + *why,
-                         kCannotCreate);
-      }
-    }
-    Invocation invocation(console, options);
+    check_global_options(app, name, entry->use, options);
+    Invocation invocation(console, options, name);
     return entry->command->run(invocation);
   } catch (const UsageError& error) {
     return fail(console, options.json, name, error.what(), error.status());

@@ -1,13 +1,23 @@
 // The tarvex command-line tool, callable in-process: `args` are the
-// arguments after the program name.
+// arguments after the program name; the console is where a run reads and
+// writes (string streams in the tests, the process's standard streams in
+// main).
 #pragma once
 
+#include <istream>
+#include <ostream>
 #include <string>
 #include <vector>
 
-#include "tools/console.h"
-
 namespace tarvex::tool {
+
+struct Console {
+  std::istream& in;
+  std::ostream& out;
+  std::ostream& err;
+  bool in_is_terminal = false;   // a question may be asked on `in`
+  bool err_is_terminal = false;  // progress lines may be drawn on `err`
+};
 
 // Runs one subcommand and gives the exit status: 0 on success, the
 // library's result code when an exchange failed, 64 and up for usage errors
