@@ -68,6 +68,7 @@ void check_global_options(const CLI::App& top, std::string_view name, const Glob
     throw UsageError(std::string(option.name) + ": " + std::string(name) + " " +
                      std::string(option.refused_because) + "; drop " + option.name);
   }
+  if (options.port && options.port->empty()) throw UsageError("--port needs a NAME; an empty one names no port");
   if (options.diagram.empty()) return;
   if (const auto why = why_not_writable(options.diagram)) {
     throw UsageError("--diagram: cannot write the diagram to " + options.diagram + ": " + *why,

@@ -16,6 +16,13 @@
 namespace tarvex::tool {
 namespace {
 
+// The words the log gives a call's result: "success" of "0 (success)", "a
+// held port" of "#1 (a held port)".
+std::string meaning_of(const trace::LoggedCall& c) {
+  const auto open = c.result.find(" (");
+  return open == std::string::npos ? "" : c.result.substr(open + 2, c.result.size() - open - 3);
+}
+
 class LogCommand final : public Command {
  public:
   explicit LogCommand(CLI::App& cli) {
@@ -60,16 +67,19 @@ class LogCommand final : public Command {
  private:
   int list(Invocation& invocation, const trace::LogReading& log) {
     Report report = invocation.report();
-    report.add("file", "log", file_).add("calls", static_cast<std::int64_t>(log.calls.size()));
+    // The count in text only: in JSON the list under "calls" gives it. The
+    // result is a number and its meaning in JSON, as every command's is.
+    report.add("file", "log", file_).add("", "calls", static_cast<std::int64_t>(log.calls.size()));
     Table table{"calls",
-                {"call", "time", "process", "thread", "entry_point", "port", "result"},
-                {"call", "time (UTC)", "process", "thread", "entry point", "port", "result"}};
+                {"call", "time", "process", "thread", "entry_point", "port", "", "result", "meaning"},
+                {"call", "time (UTC)", "process", "thread", "entry point", "port", "result", "", ""}};
     for (std::size_t i = 0; i < log.calls.size(); ++i) {
       const trace::LoggedCall& c = log.calls[i];
       table.rows.push_back({static_cast<std::int64_t>(i + 1), c.time,
                             static_cast<std::int64_t>(c.process),
                             static_cast<std::int64_t>(c.thread), c.entry_point,
-                            c.port.empty() ? std::string("-") : c.port, c.result});
+                            c.port.empty() ? std::string("-") : c.port, c.result, c.outcome.value,
+                            meaning_of(c)});
     }
     report.table = std::move(table);
     show_report(invocation.console().out, report, invocation.options().json, nullptr);
@@ -90,7 +100,7 @@ class LogCommand final : public Command {
     if (c.outcome.kind == trace::Outcome::Kind::Code) {
       report.result = static_cast<Result>(c.outcome.value);
     } else {
-      report.add("held_port", c.result);
+      report.add("", "held port", c.result).add("result", "", c.outcome.value).add("meaning", "", meaning_of(c));
     }
     if (!c.complete)
       report.add("complete", "note",

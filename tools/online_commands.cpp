@@ -53,8 +53,9 @@ class ScanCommand final : public Command {
     cli.footer(
         "Lists every address where something answered, with the result of its query and\n"
         "the identity record. Exit status 0 when a terminal answered in full; otherwise the\n"
-        "result of the first address that answered at all, or 3 when none did. A progress\n"
-        "line is drawn on standard error when it is a terminal.");
+        "result of the first address that answered at all, or 3 when none did; 2 at once\n"
+        "when nothing can go out (the port does not open, say). A progress line is drawn\n"
+        "on standard error when it is a terminal.");
   }
 
   int run(Invocation& invocation) override {
@@ -62,7 +63,7 @@ class ScanCommand final : public Command {
     const std::uint8_t from = parse_byte(from_text_, "FROM");
     const std::uint8_t to = parse_byte(to_text_, "TO");
     if (from > to) throw UsageError("FROM " + hex_byte(from) + " is above TO " + hex_byte(to) + "; swap them");
-    Table table{"terminals", {"address", "result", "identity"}, {"address", "result", "identity"}};
+    Table table{"terminals", {"address", "result", "meaning", "identity"}, {"address", "result", "", "identity"}};
     std::optional<Result> first_answer;
     Console& console = invocation.console();
     {
@@ -76,7 +77,14 @@ class ScanCommand final : public Command {
         }
         const OnlineAnswer answer = query_online(member, line, address);
         if (answer.result == kReplyIncomplete) continue;  // nobody there
-        table.rows.push_back({hex_byte(address), std::int64_t{answer.result}, identity_value(answer, "-")});
+        // Nothing went out, or the port did not open: no address can answer
+        // on such a line, and the scan says why at once.
+        if (answer.result == kFrameNotSent) {
+          first_answer = kFrameNotSent;
+          break;
+        }
+        table.rows.push_back({hex_byte(address), std::int64_t{answer.result}, result_meaning(answer.result),
+                              identity_value(answer, "-")});
         if (answer.identity || !first_answer) first_answer = answer.result;
       }
     }

@@ -23,12 +23,17 @@ void json_value(JsonWriter& json, const Value& value) {
 }
 
 void write_table(std::ostream& out, const Table& table) {
-  std::vector<std::vector<std::string>> lines{table.labels};
+  std::vector<std::vector<std::string>> lines{{}};
+  for (std::size_t c = 0; c < table.labels.size(); ++c) {
+    if (!table.labels[c].empty()) lines[0].push_back(table.labels[c]);
+  }
   for (const auto& row : table.rows) {
     lines.emplace_back();
-    for (const Value& v : row) lines.back().push_back(text_of(v));
+    for (std::size_t c = 0; c < row.size(); ++c) {
+      if (!table.labels[c].empty()) lines.back().push_back(text_of(row[c]));
+    }
   }
-  std::vector<std::size_t> widths(table.labels.size(), 0);
+  std::vector<std::size_t> widths(lines[0].size(), 0);
   for (const auto& cells : lines) {
     for (std::size_t c = 0; c < cells.size() && c < widths.size(); ++c) {
       widths[c] = std::max(widths[c], cells[c].size());
@@ -95,13 +100,15 @@ void write_text(std::ostream& out, const Report& report) {
 void write_json(std::ostream& out, const Report& report, const std::vector<std::string>* trace) {
   JsonWriter json(out);
   json.begin_object().key("command").value(report.command);
-  for (const Field& f : report.fields) json_value(json.key(f.key), f.value);
+  for (const Field& f : report.fields) {
+    if (!f.key.empty()) json_value(json.key(f.key), f.value);
+  }
   if (report.table) {
     json.key(report.table->key).begin_array();
     for (const auto& row : report.table->rows) {
       json.begin_object();
-      for (std::size_t c = 0; c < row.size() && c < report.table->keys.size(); ++c) {
-        json_value(json.key(report.table->keys[c]), row[c]);
+      for (std::size_t c = 0; c < row.size(); ++c) {
+        if (!report.table->keys[c].empty()) json_value(json.key(report.table->keys[c]), row[c]);
       }
       json.end_object();
     }

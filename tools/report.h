@@ -19,15 +19,15 @@ namespace tarvex::tool {
 using Value = std::variant<std::int64_t, std::string, Bytes>;
 
 struct Field {
-  std::string key;    // in JSON
+  std::string key;    // in JSON; empty: in text only
   std::string label;  // in text; empty: in JSON only
   Value value;
 };
 
 struct Table {
   std::string key;                  // in JSON: an array of objects under this key
-  std::vector<std::string> keys;    // per column, in JSON
-  std::vector<std::string> labels;  // per column, in text
+  std::vector<std::string> keys;    // per column, in JSON; an empty one: in text only
+  std::vector<std::string> labels;  // per column, in text; an empty one: in JSON only
   std::vector<std::vector<Value>> rows = {};
 };
 

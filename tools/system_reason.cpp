@@ -1,5 +1,6 @@
 #include "tools/system_reason.h"
 
+#include <array>
 #include <cerrno>
 #include <cstring>
 
@@ -21,14 +22,21 @@ constexpr Hint kHints[] = {
     {31, "the device has gone; is the adapter still plugged in?"},  // ERROR_GEN_FAILURE
     {1167, "the device has gone; is the adapter still plugged in?"},  // ERROR_DEVICE_NOT_CONNECTED
 };
+constexpr std::array<Hint, 0> kNetworkHints{};  // the DLL takes the COM name a server's driver gives
 #else
 constexpr Hint kHints[] = {
-    {ENOENT, "no such port; ls /dev/ttyUSB* /dev/ttyS* lists them"},
+    {ENOENT, "no such port; ls /dev/ttyUSB* /dev/ttyACM* /dev/ttyS* lists them"},
     {EACCES, "is the user in the dialout group?"},
     {EBUSY, "another program holds the port"},
     {ENOTTY, "not a serial port"},
     {EIO, "the device has gone; is the adapter still plugged in?"},
     {ECONNREFUSED, "no serial server listens there"},
+};
+// A port on a network serial server (rfc2217://HOST:PORT) fails its own
+// way: the codes it keeps say other things than a device's.
+constexpr std::array kNetworkHints{
+    Hint{ENXIO, "the host name does not resolve; check it, or give the address"},
+    Hint{EINVAL, "write it as rfc2217://HOST:PORT, with PORT from 1 to 65535"},
 };
 #endif
 
@@ -36,6 +44,9 @@ constexpr Hint kHints[] = {
 
 std::string system_reason(const line::OsError& error, const std::string& port) {
   std::string reason = std::string(error.operation) + " " + port + ": " + line::os_error_text(error.code);
+  for (const Hint& hint : kNetworkHints) {
+    if (hint.code == error.code && port.starts_with("rfc2217://")) return reason + "; " + hint.text;
+  }
   for (const Hint& hint : kHints) {
     if (hint.code == error.code) return reason + "; " + hint.text;
   }

@@ -54,13 +54,22 @@ int fail(Console& console, bool json, const std::string& command, const std::str
 }
 
 // What to say when no subcommand could be chosen: name the word that is not
-// one, and list those there are.
+// one, and list those there are; or, when an option took the command for
+// its value, say what that option needs.
 std::string no_command_message(const CLI::App& app, const std::vector<std::string>& args) {
   std::string names;
-  for (const CLI::App* sub : app.get_subcommands({})) names += (names.empty() ? "" : ", ") + sub->get_name();
+  bool command = false;
   const auto word = std::find_if(args.begin(), args.end(),
                                  [](const std::string& a) { return !a.empty() && a[0] != '-'; });
+  for (const CLI::App* sub : app.get_subcommands({})) {
+    names += (names.empty() ? "" : ", ") + sub->get_name();
+    command = command || (word != args.end() && *word == sub->get_name());
+  }
   if (word == args.end()) return "name a command: " + names;
+  const CLI::Option* before = word == args.begin() ? nullptr : app.get_option_no_throw(*(word - 1));
+  if (command && before != nullptr && !before->get_type_name().empty()) {
+    return *(word - 1) + " needs a " + before->get_type_name() + "; '" + *word + "' is a command";
+  }
   return "'" + *word + "' is no command; choose one of " + names;
 }
 

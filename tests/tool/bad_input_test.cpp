@@ -25,6 +25,8 @@ const std::string kNotALog = ::testing::TempDir() + "tarvex_not_a.log";
 const BadCase kCases[] = {
     {{}, 64, "name a command: get"},
     {{"nosuch"}, 64, "'nosuch' is no command; choose one of get"},
+    {{"--port", "get", "05C2", "8"}, 64, "--port needs a NAME; 'get' is a command"},
+    {{"--port", "", "get", "05C2", "8"}, 64, "--port needs a NAME; an empty one names no port"},
     {{"get", "05C", "8"}, 64, "FRAME: an odd number of hex digits"},
     {{"get", "0 5C2", "8"}, 64, "FRAME: a lone hex digit"},
     {{"get", "05G2", "8"}, 64, "FRAME: 'G' at position 3 is not a hex digit"},

@@ -68,8 +68,11 @@ TEST(GetCommand, APortThatDoesNotOpenSaysWhyAndSendsNothing) {
     const char* port;
     const char* reason;
   };
-  for (const Case c : {Case{"/dev/ttyNOSUCH", "open /dev/ttyNOSUCH: No such file or directory; no such port"},
-                       Case{"/dev/null", "open /dev/null: Inappropriate ioctl for device; not a serial port"}}) {
+  for (const Case c : {Case{"/dev/ttyNOSUCH", "open /dev/ttyNOSUCH: No such file or directory; no such port; "
+                                             "ls /dev/ttyUSB* /dev/ttyACM* /dev/ttyS* lists them"},
+                       Case{"/dev/null", "open /dev/null: Inappropriate ioctl for device; not a serial port"},
+                       Case{"rfc2217://nowhere", "open rfc2217://nowhere: Invalid argument; write it as "
+                                                 "rfc2217://HOST:PORT"}}) {
     SCOPED_TRACE(c.port);
     const ToolRun json = run_tool({"--port", c.port, "--json", "--trace", "get", "05C2", "8"});
     EXPECT_EQ(json.status, 2);

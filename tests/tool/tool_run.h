@@ -1,6 +1,11 @@
 // Runs the tool in-process with string streams for its console.
 #pragma once
 
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+#include <algorithm>
+#include <set>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -8,6 +13,38 @@
 #include "tools/tool.h"
 
 namespace tarvex::testing {
+
+// Every object in `json`, those in arrays too: a "result" is a number with
+// its "meaning" beside it, as every command gives it.
+inline void expect_results_with_meaning(const nlohmann::json& json) {
+  if (json.is_object() && json.contains("result")) {
+    EXPECT_TRUE(json["result"].is_number_integer() && json.contains("meaning") && json["meaning"].is_string())
+        << json.dump();
+  }
+  if (json.is_structured()) {
+    for (const auto& item : json) expect_results_with_meaning(item);
+  }
+}
+
+// Output for scripts: one JSON value that a strict reader takes, no object
+// with a key twice.
+inline void expect_strict_json(const std::string& text) {
+  using Event = nlohmann::json::parse_event_t;
+  std::vector<std::set<std::string>> objects;
+  std::string twice;
+  const auto json = nlohmann::json::parse(
+      text,
+      [&](int, Event event, nlohmann::json& parsed) {
+        if (event == Event::object_start) objects.emplace_back();
+        if (event == Event::object_end) objects.pop_back();
+        if (event == Event::key && !objects.back().insert(parsed.get<std::string>()).second) twice = parsed;
+        return true;
+      },
+      false);
+  EXPECT_FALSE(json.is_discarded()) << text;
+  EXPECT_EQ(twice, "") << "a key twice in " << text;
+  expect_results_with_meaning(json);
+}
 
 struct ToolRun {
   int status;
@@ -27,6 +64,9 @@ inline ToolRun run_tool(const std::vector<std::string>& args, const std::string&
   std::ostringstream err;
   tool::Console console{in, out, err, interactive, interactive};
   const int status = tool::run(args, console);
+  if (std::find(args.begin(), args.end(), "--json") != args.end() && !out.str().empty()) {
+    expect_strict_json(out.str());
+  }
   return {status, out.str(), err.str()};
 }
 
