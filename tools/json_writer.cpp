@@ -4,67 +4,34 @@
 
 namespace tarvex::tool {
 
-void JsonWriter::separate() {
-  if (!after_key_ && !first_.empty() && !first_.back()) out_ << ", ";
-  if (!first_.empty()) first_.back() = false;
-  after_key_ = false;
-}
-
-void JsonWriter::string(std::string_view text) {
-  out_ << '"';
+std::string json_string(std::string_view text) {
+  std::string out = "\"";
   for (const char c : text) {
     if (c == '"' || c == '\\') {
-      out_ << '\\' << c;
+      out.append(1, '\\').append(1, c);
     } else if (c == '\n' || c == '\t') {
-      out_ << (c == '\n' ? "\\n" : "\\t");
+      out.append(c == '\n' ? "\\n" : "\\t");
     } else if (static_cast<unsigned char>(c) < 0x20) {
       char escaped[8];
       std::snprintf(escaped, sizeof escaped, "\\u%04X", static_cast<unsigned>(c));
-      out_ << escaped;
+      out.append(escaped);
     } else {
-      out_ << c;
+      out.append(1, c);
     }
   }
-  out_ << '"';
+  return out.append("\"");
 }
 
-JsonWriter& JsonWriter::open(char bracket) {
-  separate();
-  out_ << bracket;
-  first_.push_back(true);
-  return *this;
+std::string json_object(const std::vector<std::pair<std::string, std::string>>& members) {
+  std::string out = "{";
+  for (const auto& [key, value] : members) out.append(out.size() > 1 ? ", " : "").append(json_string(key) + ": " + value);
+  return out.append("}");
 }
 
-JsonWriter& JsonWriter::close(char bracket) {
-  out_ << bracket;
-  first_.pop_back();
-  return *this;
-}
-
-JsonWriter& JsonWriter::key(std::string_view name) {
-  separate();
-  string(name);
-  out_ << ": ";
-  after_key_ = true;
-  return *this;
-}
-
-JsonWriter& JsonWriter::value(std::string_view text) {
-  separate();
-  string(text);
-  return *this;
-}
-
-JsonWriter& JsonWriter::value(std::int64_t number) {
-  separate();
-  out_ << number;
-  return *this;
-}
-
-JsonWriter& JsonWriter::value(bool flag) {
-  separate();
-  out_ << (flag ? "true" : "false");
-  return *this;
+std::string json_array(const std::vector<std::string>& values) {
+  std::string out = "[";
+  for (const std::string& value : values) out.append(out.size() > 1 ? ", " : "").append(value);
+  return out.append("]");
 }
 
 }  // namespace tarvex::tool

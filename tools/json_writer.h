@@ -1,37 +1,16 @@
-// A small streaming JSON writer for the tool's --json output: ", " between
-// members and ": " after a key, on one line.
+// JSON text for the tool's --json output, on one line: ", " between members
+// and ": " after a key. Values come in as JSON text already made.
 #pragma once
 
-#include <cstdint>
-#include <ostream>
+#include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace tarvex::tool {
 
-class JsonWriter {
- public:
-  explicit JsonWriter(std::ostream& out) : out_(out) {}
-
-  JsonWriter& begin_object() { return open('{'); }
-  JsonWriter& end_object() { return close('}'); }
-  JsonWriter& begin_array() { return open('['); }
-  JsonWriter& end_array() { return close(']'); }
-  JsonWriter& key(std::string_view name);
-  JsonWriter& value(std::string_view text);
-  JsonWriter& value(const char* text) { return value(std::string_view(text)); }
-  JsonWriter& value(std::int64_t number);
-  JsonWriter& value(bool flag);
-
- private:
-  JsonWriter& open(char bracket);
-  JsonWriter& close(char bracket);
-  void separate();
-  void string(std::string_view text);
-
-  std::ostream& out_;
-  std::vector<bool> first_;  // per open container: nothing written in it yet
-  bool after_key_ = false;
-};
+std::string json_string(std::string_view text);  // quoted, escaped
+std::string json_object(const std::vector<std::pair<std::string, std::string>>& members);
+std::string json_array(const std::vector<std::string>& values);
 
 }  // namespace tarvex::tool

@@ -13,13 +13,10 @@ std::string text_of(const Value& value) {
   return std::get<std::string>(value);
 }
 
-void json_value(JsonWriter& json, const Value& value) {
-  if (const auto* number = std::get_if<std::int64_t>(&value)) {
-    json.value(*number);
-  } else {
-    json.value(std::holds_alternative<Bytes>(value) ? hex_text(std::get<Bytes>(value))
-                                                    : std::get<std::string>(value));
-  }
+std::string json_of(const Value& value) {
+  if (const auto* number = std::get_if<std::int64_t>(&value)) return std::to_string(*number);
+  if (const auto* bytes = std::get_if<Bytes>(&value)) return json_string(hex_text(*bytes));
+  return json_string(std::get<std::string>(value));
 }
 
 void write_table(std::ostream& out, const Table& table) {
@@ -98,43 +95,40 @@ void write_text(std::ostream& out, const Report& report) {
 }
 
 void write_json(std::ostream& out, const Report& report, const std::vector<std::string>* trace) {
-  JsonWriter json(out);
-  json.begin_object().key("command").value(report.command);
+  std::vector<std::pair<std::string, std::string>> members{{"command", json_string(report.command)}};
   for (const Field& f : report.fields) {
-    if (!f.key.empty()) json_value(json.key(f.key), f.value);
+    if (!f.key.empty()) members.emplace_back(f.key, json_of(f.value));
   }
   if (report.table) {
-    json.key(report.table->key).begin_array();
+    std::vector<std::string> rows;
     for (const auto& row : report.table->rows) {
-      json.begin_object();
+      std::vector<std::pair<std::string, std::string>> cells;
       for (std::size_t c = 0; c < row.size(); ++c) {
-        if (!report.table->keys[c].empty()) json_value(json.key(report.table->keys[c]), row[c]);
+        if (!report.table->keys[c].empty()) cells.emplace_back(report.table->keys[c], json_of(row[c]));
       }
-      json.end_object();
+      rows.push_back(json_object(cells));
     }
-    json.end_array();
+    members.emplace_back(report.table->key, json_array(rows));
   }
   if (report.result) {
-    json.key("result").value(std::int64_t{*report.result});
-    json.key("meaning").value(result_meaning(*report.result));
+    members.emplace_back("result", std::to_string(*report.result));
+    members.emplace_back("meaning", json_string(result_meaning(*report.result)));
   }
   if (trace != nullptr) {
-    json.key("trace").begin_array();
-    for (const std::string& line : *trace) json.value(line);
-    json.end_array();
+    std::vector<std::string> lines;
+    for (const std::string& line : *trace) lines.push_back(json_string(line));
+    members.emplace_back("trace", json_array(lines));
   }
-  json.end_object();
-  out << "\n";
+  out << json_object(members) << "\n";
 }
 
 void write_json_error(std::ostream& out, const std::string& command, const std::string& message,
                       int status) {
-  JsonWriter json(out);
-  json.begin_object();
-  if (!command.empty()) json.key("command").value(command);
-  json.key("error").value(message).key("exit").value(std::int64_t{status});
-  json.end_object();
-  out << "\n";
+  std::vector<std::pair<std::string, std::string>> members;
+  if (!command.empty()) members.emplace_back("command", json_string(command));
+  members.emplace_back("error", json_string(message));
+  members.emplace_back("exit", std::to_string(status));
+  out << json_object(members) << "\n";
 }
 
 }  // namespace tarvex::tool

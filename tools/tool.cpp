@@ -102,14 +102,9 @@ int run(const std::vector<std::string>& args, Console& console) {
     if (!asks_for_json(args)) {
       console.out << version_line() << "\n";
     } else {
-      JsonWriter(console.out)
-          .begin_object()
-          .key("version")
-          .value(TARVEX_VERSION)
-          .key("legacy_version")
-          .value(TARVEX_LEGACY_VERSION)
-          .end_object();
-      console.out << "\n";
+      console.out << json_object({{"version", json_string(TARVEX_VERSION)},
+                                  {"legacy_version", json_string(TARVEX_LEGACY_VERSION)}})
+                  << "\n";
     }
     return 0;
   } catch (const CLI::Success& help) {
