@@ -24,6 +24,15 @@
  * called on a port that did not open: every exchange then returns 2. After
  * any other outcome the value is not defined.
  *
+ * A line setting the port does not take ends the exchange with 2 before
+ * any byte goes out under it (com_init closes the port again and returns
+ * TARVEX_INVALID_PORT). Every setting is read back from the driver (on a
+ * network port: the server's answer) and compared in parity, stop bits,
+ * byte size and baud. A setting the driver refuses leaves the refusing
+ * call's error; one it accepts and then does not apply as asked (a driver
+ * without mark/space parity runs odd/even parity instead) leaves EOPNOTSUPP
+ * on Linux and ERROR_NOT_SUPPORTED (50) on Windows.
+ *
  * A port that hangs up (an adapter unplugged, the far end closed) ends the
  * call at once: a reply that can no longer come gives 3 without waiting out
  * its limit, a write that the port refuses 2 (3 for a data block).
@@ -98,8 +107,8 @@ typedef uint32_t tarvex_port_t;
 /* ---- Held ports ------------------------------------------------------- */
 
 /* Opens the port exclusively, MARK parity, one stop bit, the given baud.
- * Returns TARVEX_INVALID_PORT when the port cannot be opened (the reason in
- * errno or GetLastError). A name COMn (any case) opens \\.\COMn on
+ * Returns TARVEX_INVALID_PORT when the port cannot be opened or does not
+ * take that setting (the reason in errno or GetLastError). A name COMn (any case) opens \\.\COMn on
  * Windows, so COM10 and above work as written. */
 TARVEX_API tarvex_port_t TARVEX_CALL com_init(const char* port_name, uint32_t baud) TARVEX_NOEXCEPT;
 

@@ -6,7 +6,6 @@
 
 namespace tarvex::sim {
 
-using trace::character_time_us;
 using trace::TraceEvent;
 using trace::WireByte;
 
@@ -14,9 +13,8 @@ struct SimBus::Port {
   std::string name;
   std::optional<Handle> handle;  // while open
   line::TimeoutSet timeouts = line::TimeoutSet::Standard;
-  LineSetting setting{Parity::None, StopBits::One, line::kDefaultBaud};  // baud always set
+  line::LineClock clock;           // the setting in force, when the last character ends
   std::deque<WireByte> outgoing;  // written, not yet delivered to the terminals
-  std::uint64_t line_free_us = 0;  // when the last queued character ends
   std::deque<Arrival> input;       // sorted by arrival
   std::vector<std::shared_ptr<Terminal>> terminals;
   std::vector<WireByte> sent;
@@ -71,6 +69,7 @@ SimBus::Port* SimBus::find_name(const std::string& name) {
 }
 
 bool SimBus::fault_now() {
+  if (far_end_gone()) hung_up_ = true;
   const bool strike = faults_.at_call && *faults_.at_call == calls_;
   ++calls_;
   return strike;
@@ -100,15 +99,16 @@ void SimBus::queue_arrivals(const std::string& port_name, std::span<const std::u
                             std::uint64_t start_us, std::uint64_t gap_us) {
   Port* port = find_name(port_name);
   if (port == nullptr) return;
-  const std::uint64_t char_us = character_time_us(port->setting, *port->setting.baud);
+  const std::uint64_t char_us = port->clock.character_us();
+  const LineSetting& setting = port->clock.setting();
   std::uint64_t at = std::max(start_us, now_us_);
   for (const std::uint8_t value : bytes) {
     const WireByte byte{.start_us = at,
                         .end_us = at + char_us,
                         .value = value,
-                        .parity = port->setting.parity,
-                        .stop_bits = port->setting.stop_bits,
-                        .baud = *port->setting.baud};
+                        .parity = setting.parity,
+                        .stop_bits = setting.stop_bits,
+                        .baud = port->clock.baud()};
     const auto pos = std::upper_bound(
         port->input.begin(), port->input.end(), byte.end_us,
         [](std::uint64_t t, const Arrival& a) { return t < a.at_us; });
@@ -175,16 +175,26 @@ void SimBus::wait_for_line_free(Port& port) {
   if (!port.outgoing.empty()) advance(port.outgoing.back().end_us - now_us_);
 }
 
-void SimBus::set_line(Handle handle, const LineSetting& setting) {
+bool SimBus::set_line(Handle handle, const LineSetting& setting) {
   tick_follows_poll_ = false;
-  fault_now();
+  const bool fault = fault_now();
   Port* port = find(handle);
-  if (port == nullptr) return fail("port", kBadHandle);
+  if (port == nullptr) {
+    fail("port", kBadHandle);
+    return false;
+  }
   wait_for_line_free(*port);
-  port->setting.parity = setting.parity;
-  port->setting.stop_bits = setting.stop_bits;
-  if (setting.baud) port->setting.baud = setting.baud;
-  record(TraceEvent::Kind::SetLine, handle).setting = port->setting;
+  // Not taken: the port keeps what it had, and the trace shows what was
+  // asked for, then the failure.
+  line::LineClock asked = port->clock;
+  asked.apply(setting);
+  record(TraceEvent::Kind::SetLine, handle).setting = asked.setting();
+  if (fault || hung_up_) {
+    fail("line setting", fault ? line::kSettingNotTaken : kDeviceFailed);
+    return false;
+  }
+  port->clock.apply(setting);
+  return true;
 }
 
 std::uint32_t SimBus::write(Handle handle, const std::uint8_t* bytes, std::uint32_t count) {
@@ -208,19 +218,19 @@ std::uint32_t SimBus::write(Handle handle, const std::uint8_t* bytes, std::uint3
   // returns once the last of them has started on the line, or gives up after
   // the write timeout (5 ms a byte + 10 ms), reporting what it handed over.
   const std::uint64_t call_start = now_us_;
-  const std::uint64_t give_up = call_start + (5000u * std::uint64_t{count} + 10000u);
-  const std::uint64_t char_us = character_time_us(port->setting, *port->setting.baud);
+  const std::uint64_t give_up = call_start + line::write_limit_us(count);
+  const LineSetting& setting = port->clock.setting();
   std::uint32_t handed = 0;
   for (; handed < taken; ++handed) {
-    const std::uint64_t start = std::max(now_us_, port->line_free_us);
+    const std::uint64_t start = port->clock.next_start_us(now_us_);
     if (start > give_up) break;
-    port->line_free_us = start + char_us;
+    port->clock.place(now_us_, 1);
     port->outgoing.push_back(WireByte{.start_us = start,
-                                      .end_us = port->line_free_us,
+                                      .end_us = port->clock.free_us(),
                                       .value = bytes[handed],
-                                      .parity = port->setting.parity,
-                                      .stop_bits = port->setting.stop_bits,
-                                      .baud = *port->setting.baud});
+                                      .parity = setting.parity,
+                                      .stop_bits = setting.stop_bits,
+                                      .baud = port->clock.baud()});
   }
   event.taken = handed;
   const std::uint64_t returns_at = handed < taken    ? give_up
@@ -343,7 +353,7 @@ std::vector<WireByte> SimBus::received(const std::string& port) const {
 
 std::optional<LineSetting> SimBus::setting(const std::string& port) const {
   const Port* p = find_name(port);
-  return p == nullptr ? std::nullopt : std::optional<LineSetting>(p->setting);
+  return p == nullptr ? std::nullopt : std::optional<LineSetting>(p->clock.setting());
 }
 
 std::optional<line::TimeoutSet> SimBus::timeouts(const std::string& port) const {

@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "line/first_error.h"
+#include "line/line_clock.h"
 #include "line/platform.h"
 #include "trace/trace_event.h"
 
@@ -65,7 +66,8 @@ class Terminal {
 
 // The faults a test can put into the port. A fault at call index k strikes
 // the k-th platform call (counting from 0) with what fits that call: an open
-// fails, a write takes half of its bytes (none of one byte), a read stops
+// fails, a line setting is not taken (the port keeps the one it had), a
+// write takes half of its bytes (none of one byte), a read stops
 // delivering from then on (or, garbled, delivers its byte altered, or finds
 // that the port has hung up: from then on every read says so at once and
 // every write takes nothing), the output queue never drains from then on,
@@ -78,6 +80,9 @@ struct Faults {
   std::optional<std::uint64_t> short_write_at;  // index among write calls
   std::uint32_t short_write_takes = 0;
   bool queue_never_drains = false;
+  // The far end goes before the k-th platform call, whatever that call is:
+  // from then on the port has hung up, as after a read's HangUp.
+  std::optional<std::uint64_t> hang_up_at_call;
 };
 
 class SimBus final : public line::Platform {
@@ -85,7 +90,7 @@ class SimBus final : public line::Platform {
   struct Options {
     std::uint32_t tick_start_ms = 0;     // where the 32-bit tick starts (to test the wrap)
     std::uint64_t tick_cost_us = 20;     // how far each tick reading moves the clock
-    std::uint64_t read_poll_us = 15000;  // a read with nothing to deliver
+    std::uint64_t read_poll_us = line::kReadPollUs;  // a read with nothing to deliver
   };
 
   SimBus();
@@ -98,11 +103,12 @@ class SimBus final : public line::Platform {
 
   // Platform.
   Handle open(const char* name, line::TimeoutSet timeouts) override;
-  void set_line(Handle port, const LineSetting& setting) override;
+  bool set_line(Handle port, const LineSetting& setting) override;
   std::uint32_t write(Handle port, const std::uint8_t* bytes, std::uint32_t count) override;
   line::ReadResult read_byte(Handle port, std::uint8_t* destination) override;
   std::optional<std::uint32_t> output_queue(Handle port) override;
   void purge_input(Handle port) override;
+  bool hung_up(Handle) override { return hung_up_ || far_end_gone(); }
   void close(Handle port) override;
   std::uint32_t tick() override;
   // Each reading of the tick moves the virtual clock, so the busy wait's own
@@ -152,6 +158,7 @@ class SimBus final : public line::Platform {
   const Port* find_name(const std::string& name) const;
   Port* find_name(const std::string& name);
   bool fault_now();
+  bool far_end_gone() const { return faults_.hang_up_at_call && calls_ >= *faults_.hang_up_at_call; }
   void deliver_until(std::uint64_t t);
   void wait_for_line_free(Port& port);
   // Keeps the first error of the bus's life, as the error a call returns

@@ -8,6 +8,7 @@
 
 #include "exchange/blacklist_block.h"
 #include "exchange/hex_text.h"
+#include "line/line_clock.h"
 #include "tools/card_list.h"
 #include "tools/exit_status.h"
 #include "tools/line_options.h"
@@ -26,10 +27,11 @@ std::string block_text(const exchange::BlacklistBuffer& block, std::size_t size)
   return text;
 }
 
+// The block goes out under the data phase's setting: SPACE, one stop bit.
 std::string line_time(std::size_t bytes, std::uint32_t baud) {
-  // Start bit, 8 data bits, the parity bit, one stop bit.
+  const double bits = line::character_bits(line::Parity::Space, line::StopBits::One);
   char text[48];
-  std::snprintf(text, sizeof text, "%.1f ms at %u baud", static_cast<double>(bytes) * 11000.0 / baud, baud);
+  std::snprintf(text, sizeof text, "%.1f ms at %u baud", static_cast<double>(bytes) * bits * 1000.0 / baud, baud);
   return text;
 }
 

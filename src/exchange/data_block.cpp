@@ -139,11 +139,11 @@ Result after_frame(Channel port, const BlockProfile& profile, std::int32_t n, Pr
   }
   if (prepared.m == 0) return kOk;
 
-  line::busy_wait(port.os, profile.wait_before_block);
+  line::busy_wait(port, profile.wait_before_block);
   if (!line::checked_write(port, block, prepared.m + 1)) return kBlockNotTaken;
   if (!awaits_acknowledgement(profile, prepared.command_code)) return kOk;
 
-  line::busy_wait(port.os, profile.wait_before_acknowledgement);
+  line::busy_wait(port, profile.wait_before_acknowledgement);
   return reply_result(line::await_acknowledgement(port, profile.acknowledgement_limit,
                                                    profile.acknowledgement_check));
 }

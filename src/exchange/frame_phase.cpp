@@ -10,19 +10,19 @@ namespace {
 // phase switches that way, null for a held port.
 bool send(line::Channel first, line::ScopedPort* named, const FramePhase& phase,
           const std::uint8_t* bytes, std::int32_t count) {
-  line::busy_wait(first.os, phase.wait_before_setting);
-  if (phase.address_setting) line::set_line(first, *phase.address_setting);
-  line::busy_wait(first.os, phase.wait_before_address);
+  line::busy_wait(first, phase.wait_before_setting);
+  if (phase.address_setting && !line::set_line(first, *phase.address_setting)) return false;
+  line::busy_wait(first, phase.wait_before_address);
   if (phase.whole_frame_with_address) return count == 0 || line::checked_write(first, bytes, count);
 
   // Never more address bytes than the frame has, so the rest is never negative.
   const std::int32_t address = std::min(phase.address_bytes, count);
   if (count != 0 && !line::checked_write(first, bytes, address)) return false;
-  line::busy_wait(first.os, phase.wait_after_address);
+  line::busy_wait(first, phase.wait_after_address);
   if (phase.reopen_after_address && (named == nullptr || !named->reopen())) return false;
   const line::Channel data = named != nullptr ? named->channel() : first;
-  if (phase.data_setting) line::set_line(data, *phase.data_setting);
-  line::busy_wait(data.os, phase.wait_before_rest);
+  if (phase.data_setting && !line::set_line(data, *phase.data_setting)) return false;
+  line::busy_wait(data, phase.wait_before_rest);
   if (count == 0) return true;
   return phase.rest_may_be_short ? line::lenient_write(data, bytes + address, count - address)
                                  : line::checked_write(data, bytes + address, count - address);

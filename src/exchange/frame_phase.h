@@ -36,8 +36,9 @@ struct FramePhase {
 // Sends `count` bytes exactly as they go on the wire (a frame followed by its
 // checksum, or a raw frame). With a count of 0 nothing is written, but the
 // line settings, waits and a re-open still happen. False when a write was not
-// taken whole or the port did not open (first or on the re-open); the
-// exchange then ends with 2.
+// taken whole, a line setting was not taken (before any byte went out under
+// it), or the port did not open (first or on the re-open); the exchange then
+// ends with 2.
 bool send_frame(line::ScopedPort& port, const FramePhase& phase, const std::uint8_t* bytes,
                 std::int32_t count);
 

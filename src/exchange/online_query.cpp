@@ -111,7 +111,7 @@ Result run_phase(Channel port, const PhaseProfile& phase, const std::uint8_t* fr
                  std::uint8_t* reply, std::int32_t reply_size) {
   if (!send_frame(port, phase.frame, frame, kFrameSize + 1)) return phase.not_sent;
   if (phase.drain && !line::drain_wait(port, phase.drain->limit)) return phase.drain->on_timeout;
-  line::busy_wait(port.os, phase.wait_before_reply);
+  line::busy_wait(port, phase.wait_before_reply);
   return reply_result(line::checked_reply(port, reply, reply_size, phase.byte_limit),
                       phase.reply_codes);
 }

@@ -77,11 +77,11 @@ Result after_frame(Channel port, const RequestProfile& profile, std::uint8_t com
   const Result replied =
       reply_result(line::checked_reply(port, reply, reply_length, limits.byte, counted));
   if (replied != kOk) return replied;
-  line::busy_wait(port.os, profile.wait_after_reply);
+  line::busy_wait(port, profile.wait_after_reply);
   if (profile.acknowledge == Acknowledge::Always ||
       (profile.acknowledge == Acknowledge::OnlyForC2 && command_code == 0xC2)) {
     line::send_acknowledgement(port);
-    line::busy_wait(port.os, profile.wait_after_acknowledgement);
+    line::busy_wait(port, profile.wait_after_acknowledgement);
   }
   return kOk;
 }

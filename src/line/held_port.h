@@ -11,8 +11,8 @@ namespace tarvex::line {
 
 // Opens the port with the standard timeouts and leaves it in MARK parity, one
 // stop bit, the caller's baud, ready for an address phase. A port that cannot
-// be opened yields kInvalidHandle; the system's reason is the platform's
-// error.
+// be opened, or does not take that setting (it is then closed again), yields
+// kInvalidHandle; the system's reason is the platform's error.
 Handle com_init(Platform& os, const char* port_name, std::uint32_t baud);
 
 // Discards unread input and closes the port; 0 in every case. A handle the

@@ -1,6 +1,7 @@
-// The backends' monotonic clock. Linux: CLOCK_MONOTONIC, which the tick is
-// cut from, and sleeps on it. Windows: QueryPerformanceCounter (GetTickCount,
-// the tick, has no finer resolution than 10-16 ms).
+// The backends' monotonic clock, and sleeps on it. Linux: CLOCK_MONOTONIC,
+// which the tick is cut from. Windows: QueryPerformanceCounter (GetTickCount,
+// the tick, has no finer resolution than 10-16 ms), and the sleeps of
+// win32_sleep.*.
 #pragma once
 
 #include <cstdint>
@@ -12,7 +13,7 @@
 
 namespace tarvex::line {
 
-inline std::uint64_t monotonic_us() {
+inline std::uint64_t monotonic_ns() {
   LARGE_INTEGER counter{};
   LARGE_INTEGER frequency{};
   QueryPerformanceCounter(&counter);
@@ -20,8 +21,11 @@ inline std::uint64_t monotonic_us() {
   const auto ticks = static_cast<std::uint64_t>(counter.QuadPart);
   const auto per_second = static_cast<std::uint64_t>(frequency.QuadPart);
   if (per_second == 0) return 0;
-  return ticks / per_second * 1000000u + ticks % per_second * 1000000u / per_second;
+  return ticks / per_second * 1000000000u + ticks % per_second * 1000000000u / per_second;
 }
+
+// Sleeps until monotonic_ns() reads `deadline_ns` (win32_sleep.cpp).
+void sleep_until_ns(std::uint64_t deadline_ns);
 
 }  // namespace tarvex::line
 
@@ -40,10 +44,6 @@ inline std::uint64_t monotonic_ns() {
          static_cast<std::uint64_t>(now.tv_nsec);
 }
 
-inline std::uint64_t monotonic_us() {
-  return monotonic_ns() / 1000u;
-}
-
 // Sleeps until CLOCK_MONOTONIC reads `deadline_ns`, however often a signal
 // interrupts the sleep.
 inline void sleep_until_ns(std::uint64_t deadline_ns) {
@@ -53,8 +53,18 @@ inline void sleep_until_ns(std::uint64_t deadline_ns) {
   }
 }
 
-// The whole milliseconds from now to `deadline_ns`, rounded up, for poll():
-// 0 once it has come.
+}  // namespace tarvex::line
+
+#endif  // _WIN32
+
+namespace tarvex::line {
+
+inline std::uint64_t monotonic_us() {
+  return monotonic_ns() / 1000u;
+}
+
+// The whole milliseconds from now to `deadline_ns`, rounded up, for a wait
+// counted in them (poll, select): 0 once it has come.
 inline int ms_until(std::uint64_t deadline_ns) {
   const std::uint64_t now = monotonic_ns();
   if (now >= deadline_ns) return 0;
@@ -66,5 +76,3 @@ inline void sleep_us(std::uint64_t us) {
 }
 
 }  // namespace tarvex::line
-
-#endif  // _WIN32

@@ -11,6 +11,12 @@
 #include <cstdint>
 #include <optional>
 
+#if defined(_WIN32)
+#include <winerror.h>
+#else
+#include <cerrno>
+#endif
+
 namespace tarvex::line {
 
 // A port handle as the host sees it: 32 bits, opaque. The all-ones value is
@@ -42,16 +48,14 @@ struct LineSetting {
 
 inline constexpr std::uint32_t kDefaultBaud = 9600;
 
-// The bits one character takes on the line: the start bit, 8 data bits, the
-// parity bit unless there is none, the stop bits.
-constexpr std::uint32_t character_bits(Parity parity, StopBits stop_bits) {
-  return 1u + 8u + (parity == Parity::None ? 0u : 1u) + (stop_bits == StopBits::Two ? 2u : 1u);
-}
-
-// How long a line setting or a close waits, on every backend, for bytes that
-// are stuck in the output queue (flow control holding them) beyond their own
-// line time, before it goes on without them.
-inline constexpr std::uint64_t kStuckQueueUs = 100000;
+// The error kept for a line setting that the port accepted and then did not
+// apply as asked (a driver without mark/space parity runs odd/even instead):
+// no system call failed, so the library names it (include/tarvex.h).
+#if defined(_WIN32)
+inline constexpr std::uint32_t kSettingNotTaken = ERROR_NOT_SUPPORTED;
+#else
+inline constexpr std::uint32_t kSettingNotTaken = EOPNOTSUPP;
+#endif
 
 // What one read of at most one byte found. A port that has hung up (the
 // device is gone, the far end closed) stays so: nothing will come any more.
@@ -60,7 +64,7 @@ enum class ReadResult : std::uint8_t { Nothing, Byte, HungUp };
 // The operating system's own error of a call that failed: which operation,
 // and the code the system gave (errno on Linux, GetLastError on Windows).
 struct OsError {
-  const char* operation;  // "open", "write", "read", "output queue", "port"
+  const char* operation;  // "open", "line setting", "write", "read", "output queue", "port"
   std::uint32_t code;
 
   friend bool operator==(const OsError&, const OsError&) = default;
@@ -74,8 +78,11 @@ class Platform {
 
   // Applies a line setting once the bytes already written have left the
   // line, so that none of them goes out under a setting it was not written
-  // under. A setting the device rejects is not reported.
-  virtual void set_line(Handle port, const LineSetting& setting) = 0;
+  // under. True when the port took it: the driver's read-back (or the
+  // network server's answer) carries the parity, stop bits, byte size and
+  // baud asked for. A setting the port refused keeps the refusing call's
+  // error; one it changed on its way keeps kSettingNotTaken.
+  virtual bool set_line(Handle port, const LineSetting& setting) = 0;
 
   // One synchronous write of `count` bytes; reports how many were taken
   // (0 when the call failed).
@@ -94,6 +101,12 @@ class Platform {
 
   // Discards unread input.
   virtual void purge_input(Handle port) = 0;
+
+  // Whether the port is known to have hung up: nothing will go out or come
+  // in on it any more, so a wait on it would only delay the failure. What
+  // the backend already knows, or what the system answers at once; it keeps
+  // no error (an unknown handle is the next operation's to report).
+  virtual bool hung_up(Handle port) = 0;
 
   // Closes the port once the bytes already written have left the line.
   virtual void close(Handle port) = 0;

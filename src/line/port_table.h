@@ -1,11 +1,15 @@
-// The ports the library has open, process-wide (every backend but Win32).
+// The ports the library has open, process-wide: every port on Linux, the
+// network ports on Windows (a COM port's handle is the one CreateFileA gave,
+// as Windows hosts expect).
 //
 // A handle names a slot of the table and the generation of that slot's use:
 // once a port is closed, its handle is never valid again, and a value the
 // library did not give out (a raw descriptor, 0, a closed handle) reaches no
-// descriptor of the host's. Each slot has its own lock, held for one
-// operation on its port: calls on different ports never wait for each other,
-// and a close on one thread cannot pull a port from under another's call.
+// descriptor of the host's. Its two lowest bits are set, which no Windows
+// kernel handle's are, so the two kinds of handle never meet. Each slot has
+// its own lock, held for one operation on its port: calls on different
+// ports never wait for each other, and a close on one thread cannot pull a
+// port from under another's call.
 #pragma once
 
 #include <cstddef>
@@ -15,15 +19,45 @@
 #include <utility>
 #include <variant>
 
+#if defined(_WIN32)
+#define WIN32_LEAN_AND_MEAN
+#include <windows.h>
+#endif
+
 #include "line/platform.h"
 #include "line/rfc2217_device.h"
+#if !defined(_WIN32)
 #include "line/termios_device.h"
+#endif
 
 namespace tarvex::line {
 
-// What an open port is: a local serial device, or one on a network serial
-// server.
-using Device = std::variant<TermiosDevice, Rfc2217Device>;
+// What an open port of the table is: a local serial device (Linux), or one
+// on a network serial server.
+#if defined(_WIN32)
+using OpenDevice = std::variant<Rfc2217Device>;
+#else
+using OpenDevice = std::variant<TermiosDevice, Rfc2217Device>;
+#endif
+
+// A slot's lock. Windows: an SRWLOCK, which needs neither set-up nor
+// clean-up (the mingw runtime the DLLs are built with has no std::mutex).
+class SlotLock {
+ public:
+#if defined(_WIN32)
+  void lock() { AcquireSRWLockExclusive(&lock_); }
+  void unlock() { ReleaseSRWLockExclusive(&lock_); }
+
+ private:
+  SRWLOCK lock_ = SRWLOCK_INIT;
+#else
+  void lock() { lock_.lock(); }
+  void unlock() { lock_.unlock(); }
+
+ private:
+  std::mutex lock_;
+#endif
+};
 
 class PortTable {
  public:
@@ -31,18 +65,21 @@ class PortTable {
 
   static PortTable& instance();
 
+  // Whether `handle` has the form of the table's handles.
+  static bool names_slot(Handle handle);
+
   // A slot for a port about to be opened; nothing when every slot is taken.
   // The slot is the caller's until it publishes a device there or gives it
   // back.
   std::optional<std::size_t> reserve();
   void give_back(std::size_t slot);
-  Handle publish(std::size_t slot, Device&& device);
+  Handle publish(std::size_t slot, OpenDevice&& device);
 
   // Runs `operation(device)` under the slot's lock; nothing when `handle`
   // names no open port.
   template <class Operation>
   auto with(Handle handle, Operation&& operation)
-      -> std::optional<decltype(operation(std::declval<Device&>()))> {
+      -> std::optional<decltype(operation(std::declval<OpenDevice&>()))> {
     Slot* slot = find(handle);
     if (slot == nullptr) return std::nullopt;
     const std::lock_guard lock(slot->lock);
@@ -68,8 +105,8 @@ class PortTable {
 
  private:
   struct Slot {
-    std::mutex lock;
-    std::optional<Device> device;    // while the port is open
+    SlotLock lock;
+    std::optional<OpenDevice> device;    // while the port is open
     Handle handle = kInvalidHandle;  // the handle it was given
     std::uint32_t generation = 0;    // of the last use
   };
@@ -79,7 +116,7 @@ class PortTable {
   Slot* find(Handle handle);
 
   Slot slots_[kSlots];
-  std::mutex free_lock_;
+  SlotLock free_lock_;
   // Free slots, oldest first, so a closed slot is reused as late as possible.
   std::size_t free_[kSlots];
   std::size_t free_head_ = 0;

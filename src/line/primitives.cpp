@@ -8,7 +8,9 @@ Handle open_by_name(Platform& os, const char* name, TimeoutSet timeouts) {
   return os.open(name, timeouts);
 }
 
-void set_line(Channel port, const LineSetting& setting) { port.os.set_line(port.handle, setting); }
+bool set_line(Channel port, const LineSetting& setting) {
+  return port.os.set_line(port.handle, setting);
+}
 
 bool checked_write(Channel port, const std::uint8_t* bytes, std::int32_t count) {
   const auto wanted = static_cast<std::uint32_t>(count);
@@ -25,6 +27,10 @@ void busy_wait(Platform& os, std::uint32_t ms) {
   // wait never takes time from the next.
   const std::uint32_t start = os.tick();
   while (elapsed(start, os.tick()) <= ms - 1) os.pause_until_tick(start + ms);
+}
+
+void busy_wait(Channel port, std::uint32_t ms) {
+  if (ms != 0 && !port.os.hung_up(port.handle)) busy_wait(port.os, ms);
 }
 
 bool drain_wait(Channel port, std::uint32_t limit) {

@@ -37,8 +37,10 @@ inline constexpr std::optional<std::uint32_t> kKeepBaud = std::nullopt;
 // Opens the port and applies the timeout set; kInvalidHandle when it failed.
 Handle open_by_name(Platform& os, const char* name, TimeoutSet timeouts);
 
-// Applies parity, stop bits and baud (8 data bits, parity flag set).
-void set_line(Channel port, const LineSetting& setting);
+// Applies parity, stop bits and baud (8 data bits, parity flag set); false
+// when the port did not take the setting: nothing may then be written under
+// it, and the exchange ends as for a frame not sent.
+[[nodiscard]] bool set_line(Channel port, const LineSetting& setting);
 
 // One write of `count` bytes; true when all of them were taken.
 bool checked_write(Channel port, const std::uint8_t* bytes, std::int32_t count);
@@ -51,6 +53,11 @@ bool lenient_write(Channel port, const std::uint8_t* bytes, std::int32_t count);
 // earlier; in between the backend sleeps or yields the processor. A wait of 0
 // is no wait at all.
 void busy_wait(Platform& os, std::uint32_t ms);
+
+// The same on a port, which ends at once when the port has hung up: the
+// call fails at its next step anyway, and a held port that hung up in an
+// earlier call must not cost the next one a wait.
+void busy_wait(Channel port, std::uint32_t ms);
 
 // Waits for the output queue to empty. Fails when the queue is seen empty
 // only at a sample taken after `limit` ms, and at once when the queue cannot

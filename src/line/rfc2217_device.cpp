@@ -1,17 +1,11 @@
 #include "line/rfc2217_device.h"
 
-#include <netinet/in.h>
-#include <netinet/tcp.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
 #include <cstring>
 #include <span>
 
 #include "line/monotonic_clock.h"
+#include "line/port_name.h"
 #include "line/tcp_connect.h"
 
 namespace tarvex::line {
@@ -26,11 +20,10 @@ constexpr std::uint64_t kMsNs = 1000000u;
 constexpr std::uint64_t kOpenNs = 1000 * kMsNs;
 // The pause before a busy port is asked again.
 constexpr std::uint64_t kBusyRetryNs = 5 * kMsNs;
-// The timeout sets bound a one-byte read to 15 ms and a write of k bytes to
-// 5 * k + 10 ms.
-constexpr std::uint64_t kReadPollNs = 15 * kMsNs;
-constexpr std::uint64_t kWritePerByteNs = 5 * kMsNs;
-constexpr std::uint64_t kWriteConstantNs = 10 * kMsNs;
+// How long the server's answers to a line setting may take: a server at a
+// distance answers within its round trip, one that does not answer at all
+// is not applying settings.
+constexpr std::uint64_t kAnswerNs = 1000 * kMsNs;
 // How long a command (a line setting, a purge, an answer to the server) may
 // wait for room in the socket, the stream being held up by the server.
 constexpr std::uint64_t kCommandNs = 100 * kMsNs;
@@ -51,11 +44,9 @@ std::uint8_t stop_code(StopBits stop_bits) {
   return stop_bits == StopBits::Two ? 2 : 1;
 }
 
-}  // namespace
+std::uint64_t us_to_ns(std::uint64_t us) { return us * 1000u; }
 
-bool Rfc2217Device::names(const char* name) {
-  return name != nullptr && std::strncmp(name, kScheme, sizeof kScheme - 1) == 0;
-}
+}  // namespace
 
 // A server turns a client away by closing the connection while it
 // negotiates (the port is busy). It does the same for a moment after its
@@ -71,16 +62,16 @@ std::optional<Rfc2217Device> Rfc2217Device::open(const char* name, FirstError& e
   bool turned_away = false;
   for (;;) {
     FirstError attempt;
-    const int fd = tcp_connect(name + sizeof kScheme - 1, deadline, attempt);
-    if (fd >= 0) {
-      Rfc2217Device port(fd);
+    const net::Socket socket = tcp_connect(network_address(name), deadline, attempt);
+    if (socket != net::kNoSocket) {
+      Rfc2217Device port(socket);
       if (port.negotiate(deadline, attempt)) return port;
-      ::close(fd);
+      net::close(socket);
     }
     const std::optional<OsError> failed = attempt.get();
-    if (!failed || failed->code != EBUSY || monotonic_ns() + kBusyRetryNs >= deadline) {
-      if (failed && turned_away && failed->code == ETIMEDOUT) {
-        error.keep(failed->operation, EBUSY);
+    if (!failed || failed->code != net::kPortBusy || monotonic_ns() + kBusyRetryNs >= deadline) {
+      if (failed && turned_away && failed->code == net::kTimedOut) {
+        error.keep(failed->operation, net::kPortBusy);
       } else if (failed) {
         error.keep(failed->operation, failed->code);
       }
@@ -102,61 +93,103 @@ bool Rfc2217Device::negotiate(std::uint64_t deadline_ns, FirstError& error) {
   std::size_t length = negotiation_.start(request);
   length += com_port_command(kSetBaudrate, 0, 4, request + length);
   if (send_some(request, length, deadline_ns) != length) {
-    error.keep("open", hung_up_ ? static_cast<std::uint32_t>(hang_up_code_) : ETIMEDOUT);
+    error.keep("open", hung_up_ ? hang_up_code_ : net::kTimedOut);
     return false;
   }
-  while (!negotiation_.ready() || !reported_baud_) {
+  while (!negotiation_.ready() || !answers_.baud) {
     if (negotiation_.refused()) {
-      error.keep("open", EPROTONOSUPPORT);
+      error.keep("open", net::kOptionRefused);
       return false;
     }
     const ReadResult got = receive(deadline_ns);
     input_next_ = input_end_ = 0;
     if (got == ReadResult::HungUp) {
-      error.keep("open", EBUSY);
+      error.keep("open", net::kPortBusy);
       return false;
     }
     if (got == ReadResult::Nothing && monotonic_ns() >= deadline_ns) {
-      error.keep("open", ETIMEDOUT);
+      error.keep("open", net::kTimedOut);
       return false;
     }
   }
-  if (*reported_baud_ != 0) baud_ = *reported_baud_;
+  if (*answers_.baud != 0) baud_ = *answers_.baud;
+  clock_.apply({Parity::None, StopBits::One, baud_});
   return true;
 }
 
 // ---- The line setting and the line's clock ---------------------------------
 
-std::uint64_t Rfc2217Device::character_ns() const {
-  const std::uint64_t bits =
-      character_bits(parity_.value_or(Parity::None), stop_bits_.value_or(StopBits::One));
-  return bits * 1000000000u / baud_.value_or(kDefaultBaud);
-}
-
 // Only what differs from the port's setting is sent; a setting the port has
-// already costs nothing, not even the wait for the line.
-void Rfc2217Device::set_line(const LineSetting& setting) {
-  if (hung_up_) return;
+// already costs nothing, not even the wait for the line. The server answers
+// each command with the value it applied; the setting is taken when every
+// answer is the value asked for.
+bool Rfc2217Device::set_line(const LineSetting& setting, FirstError& error) {
+  if (hung_up_) {
+    error.keep("line setting", hang_up_code_);
+    return false;
+  }
   // A rate of 0 would ask the server for its rate instead of setting one.
   const bool new_baud = setting.baud && *setting.baud != 0 && setting.baud != baud_;
+  Answers asked;
   std::uint8_t commands[kOwedBytes];
   std::size_t length = 0;
-  if (new_baud) length += com_port_command(kSetBaudrate, *setting.baud, 4, commands + length);
-  if (!datasize_sent_) length += com_port_command(kSetDatasize, 8, 1, commands + length);
+  if (new_baud) {
+    asked.baud = *setting.baud;
+    length += com_port_command(kSetBaudrate, *asked.baud, 4, commands + length);
+  }
+  if (!datasize_sent_) {
+    asked.datasize = 8;
+    length += com_port_command(kSetDatasize, *asked.datasize, 1, commands + length);
+  }
   if (setting.parity != parity_) {
-    length += com_port_command(kSetParity, parity_code(setting.parity), 1, commands + length);
+    asked.parity = parity_code(setting.parity);
+    length += com_port_command(kSetParity, *asked.parity, 1, commands + length);
   }
   if (setting.stop_bits != stop_bits_) {
-    length += com_port_command(kSetStopsize, stop_code(setting.stop_bits), 1, commands + length);
+    asked.stopsize = stop_code(setting.stop_bits);
+    length += com_port_command(kSetStopsize, *asked.stopsize, 1, commands + length);
   }
-  if (length == 0) return;
+  if (length == 0) return true;
   // The bytes written under the old setting go first.
-  sleep_until_ns(line_free_ns_);
-  if (!send_command(commands, length)) return;
+  sleep_until_ns(us_to_ns(clock_.free_us()));
+  answers_ = {};
+  if (!send_command(commands, length)) {
+    error.keep("line setting", hung_up_ ? hang_up_code_ : net::kTimedOut);
+    return false;
+  }
+  if (!await_answers(asked, error)) return false;
   if (new_baud) baud_ = setting.baud;
   datasize_sent_ = true;
   parity_ = setting.parity;
   stop_bits_ = setting.stop_bits;
+  clock_.apply({setting.parity, setting.stop_bits, baud_});
+  return true;
+}
+
+// Waits for the server's answer to every command of `asked`, keeping data
+// that comes in between for the reads.
+bool Rfc2217Device::await_answers(const Answers& asked, FirstError& error) {
+  const auto waiting = [&] {
+    return (asked.baud && !answers_.baud) || (asked.datasize && !answers_.datasize) ||
+           (asked.parity && !answers_.parity) || (asked.stopsize && !answers_.stopsize);
+  };
+  const std::uint64_t deadline = monotonic_ns() + kAnswerNs;
+  while (waiting()) {
+    const ReadResult got = receive(deadline);
+    if (got == ReadResult::HungUp) {
+      error.keep("line setting", hang_up_code_);
+      return false;
+    }
+    if (got == ReadResult::Nothing && monotonic_ns() >= deadline) {
+      error.keep("line setting", net::kTimedOut);
+      return false;
+    }
+  }
+  const bool applied = (!asked.baud || rate_matches(*asked.baud, *answers_.baud)) &&
+                       answers_.datasize == asked.datasize && answers_.parity == asked.parity &&
+                       answers_.stopsize == asked.stopsize;
+  if (!applied) error.keep("line setting", kSettingNotTaken);
+  return applied;
 }
 
 // ---- Writing -----------------------------------------------------------------
@@ -165,20 +198,15 @@ std::size_t Rfc2217Device::send_some(const std::uint8_t* bytes, std::size_t coun
                                    std::uint64_t deadline_ns) {
   std::size_t sent = 0;
   while (sent < count && !hung_up_) {
-    // MSG_NOSIGNAL: a server that went away is an error here, never a
-    // SIGPIPE in the host.
-    const ssize_t n = ::send(fd_, bytes + sent, count - sent, MSG_NOSIGNAL);
-    if (n > 0) {
-      sent += static_cast<std::size_t>(n);
-      continue;
-    }
-    if (n < 0 && errno != EAGAIN && errno != EINTR) {
-      hang_up(errno);
+    const net::Moved moved = net::send_some(socket_, bytes + sent, count - sent);
+    sent += moved.bytes;
+    if (moved.failure != 0) {
+      hang_up(moved.failure);
       break;
     }
+    if (moved.bytes > 0) continue;
     if (monotonic_ns() >= deadline_ns) break;
-    pollfd pfd{fd_, POLLOUT, 0};
-    poll(&pfd, 1, ms_until(deadline_ns));
+    net::wait(socket_, net::Ready::ToWrite, ms_until(deadline_ns));
   }
   return sent;
 }
@@ -202,9 +230,7 @@ bool Rfc2217Device::send_command(const std::uint8_t* bytes, std::size_t count) {
 
 std::uint32_t Rfc2217Device::write(const std::uint8_t* bytes, std::uint32_t count,
                                  FirstError& error) {
-  const std::uint64_t start = monotonic_ns();
-  const std::uint64_t deadline = start + kWritePerByteNs * count + kWriteConstantNs;
-  const std::uint64_t character = character_ns();
+  const std::uint64_t deadline = us_to_ns(monotonic_us() + write_limit_us(count));
   std::uint32_t taken = 0;
   std::uint8_t chunk[256];
   while (taken < count && pay_owed(deadline)) {
@@ -222,15 +248,14 @@ std::uint32_t Rfc2217Device::write(const std::uint8_t* bytes, std::uint32_t coun
       owed_[0] = kIac;
       owed_length_ = 1;
     }
-    const std::uint64_t now = monotonic_ns();
-    line_free_ns_ = std::max(now, line_free_ns_) + whole * character;
+    clock_.place(monotonic_us(), whole);
     taken += whole;
     if (sent < escaped.written) break;  // the time limit, or the server has gone
   }
-  if (hung_up_) error.keep("write", static_cast<std::uint32_t>(hang_up_code_));
+  if (hung_up_) error.keep("write", hang_up_code_);
   // Back once the last byte is due to have started, as a local port's write
   // is back once the kernel's buffer has emptied, within the write's limit.
-  if (taken > 0) sleep_until_ns(std::min(line_free_ns_ - character, deadline));
+  if (taken > 0) sleep_until_ns(std::min(us_to_ns(clock_.last_start_us()), deadline));
   return taken;
 }
 
@@ -239,41 +264,47 @@ std::uint32_t Rfc2217Device::write(const std::uint8_t* bytes, std::uint32_t coun
 // read's poll), with the count as it is then.
 std::optional<std::uint32_t> Rfc2217Device::output_queue(FirstError& error) {
   if (hung_up_) {
-    error.keep("output queue", static_cast<std::uint32_t>(hang_up_code_));
+    error.keep("output queue", hang_up_code_);
     return std::nullopt;
   }
-  const std::uint64_t character = character_ns();
-  const std::uint64_t last_starts = line_free_ns_ > character ? line_free_ns_ - character : 0;
-  std::uint64_t now = monotonic_ns();
+  const std::uint64_t last_starts = clock_.last_start_us();
+  std::uint64_t now = monotonic_us();
   if (now < last_starts) {
-    sleep_until_ns(std::min(last_starts, now + kReadPollNs));
-    now = monotonic_ns();
+    sleep_until_ns(us_to_ns(std::min(last_starts, now + kReadPollUs)));
+    now = monotonic_us();
   }
-  if (now >= last_starts) return 0;
-  // Bytes start one character apart, the last at last_starts.
-  return static_cast<std::uint32_t>((last_starts - now + character - 1) / character);
+  return static_cast<std::uint32_t>(clock_.not_started_at(now));
 }
 
 // ---- Reading -----------------------------------------------------------------
 
-void Rfc2217Device::hang_up(int code) {
+void Rfc2217Device::hang_up(std::uint32_t code) {
   hung_up_ = true;
   hang_up_code_ = code;
 }
 
 void Rfc2217Device::on_subnegotiation() {
   const std::span<const std::uint8_t> sub = decoder_.parameters();
-  // The answer to the baud asked for at open: option, code, four bytes.
-  if (sub.size() == 6 && sub[0] == kComPort && sub[1] == kServerOffset + kSetBaudrate) {
-    reported_baud_ = static_cast<std::uint32_t>(sub[2]) << 24 |
-                     static_cast<std::uint32_t>(sub[3]) << 16 |
-                     static_cast<std::uint32_t>(sub[4]) << 8 | sub[5];
+  if (sub.size() < 3 || sub[0] != kComPort) return;
+  // The answers to the settings: option, code, the value applied (four
+  // bytes for the baud, one for the others).
+  switch (sub[1]) {
+    case kServerOffset + kSetBaudrate:
+      if (sub.size() == 6) {
+        answers_.baud = static_cast<std::uint32_t>(sub[2]) << 24 |
+                        static_cast<std::uint32_t>(sub[3]) << 16 |
+                        static_cast<std::uint32_t>(sub[4]) << 8 | sub[5];
+      }
+      break;
+    case kServerOffset + kSetDatasize: answers_.datasize = sub[2]; break;
+    case kServerOffset + kSetParity: answers_.parity = sub[2]; break;
+    case kServerOffset + kSetStopsize: answers_.stopsize = sub[2]; break;
+    default: break;  // line and modem state change nothing here
   }
-  // Everything else the server says of the port (its answers to settings,
-  // line and modem state) changes nothing here.
 }
 
-// Decodes in place: data never takes more room than its encoding.
+// Decodes in place, behind the data not read yet: data never takes more
+// room than its encoding.
 void Rfc2217Device::decode(std::uint8_t* bytes, std::size_t count) {
   std::size_t data = 0;
   for (std::size_t i = 0; i < count; ++i) {
@@ -290,32 +321,26 @@ void Rfc2217Device::decode(std::uint8_t* bytes, std::size_t count) {
       case Decoder::Kind::Nothing: break;
     }
   }
-  input_next_ = 0;
-  input_end_ = data;
+  input_end_ += data;
 }
 
 ReadResult Rfc2217Device::receive(std::uint64_t deadline_ns) {
   if (hung_up_) return ReadResult::HungUp;
-  pollfd pfd{fd_, POLLIN, 0};
-  const int ready = poll(&pfd, 1, ms_until(deadline_ns));
-  if (ready <= 0) return ReadResult::Nothing;  // the deadline, or a signal
-  const ssize_t n = ::recv(fd_, input_, sizeof input_, MSG_DONTWAIT);
-  if (n > 0) {
-    // What came is acknowledged now, not after the kernel's delayed-ack time
-    // (40 ms): a server that holds a small segment until its last one is
-    // acknowledged (Nagle's rule; ser2net does) would hold the terminal's
-    // reply that long. The kernel falls back to delaying, so it is asked
-    // after every receive.
-    const int on = 1;
-    setsockopt(fd_, IPPROTO_TCP, TCP_QUICKACK, &on, sizeof on);
-    decode(input_, static_cast<std::size_t>(n));
+  // What is not read yet moves to the front, and what comes goes behind it.
+  std::memmove(input_, input_ + input_next_, input_end_ - input_next_);
+  input_end_ -= input_next_;
+  input_next_ = 0;
+  if (input_end_ == kInputBytes) return ReadResult::Byte;
+  // Nothing by the deadline, or a signal.
+  if (!net::wait(socket_, net::Ready::ToRead, ms_until(deadline_ns))) return ReadResult::Nothing;
+  std::uint8_t* free_room = input_ + input_end_;
+  const net::Moved moved = net::receive_some(socket_, free_room, kInputBytes - input_end_);
+  if (moved.bytes > 0) {
+    net::acknowledge_at_once(socket_);
+    decode(free_room, moved.bytes);
     return ReadResult::Byte;
   }
-  if (n == 0) {
-    hang_up(ECONNRESET);  // the server closed the connection
-  } else if (errno != EAGAIN && errno != EINTR) {
-    hang_up(errno);
-  }
+  if (moved.failure != 0) hang_up(moved.failure);
   return hung_up_ ? ReadResult::HungUp : ReadResult::Nothing;
 }
 
@@ -331,11 +356,11 @@ ReadResult Rfc2217Device::fill(std::uint64_t deadline_ns) {
 }
 
 ReadResult Rfc2217Device::read_byte(std::uint8_t* destination, FirstError& error) {
-  const ReadResult got = fill(monotonic_ns() + kReadPollNs);
+  const ReadResult got = fill(us_to_ns(monotonic_us() + kReadPollUs));
   if (got == ReadResult::Byte) {
     *destination = input_[input_next_++];
   } else if (got == ReadResult::HungUp) {
-    error.keep("read", static_cast<std::uint32_t>(hang_up_code_));
+    error.keep("read", hang_up_code_);
   }
   return got;
 }
@@ -349,11 +374,11 @@ void Rfc2217Device::purge_input() {
   std::uint8_t purge[kCommandBytes];
   send_command(purge, com_port_command(kPurgeData, 1, 1, purge));
   for (std::size_t i = 0; i < kPurgeReads && !hung_up_; ++i) {
-    const ssize_t n = ::recv(fd_, input_, sizeof input_, MSG_DONTWAIT);
-    if (n == 0) hang_up(ECONNRESET);
-    if (n <= 0) break;
-    decode(input_, static_cast<std::size_t>(n));
-    input_next_ = input_end_ = 0;
+    const net::Moved moved = net::receive_some(socket_, input_, sizeof input_);
+    if (moved.failure != 0) hang_up(moved.failure);
+    if (moved.bytes == 0) break;
+    decode(input_, moved.bytes);
+    input_end_ = 0;
   }
 }
 
@@ -361,10 +386,10 @@ void Rfc2217Device::close() {
   if (!hung_up_) {
     // The last bytes leave the remote line before the port goes: a re-open
     // that follows sets the next parity on the same line.
-    sleep_until_ns(line_free_ns_);
+    sleep_until_ns(us_to_ns(clock_.free_us()));
     pay_owed(monotonic_ns() + kCommandNs);
   }
-  ::close(fd_);
+  net::close(socket_);
 }
 
 }  // namespace tarvex::line

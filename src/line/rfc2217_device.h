@@ -1,5 +1,5 @@
 // A serial port on a network serial server, driven over Telnet Com Port
-// Control (RFC 2217): the Linux backend's ports named rfc2217://HOST:PORT.
+// Control (RFC 2217): the ports named rfc2217://HOST:PORT, on both systems.
 //
 // The server sends the bytes on its own line, and nothing tells the client
 // when it has done so. The port therefore keeps the line's clock itself:
@@ -9,45 +9,53 @@
 // kernel's buffer has emptied; the output queue is the bytes not yet due to
 // have started; a line setting and a close wait until the last byte is due to
 // have ended. The setting itself travels in the byte stream after the data,
-// and the server applies it in that order.
+// and the server applies it in that order and answers with what it applied.
 #pragma once
 
 #include <cstdint>
 #include <optional>
 
 #include "line/first_error.h"
+#include "line/line_clock.h"
 #include "line/platform.h"
+#include "line/socket.h"
 #include "line/telnet_codec.h"
 
 namespace tarvex::line {
 
 class Rfc2217Device {
  public:
-  static constexpr char kScheme[] = "rfc2217://";
-
-  // Whether `name` is a network port's name.
-  static bool names(const char* name);
-
   // Connects and negotiates within about a second; nothing when the server
   // is not there, refuses the com port option, or will not give the port
   // (another client holds it), with the reason kept in `error`.
   static std::optional<Rfc2217Device> open(const char* name, FirstError& error);
 
-  void set_line(const LineSetting& setting);
+  bool set_line(const LineSetting& setting, FirstError& error);
   std::uint32_t write(const std::uint8_t* bytes, std::uint32_t count, FirstError& error);
   ReadResult read_byte(std::uint8_t* destination, FirstError& error);
   std::optional<std::uint32_t> output_queue(FirstError& error);
   void purge_input();
+  bool hung_up() const { return hung_up_; }
   void close();
 
  private:
-  explicit Rfc2217Device(int fd) : fd_(fd) {}
+  explicit Rfc2217Device(net::Socket socket) : socket_(socket) {}
+
+  // The server's answers to the com port option's settings: the values it
+  // applied (or, for the baud at open, the one it runs at).
+  struct Answers {
+    std::optional<std::uint32_t> baud;
+    std::optional<std::uint8_t> datasize;
+    std::optional<std::uint8_t> parity;
+    std::optional<std::uint8_t> stopsize;
+  };
 
   bool negotiate(std::uint64_t deadline_ns, FirstError& error);
+  bool await_answers(const Answers& asked, FirstError& error);
 
   // One receive, waiting until `deadline_ns` at most: what the server sent
-  // goes into `input_` (data only; commands are answered or noted). Byte
-  // when something came, Nothing when the deadline came first, HungUp when
+  // goes into `input_` behind what is not read yet (data only; commands are
+  // answered or noted). Byte when something came (or the buffer is full), Nothing when the deadline came first, HungUp when
   // the connection has closed.
   ReadResult receive(std::uint64_t deadline_ns);
   // Receives until there is data to read (Byte), the deadline has come
@@ -55,7 +63,7 @@ class Rfc2217Device {
   ReadResult fill(std::uint64_t deadline_ns);
   void decode(std::uint8_t* bytes, std::size_t count);
   void on_subnegotiation();
-  void hang_up(int code);
+  void hang_up(std::uint32_t code);
 
   // Sends as much of `bytes` as the socket takes before `deadline_ns`.
   std::size_t send_some(const std::uint8_t* bytes, std::size_t count, std::uint64_t deadline_ns);
@@ -65,15 +73,13 @@ class Rfc2217Device {
   bool send_command(const std::uint8_t* bytes, std::size_t count);
   bool pay_owed(std::uint64_t deadline_ns);
 
-  std::uint64_t character_ns() const;
-
-  int fd_;
+  net::Socket socket_;
   bool hung_up_ = false;  // final: the connection does not come back
-  int hang_up_code_ = 0;
+  std::uint32_t hang_up_code_ = 0;
 
   telnet::Decoder decoder_;
   telnet::Negotiation negotiation_;
-  std::optional<std::uint32_t> reported_baud_;  // the server's answer to the query at open
+  Answers answers_;  // since the last setting sent (at open: the baud asked for)
 
   // The setting the server was last given; empty until the first one.
   std::optional<Parity> parity_;
@@ -81,8 +87,8 @@ class Rfc2217Device {
   std::optional<std::uint32_t> baud_;
   bool datasize_sent_ = false;
 
-  // When the last byte written is due to have left the remote line.
-  std::uint64_t line_free_ns_ = 0;
+  // The remote line's clock, on the monotonic clock's microseconds.
+  LineClock clock_;
 
   // Data received and not yet read: input_[input_next_, input_end_).
   static constexpr std::size_t kInputBytes = 128;

@@ -1,17 +1,7 @@
 #include "line/tcp_connect.h"
 
-#include <netdb.h>
-#include <netinet/in.h>
-#include <netinet/tcp.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <cstdlib>
 #include <cstring>
-
-#include "line/monotonic_clock.h"
 
 namespace tarvex::line {
 namespace {
@@ -61,53 +51,15 @@ bool split(const char* host_port, Address& address) {
   return number >= 1 && number <= 65535;
 }
 
-std::uint32_t resolver_errno(int code) {
-  switch (code) {
-    case EAI_SYSTEM: return static_cast<std::uint32_t>(errno);
-    case EAI_AGAIN: return EAGAIN;
-    case EAI_MEMORY: return ENOMEM;
-    default: return ENXIO;  // no such host: as a device path that names nothing
-  }
-}
-
-// One address: a connected socket, or -1 with errno set.
-int connect_one(const addrinfo& candidate, std::uint64_t deadline_ns) {
-  const int fd = socket(candidate.ai_family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-  if (fd < 0) return -1;
-  int result = connect(fd, candidate.ai_addr, candidate.ai_addrlen);
-  if (result != 0 && errno == EINPROGRESS) {
-    pollfd pfd{fd, POLLOUT, 0};
-    int ready = 0;
-    do {
-      ready = poll(&pfd, 1, ms_until(deadline_ns));
-    } while (ready < 0 && errno == EINTR);
-    int failure = ETIMEDOUT;
-    socklen_t size = sizeof failure;
-    if (ready > 0) getsockopt(fd, SOL_SOCKET, SO_ERROR, &failure, &size);
-    result = failure == 0 ? 0 : -1;
-    errno = failure;
-  }
-  if (result != 0) {
-    const int failure = errno;
-    ::close(fd);
-    errno = failure;
-    return -1;
-  }
-  // Frames go out in small writes (an address byte, then the rest): each
-  // must leave at once, not wait for the acknowledgement of the one before.
-  const int on = 1;
-  setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
-  return fd;
-}
-
 }  // namespace
 
-int tcp_connect(const char* host_port, std::uint64_t deadline_ns, FirstError& error) {
+net::Socket tcp_connect(const char* host_port, std::uint64_t deadline_ns, FirstError& error) {
   Address address{};
   if (!split(host_port, address)) {
-    error.keep("open", EINVAL);
-    return -1;
+    error.keep("open", net::kBadName);
+    return net::kNoSocket;
   }
+  if (!net::start(error)) return net::kNoSocket;
   // The system's resolver, with its own time limits: a numeric address
   // skips it.
   addrinfo hints{};
@@ -116,19 +68,22 @@ int tcp_connect(const char* host_port, std::uint64_t deadline_ns, FirstError& er
   hints.ai_flags = AI_NUMERICSERV;
   addrinfo* found = nullptr;
   if (const int code = getaddrinfo(address.host, address.port, &hints, &found); code != 0) {
-    error.keep("open", resolver_errno(code));
-    return -1;
+    error.keep("open", net::resolver_error(code));
+    net::stop();
+    return net::kNoSocket;
   }
-  int fd = -1;
-  int failure = ETIMEDOUT;
-  for (const addrinfo* candidate = found; candidate != nullptr && fd < 0;
+  net::Socket socket = net::kNoSocket;
+  std::uint32_t failure = net::kTimedOut;
+  for (const addrinfo* candidate = found; candidate != nullptr && socket == net::kNoSocket;
        candidate = candidate->ai_next) {
-    fd = connect_one(*candidate, deadline_ns);
-    if (fd < 0) failure = errno;
+    socket = net::connect_one(*candidate, deadline_ns, failure);
   }
   freeaddrinfo(found);
-  if (fd < 0) error.keep("open", static_cast<std::uint32_t>(failure));
-  return fd;
+  if (socket == net::kNoSocket) {
+    error.keep("open", failure);
+    net::stop();
+  }
+  return socket;
 }
 
 }  // namespace tarvex::line

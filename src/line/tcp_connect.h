@@ -5,14 +5,16 @@
 #include <cstdint>
 
 #include "line/first_error.h"
+#include "line/socket.h"
 
 namespace tarvex::line {
 
-// Connects to `host_port` ("HOST:PORT", "[IPv6]:PORT") before CLOCK_MONOTONIC
-// reads `deadline_ns`. Yields a non-blocking, close-on-exec socket without
-// Nagle's delay, or -1 with the system's reason kept in `error` (EINVAL for
-// a name that is not HOST:PORT, ENXIO for a host that does not resolve,
-// ETIMEDOUT for a server that does not answer in time).
-int tcp_connect(const char* host_port, std::uint64_t deadline_ns, FirstError& error);
+// Connects to `host_port` ("HOST:PORT", "[IPv6]:PORT") before the monotonic
+// clock reads `deadline_ns`. Yields a socket as net::connect_one makes it
+// (net::close() gives it back), or kNoSocket with the system's reason kept
+// in `error` (net::kBadName for a name that is not HOST:PORT, the
+// resolver's for a host that does not resolve, net::kTimedOut for a server
+// that does not answer in time).
+net::Socket tcp_connect(const char* host_port, std::uint64_t deadline_ns, FirstError& error);
 
 }  // namespace tarvex::line

@@ -22,26 +22,64 @@
 namespace tarvex::line {
 namespace {
 
-// The two timeout sets bound a one-byte read to 5 * 1 + 10 ms and a write
-// of k bytes to 5 * k + 10 ms; poll() gives the same bounds here.
-constexpr int kReadPollMs = 15;
-constexpr int kWritePerByteMs = 5;
-constexpr int kWriteConstantMs = 10;
-
 std::uint32_t errno_code() {
   return static_cast<std::uint32_t>(errno);
 }
 
 // Raw binary mode: no echo, no canonical input, no translation either way,
 // no software flow control, reads that never block in the driver.
+constexpr tcflag_t kRawInputOff = IGNBRK | BRKINT | PARMRK | ISTRIP | INLCR | IGNCR | ICRNL | IUCLC |
+                                  IXON | IXOFF | IXANY | INPCK | IGNPAR;
+constexpr tcflag_t kRawLocalOff = ECHO | ECHONL | ICANON | ISIG | IEXTEN;
+constexpr tcflag_t kRawControlOn = CLOCAL | CREAD;
+
 void make_raw(termios2& tio) {
-  tio.c_iflag &= ~static_cast<tcflag_t>(IGNBRK | BRKINT | PARMRK | ISTRIP | INLCR | IGNCR | ICRNL |
-                                        IUCLC | IXON | IXOFF | IXANY | INPCK | IGNPAR);
+  tio.c_iflag &= ~kRawInputOff;
   tio.c_oflag &= ~static_cast<tcflag_t>(OPOST);
-  tio.c_lflag &= ~static_cast<tcflag_t>(ECHO | ECHONL | ICANON | ISIG | IEXTEN);
-  tio.c_cflag |= static_cast<tcflag_t>(CLOCAL | CREAD);
+  tio.c_lflag &= ~kRawLocalOff;
+  tio.c_cflag |= kRawControlOn;
   tio.c_cc[VMIN] = 0;
   tio.c_cc[VTIME] = 0;
+}
+
+bool is_raw(const termios2& tio) {
+  return (tio.c_iflag & kRawInputOff) == 0 && (tio.c_oflag & OPOST) == 0 &&
+         (tio.c_lflag & kRawLocalOff) == 0 && (tio.c_cflag & kRawControlOn) == kRawControlOn &&
+         tio.c_cc[VMIN] == 0 && tio.c_cc[VTIME] == 0;
+}
+
+// What carries the protocol in a setting the driver reports back. A
+// pseudo-terminal reports PARENB cleared whatever was applied, but keeps
+// CMSPAR and PARODD: those tell MARK, SPACE and NONE apart on every port,
+// and a driver without mark/space parity shows itself by clearing CMSPAR.
+constexpr tcflag_t kProtocolFlags = CMSPAR | PARODD | CSTOPB | CSIZE;
+
+bool took(const termios2& asked, const termios2& applied, const LineSetting& setting) {
+  return (asked.c_cflag & kProtocolFlags) == (applied.c_cflag & kProtocolFlags) &&
+         (!setting.baud || rate_matches(*setting.baud, applied.c_ospeed));
+}
+
+// The setting a port reports, as the clock counts it.
+LineSetting reported(const termios2& tio) {
+  // Only whether there is a parity bit counts for the clock, not which.
+  return {(tio.c_cflag & (PARENB | CMSPAR)) != 0 ? Parity::Mark : Parity::None,
+          (tio.c_cflag & CSTOPB) != 0 ? StopBits::Two : StopBits::One,
+          tio.c_ospeed == 0 ? std::nullopt : std::optional<std::uint32_t>(tio.c_ospeed)};
+}
+
+// Applies `tio` with `request` (interrupted waits retried) and reads it
+// back; false, with the reason kept, when the call failed.
+bool apply(int fd, unsigned long request, const termios2& tio, termios2& applied,
+           const char* operation, FirstError& error) {
+  int result = 0;
+  do {
+    result = ioctl(fd, request, &tio);
+  } while (result != 0 && errno == EINTR);
+  if (result != 0 || ioctl(fd, TCGETS2, &applied) != 0) {
+    error.keep(operation, errno_code());
+    return false;
+  }
+  return true;
 }
 
 // The rates termios names with a constant. Every driver understands these;
@@ -83,20 +121,11 @@ bool get(int fd, termios2& tio) {
 // bytes at the line's pace). So q queued bytes cannot all be gone sooner than
 // q - fifo character times from now: the first sleep is that long, and after
 // it the queue is looked at every eighth of a character time, so an empty
-// queue is seen a small part of a character after it emptied. Where the FIFO
-// or the character time is unknown, the looks are half a millisecond apart.
+// queue is seen a small part of a character after it emptied; the character
+// time is the one of the setting the driver last reported. Where the FIFO is
+// unknown, the looks are half a millisecond apart.
 constexpr std::uint64_t kLookAgainUs = 500;
 constexpr std::uint64_t kShortestLookUs = 100;
-
-std::optional<std::uint64_t> character_us(int fd) {
-  termios2 tio{};
-  if (!get(fd, tio) || tio.c_ospeed == 0) return std::nullopt;
-  // Only whether there is a parity bit counts, not which.
-  const std::uint64_t bits =
-      character_bits((tio.c_cflag & PARENB) != 0 ? Parity::Mark : Parity::None,
-                     (tio.c_cflag & CSTOPB) != 0 ? StopBits::Two : StopBits::One);
-  return bits * 1000000u / tio.c_ospeed;
-}
 
 std::optional<int> transmit_fifo(int fd) {
   serial_struct serial{};
@@ -105,44 +134,39 @@ std::optional<int> transmit_fifo(int fd) {
 }
 
 // Sleeps before the next look at a queue of `queued` bytes, at most `at_most_us`.
-void pause_for_output(int fd, int queued, std::uint64_t at_most_us) {
+void pause_for_output(int fd, int queued, std::uint64_t character, std::uint64_t at_most_us) {
   std::uint64_t pause = kLookAgainUs;
-  const std::optional<int> fifo = transmit_fifo(fd);
-  const std::optional<std::uint64_t> character = character_us(fd);
-  if (fifo && character) {
-    pause = std::clamp(*character / 8, kShortestLookUs, kLookAgainUs);
-    if (queued > *fifo) {
-      pause = std::max(pause, static_cast<std::uint64_t>(queued - *fifo) * *character);
-    }
+  if (const std::optional<int> fifo = transmit_fifo(fd)) {
+    pause = std::clamp(character / 8, kShortestLookUs, kLookAgainUs);
+    if (queued > *fifo) pause = std::max(pause, static_cast<std::uint64_t>(queued - *fifo) * character);
   }
   sleep_us(std::min(pause, at_most_us));
 }
 
+}  // namespace
+
 // Waits, sleeping, until the kernel's output queue is empty, up to `limit_us`
 // after `start_us`. False when it did not empty (or cannot be asked).
-bool wait_for_empty_queue(int fd, std::uint64_t start_us, std::uint64_t limit_us) {
+bool TermiosDevice::wait_for_empty_queue(std::uint64_t start_us, std::uint64_t limit_us) const {
   int queued = 0;
   for (;;) {
-    if (ioctl(fd, TIOCOUTQ, &queued) != 0) return false;
+    if (ioctl(fd_, TIOCOUTQ, &queued) != 0) return false;
     if (queued <= 0) return true;
     const std::uint64_t spent = monotonic_us() - start_us;
     if (spent >= limit_us) return false;
-    pause_for_output(fd, queued, limit_us - spent);
+    pause_for_output(fd_, queued, clock_.character_us(), limit_us - spent);
   }
 }
 
 // The same, for at most the line time of what is queued now and
 // kStuckQueueUs more.
-bool wait_for_empty_queue(int fd) {
+bool TermiosDevice::wait_for_empty_queue() const {
   int queued = 0;
-  if (ioctl(fd, TIOCOUTQ, &queued) != 0) return false;
+  if (ioctl(fd_, TIOCOUTQ, &queued) != 0) return false;
   if (queued <= 0) return true;
-  const std::uint64_t limit =
-      static_cast<std::uint64_t>(queued) * character_us(fd).value_or(kLookAgainUs) + kStuckQueueUs;
-  return wait_for_empty_queue(fd, monotonic_us(), limit);
+  const std::uint64_t limit = static_cast<std::uint64_t>(queued) * clock_.character_us() + kStuckQueueUs;
+  return wait_for_empty_queue(monotonic_us(), limit);
 }
-
-}  // namespace
 
 std::optional<TermiosDevice> TermiosDevice::open(const char* name, FirstError& error) {
   const int fd = ::open(name, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
@@ -166,14 +190,26 @@ std::optional<TermiosDevice> TermiosDevice::open(const char* name, FirstError& e
     ::close(fd);
     return std::nullopt;
   }
+  // A port left in a mode that translates or swallows bytes would corrupt
+  // every frame: one that will not be made raw is not opened.
   make_raw(tio);
-  ioctl(fd, TCSETS2, &tio);
-  return TermiosDevice(fd);
+  termios2 applied{};
+  const bool raw = apply(fd, TCSETS2, tio, applied, "open", error);
+  if (raw && !is_raw(applied)) error.keep("open", kSettingNotTaken);
+  if (!raw || !is_raw(applied)) {
+    ioctl(fd, TIOCNXCL);
+    ::close(fd);
+    return std::nullopt;
+  }
+  return TermiosDevice(fd, LineClock(reported(applied)));
 }
 
-void TermiosDevice::set_line(const LineSetting& setting) {
+bool TermiosDevice::set_line(const LineSetting& setting, FirstError& error) {
   termios2 tio{};
-  if (!get(fd_, tio)) return;
+  if (!get(fd_, tio)) {
+    error.keep("line setting", errno_code());
+    return false;
+  }
   // Rebuilt from the flags every time, never patched: no stale CMSPAR or
   // PARODD survives a switch.
   tio.c_cflag &= ~static_cast<tcflag_t>(PARENB | PARODD | CMSPAR | CSTOPB | CSIZE);
@@ -200,13 +236,22 @@ void TermiosDevice::set_line(const LineSetting& setting) {
   // adapters included), but with no time limit, so it is used once the
   // kernel's queue has emptied; bytes that flow control holds for good are
   // not waited for.
-  ioctl(fd_, wait_for_empty_queue(fd_) ? TCSETSW2 : TCSETS2, &tio);
+  termios2 applied{};
+  if (!apply(fd_, wait_for_empty_queue() ? TCSETSW2 : TCSETS2, tio, applied, "line setting", error)) {
+    return false;
+  }
+  clock_.apply(reported(applied));
+  if (!took(tio, applied, setting)) {
+    error.keep("line setting", kSettingNotTaken);
+    return false;
+  }
+  return true;
 }
 
 std::uint32_t TermiosDevice::write(const std::uint8_t* bytes, std::uint32_t count,
                                  FirstError& error) {
   const std::uint64_t start = monotonic_us();
-  const std::uint64_t limit = 1000u * (std::uint64_t{kWritePerByteMs} * count + kWriteConstantMs);
+  const std::uint64_t limit = write_limit_us(count);
   std::uint32_t taken = 0;
   while (taken < count && !hung_up_) {
     const ssize_t n = ::write(fd_, bytes + taken, count - taken);
@@ -231,19 +276,19 @@ std::uint32_t TermiosDevice::write(const std::uint8_t* bytes, std::uint32_t coun
   // not when they sit in a buffer: the limits that follow a write (an
   // acknowledgement after a large block) count from there. The kernel's
   // buffer is given the rest of the write's own time limit to empty.
-  if (taken > 0) wait_for_empty_queue(fd_, start, limit);
+  if (taken > 0) wait_for_empty_queue(start, limit);
   return taken;
 }
 
 ReadResult TermiosDevice::read_byte(std::uint8_t* destination, FirstError& error) {
   if (hung_up_) return ReadResult::HungUp;
   pollfd pfd{fd_, POLLIN, 0};
-  const int ready = poll(&pfd, 1, kReadPollMs);
+  const int ready = poll(&pfd, 1, static_cast<int>(kReadPollMs));
   if (ready < 0) {
     // A signal: the caller looks at its limit again. Any other failure
     // (the kernel short of memory) would come back at once on every attempt,
     // so the attempt still takes its poll's time instead of spinning.
-    if (errno != EINTR) sleep_us(1000u * kReadPollMs);
+    if (errno != EINTR) sleep_us(kReadPollUs);
     return ReadResult::Nothing;
   }
   if ((pfd.revents & POLLIN) != 0) {
@@ -275,7 +320,7 @@ std::optional<std::uint32_t> TermiosDevice::output_queue(FirstError& error) {
     return std::nullopt;
   }
   if (queued > 0) {
-    pause_for_output(fd_, queued, 1000u * kReadPollMs);
+    pause_for_output(fd_, queued, clock_.character_us(), kReadPollUs);
     if (ioctl(fd_, TIOCOUTQ, &queued) != 0) {
       error.keep("output queue", errno_code());
       return std::nullopt;
@@ -292,7 +337,7 @@ void TermiosDevice::close() {
   // The last bytes written leave before the port goes: a re-open that
   // follows sets the next parity on the same device. TCSBRK with 1 is
   // tcdrain, unbounded, so it waits only once the kernel's queue is empty.
-  if (!hung_up_ && wait_for_empty_queue(fd_)) ioctl(fd_, TCSBRK, 1);
+  if (!hung_up_ && wait_for_empty_queue()) ioctl(fd_, TCSBRK, 1);
   // TIOCEXCL belongs to the device, not to this descriptor: lift it so it
   // does not outlive the handle while another process keeps the device open.
   ioctl(fd_, TIOCNXCL);

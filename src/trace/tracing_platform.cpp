@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "line/line_clock.h"
 #include "line/monotonic_clock.h"
 
 namespace tarvex::trace {
@@ -10,9 +11,7 @@ namespace tarvex::trace {
 using Kind = TraceEvent::Kind;
 
 std::uint64_t character_time_us(const LineSetting& setting, std::uint32_t baud) {
-  const std::uint64_t bits = line::character_bits(setting.parity, setting.stop_bits);
-  const std::uint64_t rate = baud == 0 ? 1 : baud;
-  return (bits * 1000000 + rate - 1) / rate;
+  return line::character_us(setting.parity, setting.stop_bits, baud);
 }
 
 TracingPlatform::Clock TracingPlatform::monotonic_clock() {
@@ -108,19 +107,23 @@ Handle TracingPlatform::open(const char* name, line::TimeoutSet timeouts) {
   return handle;
 }
 
-void TracingPlatform::set_line(Handle handle, const LineSetting& setting) {
+// A setting the port did not take shows as asked for, followed by the
+// failure; what the port then runs is not known.
+bool TracingPlatform::set_line(Handle handle, const LineSetting& setting) {
   tick_follows_poll_ = false;
-  inner_.set_line(handle, setting);
+  const bool taken = inner_.set_line(handle, setting);
   const std::uint64_t at = clock_();
-  note_failure();
   safely([&] {
     Line* line = line_of(handle);
     if (line == nullptr) return;
-    line->parity = setting.parity;
+    const std::optional<std::uint32_t> baud = setting.baud ? setting.baud : line->baud;
+    record(Kind::SetLine, handle, at).setting = {setting.parity, setting.stop_bits, baud};
+    line->parity = taken ? std::optional<Parity>(setting.parity) : std::nullopt;
     line->stop_bits = setting.stop_bits;
-    if (setting.baud) line->baud = setting.baud;
-    record(Kind::SetLine, handle, at).setting = {setting.parity, setting.stop_bits, line->baud};
+    line->baud = baud;
   });
+  note_failure();
+  return taken;
 }
 
 std::uint32_t TracingPlatform::write(Handle handle, const std::uint8_t* bytes,
@@ -149,8 +152,7 @@ std::uint32_t TracingPlatform::write(Handle handle, const std::uint8_t* bytes,
       return;
     }
     const LineSetting setting{*line->parity, line->stop_bits, line->baud};
-    const std::uint64_t char_us =
-        character_time_us(setting, line->baud.value_or(line::kDefaultBaud));
+    const std::uint64_t char_us = line::LineClock(setting).character_us();
     // A long block: room for its characters at once, not in doublings.
     if (trace_.capacity() - trace_.size() < taken) trace_.reserve(trace_.size() + taken + 32);
     for (std::uint32_t i = 0; i < taken; ++i) {

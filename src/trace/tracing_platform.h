@@ -48,7 +48,7 @@ class TracingPlatform final : public line::Platform {
   static Clock monotonic_clock();
 
   Handle open(const char* name, line::TimeoutSet timeouts) override;
-  void set_line(Handle port, const LineSetting& setting) override;
+  bool set_line(Handle port, const LineSetting& setting) override;
   std::uint32_t write(Handle port, const std::uint8_t* bytes, std::uint32_t count) override;
   line::ReadResult read_byte(Handle port, std::uint8_t* destination) override;
   std::optional<std::uint32_t> output_queue(Handle port) override;
@@ -56,6 +56,8 @@ class TracingPlatform final : public line::Platform {
   void close(Handle port) override;
   std::uint32_t tick() override;
   void pause_until_tick(std::uint32_t target) override { inner_.pause_until_tick(target); }
+  // A query of what the port knows: not a call on the line, so not traced.
+  bool hung_up(Handle port) override { return inner_.hung_up(port); }
   std::optional<line::OsError> error() const override { return inner_.error(); }
 
   const std::vector<TraceEvent>& trace() const { return trace_; }

@@ -23,7 +23,9 @@ Windows serial driver does to a UART:
   rate, termios2), fOutxCtsFlow, fOutX and fInX onto the slave's termios, so
   the terminal sees the parity; a DCB the device cannot take (ByteSize outside
   5-8, Parity above 4, StopBits above 2, BaudRate 0) fails with
-  ERROR_INVALID_PARAMETER and nothing is applied.
+  ERROR_INVALID_PARAMETER and nothing is applied. A device's `driver` may lack
+  mark/space parity: "refuses-mark-space" fails MARK and SPACE that way,
+  "odd-even" applies them as ODD and EVEN and reports those.
 - SetCommTimeouts: the five COMMTIMEOUTS fields, which ReadFile and WriteFile
   then follow as Windows does (total = multiplier x bytes + constant; an
   interval timeout between bytes; MAXDWORD, 0, 0 returns at once).
@@ -132,10 +134,16 @@ class Device:
         self.name = name
         self.terminal = terminal
         self.dcb = DEVICE_DCB
+        self.driver = "applies"    # or "refuses-mark-space", "odd-even" (SetCommState)
         self.timeouts = (0, 0, 0, 0, 0)
         self.open_handle = None
         self.fd = None
         self.on_line_until = 0     # the terminal's byte count once the last write is read
+
+    def replace_driver(self, driver):
+        """Another driver, fresh: the DCB as it reports before anyone set it."""
+        self.driver = driver
+        self.dcb = DEVICE_DCB
 
 
 class Port:
@@ -315,8 +323,11 @@ def SetCommState(process, handle, dcb_address):
             detail += " (" + ", ".join(bits) + ")"
         ports.violation(f"SetCommState changes {detail}: a line setting changes only BaudRate, "
                         f"fParity, ByteSize, Parity and StopBits")
+    stick = values["Parity"] in (3, 4)
+    if stick and device.driver == "odd-even":
+        dcb = DCB.pack(*{**values, "Parity": values["Parity"] - 2}.values())
     if not (5 <= values["ByteSize"] <= 8 and values["Parity"] <= 4 and values["StopBits"] <= 2
-            and values["BaudRate"]):
+            and values["BaudRate"]) or (stick and device.driver == "refuses-mark-space"):
         ports.note("SetCommState", device.name, "rejected")
         process.last_error = ERROR_INVALID_PARAMETER
         return 0

@@ -87,6 +87,7 @@ class Call:
     args: list
     result: object = 0
     after: dict = field(default_factory=dict)   # argument index -> hex bytes (str) or raw bytes
+    last_error: int = None       # what GetLastError then says, where the case checks it
 
 
 @dataclass
@@ -98,6 +99,7 @@ class Case:
     opens: tuple = ()            # the timeout set of each open, in order
     ticks: int = 0               # at least this many GetTickCount ticks (the busy waits)
     legacy: dict = None          # fields that differ in the legacy build
+    driver: str = "applies"      # the COM port's driver (com_ports.Device.driver)
 
 
 def cards(*numbers):
@@ -241,6 +243,18 @@ CASES = [
          [Call("getdata", [2, B("05 C2"), 8, Out(9), "COM9"], 2, {1: "05 C2 C7"}),
           Call("com_init", ["COM9", 9600], 0xFFFFFFFF),
           Call("com_exit", [0xFFFFFFFF], 0)]),
+
+    # A driver without mark/space parity: no byte goes out under what it runs
+    # instead, and GetLastError says why (its own refusal, or
+    # ERROR_NOT_SUPPORTED for a setting it changed).
+    Case("a driver that refuses MARK and SPACE",
+         [Call("getdata", [2, B("05 C2"), 8, Out(9), PORT], 2, {1: "05 C2 C7"}, last_error=87),
+          Call("com_init", [PORT, 9600], 0xFFFFFFFF, last_error=87)],
+         opens=("standard", "standard"), driver="refuses-mark-space"),
+    Case("a driver that runs ODD and EVEN for MARK and SPACE",
+         [Call("getdata", [2, B("05 C2"), 8, Out(9), PORT], 2, {1: "05 C2 C7"}, last_error=50),
+          Call("com_init", [PORT, 9600], 0xFFFFFFFF, last_error=50)],
+         opens=("standard", "standard"), driver="odd-even"),
 ]
 
 
@@ -323,6 +337,8 @@ class Runner:
         ticks = overrides.get("ticks", case.ticks)
         process, terminal, ports = self.process, self.terminal, self.ports
         terminal.reset()
+        if ports.devices[PORT_NAME].driver != case.driver:
+            ports.devices[PORT_NAME].replace_driver(case.driver)
         log_start = len(ports.log)
         violations_start = len(ports.violations)
         heap_before = set(process.heap.live)
@@ -352,6 +368,10 @@ class Runner:
                     got = signed32(result) if expected != 0xFFFFFFFF else result
                     self.check(case.name, got == expected,
                                f"{call.entry} returned {got}, expected {expected}")
+                if call.last_error is not None:
+                    self.check(case.name, process.last_error == call.last_error,
+                               f"{call.entry}: GetLastError {process.last_error}, "
+                               f"expected {call.last_error}")
                 for index, expected in call.after.items():
                     want = bytes.fromhex(expected) if isinstance(expected, str) else expected
                     got = process.read(addresses[index], len(want))

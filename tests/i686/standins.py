@@ -261,8 +261,36 @@ def ReleaseSemaphore(process, handle, count, previous):
     return 1
 
 
+# The line's waits sleep on a waitable timer: a relative due time in 100 ns
+# units (negative), waited for on the host's clock.
+class WaitableTimer:
+    due = None
+
+
+@table.winapi(4)
+def CreateWaitableTimerExW(process, attributes, name, flags, access):
+    if name:
+        raise Fault("CreateWaitableTimerExW: a named timer (no stand-in for sharing one)")
+    return process.new_handle(WaitableTimer())
+
+
+@table.winapi(6)
+def SetWaitableTimer(process, handle, due_address, period, routine, argument, resume):
+    timer = process.object_of(handle, WaitableTimer)
+    due = struct.unpack("<q", bytes(process.read(due_address, 8)))[0]
+    if timer is None or due > 0 or period or routine:
+        raise Fault("SetWaitableTimer: only a relative one-shot timer has a stand-in")
+    timer.due = time.monotonic() - due / 1e7
+    return 1
+
+
 @table.winapi(2)
 def WaitForSingleObject(process, handle, milliseconds):
+    timer = process.object_of(handle, WaitableTimer)
+    if timer is not None and timer.due is not None:
+        time.sleep(max(0.0, timer.due - time.monotonic()))
+        timer.due = None
+        return WAIT_OBJECT_0
     semaphore = process.object_of(handle, Semaphore)
     if semaphore is None:
         raise Fault(f"WaitForSingleObject(0x{handle:X}): not a semaphore the DLL made")

@@ -1,14 +1,19 @@
 // What a network adds to a line's faults, through the exported functions: a
 // server that is not there, does not answer or refuses the com port option
-// (the open fails, promptly, with the system's reason), and a server that
-// goes away in the middle of a reply (the call ends at once with what it
+// (the open fails, promptly, with the system's reason) or runs another
+// parity than the one asked for, and a server that goes away in the middle
+// of a reply (the call ends at once with what it
 // has, whatever its limit). No path leaves a descriptor open.
 #include <gtest/gtest.h>
 #include <netinet/in.h>
+#include <signal.h>
+#include <sys/prctl.h>
 #include <sys/socket.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstring>
 #include <functional>
 #include <string>
 #include <thread>
@@ -39,10 +44,70 @@ class SilentServer {
   }
   ~SilentServer() { close(fd_); }
   int port() const { return port_; }
+  int fd() const { return fd_; }
 
  private:
   int fd_;
   int port_ = 0;
+};
+
+// A com port server in telnet's smallest form, whose port does not run
+// MARK and SPACE: it agrees to every option asked for, and answers every com
+// port command with the value asked for but SET-PARITY with `parity`. It
+// runs in a child process, so the descriptors it holds are not this one's.
+class ParityChangingServer {
+ public:
+  explicit ParityChangingServer(std::uint8_t parity) : pid_(fork()) {
+    if (pid_ != 0) return;
+    prctl(PR_SET_PDEATHSIG, SIGKILL);
+    for (int client; (client = accept(listening_.fd(), nullptr, nullptr)) >= 0; close(client)) {
+      answer(client, parity);
+    }
+    _exit(0);
+  }
+  ~ParityChangingServer() {
+    kill(pid_, SIGKILL);
+    waitpid(pid_, nullptr, 0);
+  }
+  int port() const { return listening_.port(); }
+
+ private:
+  static constexpr std::uint8_t kIac = 255, kSe = 240, kWill = 251, kDo = 253;
+
+  // Only system calls and fixed buffers: the child of a process with threads.
+  static void answer(int client, std::uint8_t parity) {
+    std::uint8_t in[512];
+    std::uint8_t out[512];
+    std::size_t kept = 0;
+    for (ssize_t n; (n = recv(client, in + kept, sizeof in - kept, 0)) > 0;) {
+      kept += static_cast<std::size_t>(n);
+      std::size_t at = 0;
+      std::size_t length = 0;
+      while (at + 2 < kept && in[at] == kIac) {
+        if (in[at + 1] == kWill || in[at + 1] == kDo) {
+          const std::uint8_t reply[3] = {kIac, in[at + 1] == kWill ? kDo : kWill, in[at + 2]};
+          std::memcpy(out + length, reply, 3);
+          length += 3;
+          at += 3;
+          continue;
+        }
+        std::size_t end = at + 2;  // IAC SB 44 code value... IAC SE
+        while (end + 1 < kept && !(in[end] == kIac && in[end + 1] == kSe)) ++end;
+        if (end + 1 >= kept) break;  // the rest is still on its way
+        std::memcpy(out + length, in + at, end + 2 - at);
+        out[length + 3] = static_cast<std::uint8_t>(out[length + 3] + 100);
+        if (out[length + 3] == 103) out[length + 4] = parity;
+        length += end + 2 - at;
+        at = end + 2;
+      }
+      std::memmove(in, in + at, kept - at);
+      kept -= at;
+      send(client, out, length, MSG_NOSIGNAL);
+    }
+  }
+
+  SilentServer listening_;
+  pid_t pid_;
 };
 
 // A loopback port where nothing listens (a silent server's, once it is gone).
@@ -102,6 +167,11 @@ TEST(NetworkOpen, FailsPromptlyWithTheSystemsReason) {
     expect_open_fails(plain.port_name(),
                       {"the com port option refused", EPROTONOSUPPORT, 0ms, 900ms});
     EXPECT_EQ(terminal.heard_values(), Bytes{}) << "nothing reached the line";
+  }
+  {
+    // Its answer to MARK (4) is ODD (2): no frame may go out under it.
+    const ParityChangingServer odd(2);
+    expect_open_fails(loopback(odd.port()), {"the server runs ODD for MARK", EOPNOTSUPP, 0ms, 900ms});
   }
 }
 

@@ -5,8 +5,9 @@
       every name of the .def file is exported undecorated with its ordinal,
       and nothing else is exported
   check_pe.py imports --dll D --objdump O
-      the DLL imports nothing but the system (KERNEL32 and the C runtime),
-      and the serial calls come from KERNEL32 under their ANSI names
+      the DLL imports nothing but the system (KERNEL32, the C runtime, and
+      WS2_32 for network ports), and the serial calls come from KERNEL32
+      under their ANSI names
   check_pe.py stdcall --dll D --def F --header H --objdump O
       (i686) each export pops its own arguments: its ret takes 4 bytes for
       every parameter the public header declares
@@ -31,10 +32,10 @@ import subprocess
 import sys
 import tempfile
 
-# DLLs a deliverable may import: the system and the C runtime it was linked
-# against. Anything else (libgcc, libstdc++, winpthread, the UCRT forwarders)
-# would have to ship beside it.
-ALLOWED_IMPORTS = {"kernel32.dll", "msvcrt.dll"}
+# DLLs a deliverable may import: the system, the C runtime it was linked
+# against, and Winsock (rfc2217:// ports). Anything else (libgcc, libstdc++,
+# winpthread, the UCRT forwarders) would have to ship beside it.
+ALLOWED_IMPORTS = {"kernel32.dll", "msvcrt.dll", "ws2_32.dll"}
 
 # What the serial backend must take from KERNEL32. A missing one means the
 # wrong backend was built in, or a wide-character or other variant slipped in.

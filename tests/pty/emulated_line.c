@@ -1,15 +1,18 @@
-// The emulated output queue (emulated_line.h). These definitions of write()
-// and ioctl() stand in for the C library's for the whole process; every call
+// The emulated output queue (emulated_line.h). These definitions of write(),
+// ioctl() and poll() stand in for the C library's for the whole process; every call
 // on another descriptor goes straight through.
 #define _GNU_SOURCE
 #include "emulated_line.h"
 
 #include <asm/termbits.h>
 #include <dlfcn.h>
+#include <errno.h>
 #include <linux/serial.h>
+#include <poll.h>
 #include <stdarg.h>
 #include <stdatomic.h>
 #include <stdint.h>
+#include <stdlib.h>
 #include <string.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
@@ -18,23 +21,38 @@
 
 typedef ssize_t (*write_function)(int, const void*, size_t);
 typedef int (*ioctl_function)(int, unsigned long, void*);
+typedef int (*poll_function)(struct pollfd*, nfds_t, int);
 
 static write_function real_write;
 static ioctl_function real_ioctl;
+static poll_function real_poll;
 
 // Written by the bench's main thread between exchanges, read by every thread.
 static _Atomic dev_t line_device;
 static _Atomic int spared_descriptor = -1;
+static _Atomic int driver = EMULATED_DRIVER_APPLIES;
+static _Atomic int gone;
+// Set from the environment when loaded with LD_PRELOAD: the driver stands
+// behind every terminal device, emulated or not.
+static int driver_everywhere;
 
 // The line, touched only by the thread that runs the library.
 static int64_t line_free_ns;   // when the last character written ends
 static int64_t character_ns = 1;
+static _Atomic int hazards;
 
 __attribute__((constructor)) static void find_the_real_calls(void) {
   void* symbol = dlsym(RTLD_NEXT, "write");
   memcpy(&real_write, &symbol, sizeof symbol);
   symbol = dlsym(RTLD_NEXT, "ioctl");
   memcpy(&real_ioctl, &symbol, sizeof symbol);
+  symbol = dlsym(RTLD_NEXT, "poll");
+  memcpy(&real_poll, &symbol, sizeof symbol);
+  const char* named = getenv("EMULATED_LINE_DRIVER");
+  if (named == NULL) return;
+  driver_everywhere = 1;
+  if (strcmp(named, "drops-mark-space") == 0) driver = EMULATED_DRIVER_DROPS_MARK_SPACE;
+  if (strcmp(named, "refuses-mark-space") == 0) driver = EMULATED_DRIVER_REFUSES_MARK_SPACE;
 }
 
 static int64_t now_ns(void) {
@@ -71,11 +89,37 @@ static int queued_characters(void) {
 
 void emulated_line_start(dev_t device, int spared) {
   line_free_ns = 0;
+  atomic_store(&hazards, 0);
   atomic_store(&spared_descriptor, spared);
   atomic_store(&line_device, device);
 }
 
-void emulated_line_stop(void) { atomic_store(&line_device, 0); }
+void emulated_line_stop(void) {
+  atomic_store(&line_device, 0);
+  atomic_store(&gone, 0);
+  atomic_store(&driver, EMULATED_DRIVER_APPLIES);
+}
+
+void emulated_line_driver(enum emulated_driver chosen) { atomic_store(&driver, chosen); }
+
+int emulated_line_hazards(void) { return atomic_load(&hazards); }
+
+void emulated_line_hang_up(void) { atomic_store(&gone, 1); }
+
+int poll(struct pollfd* fds, nfds_t count, int timeout) {
+  int gone_here = 0;
+  for (nfds_t i = 0; atomic_load(&gone) && i < count; ++i) {
+    fds[i].revents = on_the_line(fds[i].fd) ? POLLHUP : 0;
+    gone_here += fds[i].revents != 0;
+  }
+  return gone_here > 0 ? gone_here : real_poll(fds, count, timeout);
+}
+
+static int behind_the_driver(int fd) {
+  if (!driver_everywhere) return on_the_line(fd);
+  struct termios2 tio;
+  return real_ioctl(fd, TCGETS2, &tio) == 0;
+}
 
 ssize_t write(int fd, const void* bytes, size_t count) {
   const ssize_t taken = real_write(fd, bytes, count);
@@ -93,13 +137,30 @@ int ioctl(int fd, unsigned long request, ...) {
   va_start(arguments, request);
   void* argument = va_arg(arguments, void*);
   va_end(arguments);
+  struct termios2 changed;
+  const int setting = request == TCSETS2 || request == TCSETSW2 || request == TCSETSF2;
+  if (setting && (((const struct termios2*)argument)->c_cflag & CMSPAR) != 0 &&
+      atomic_load(&driver) != EMULATED_DRIVER_APPLIES && behind_the_driver(fd)) {
+    if (atomic_load(&driver) == EMULATED_DRIVER_REFUSES_MARK_SPACE) {
+      errno = EINVAL;
+      return -1;
+    }
+    changed = *(const struct termios2*)argument;
+    changed.c_cflag &= ~(tcflag_t)CMSPAR;
+    argument = &changed;
+  }
   if (request == TIOCOUTQ && on_the_line(fd)) {
     *(int*)argument = queued_characters();
     return 0;
   }
+  const int waits = request == TCSETSW2 || (request == TCSBRK && argument == (void*)1);
+  if (((setting && !waits && line_free_ns > now_ns()) || (waits && queued_characters() > 0)) &&
+      on_the_line(fd)) {
+    atomic_fetch_add(&hazards, 1);
+  }
   // The forms that wait for the output (a setting applied with TCSETSW2,
   // tcdrain) return once the last character has left the line.
-  if ((request == TCSETSW2 || (request == TCSBRK && argument == (void*)1)) && on_the_line(fd)) {
+  if (waits && on_the_line(fd)) {
     const int64_t left = line_free_ns - now_ns();
     if (left > 0) {
       const struct timespec pause = {left / 1000000000, left % 1000000000};

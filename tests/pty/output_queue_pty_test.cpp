@@ -65,6 +65,15 @@ const QueueCase kCases[] = {
        return HANDLE_GetData(port, 20, frame, 0, frame, 50);
      },
      TARVEX_FRAME_NOT_SENT, 57 - 1 + 110 + 50, 57 + 110 + 50 + 15 + 50, 0},
+    // The two address bytes in one write, then SPACE at once: the write is
+    // back once the second has started, the setting waits until it has
+    // ended, and neither waits with a byte still queued.
+    {"sam_GetData at 1200 switches to SPACE once its address bytes have left", 1200,
+     [](tarvex_port_t port) {
+       std::uint8_t frame[3] = {0x05, 0x06, 0x07};
+       return sam_GetData(port, 3, frame, 0, frame, 100);
+     },
+     TARVEX_OK, 19 - 1 + 2 * character_ms(1200), 19 + 2 * character_ms(1200) + 60, 0},
 };
 
 class OutputQueuePty : public ::testing::TestWithParam<QueueCase> {};
@@ -83,10 +92,12 @@ TEST_P(OutputQueuePty, WaitsTheLineOutWithoutSpinning) {
   const std::int32_t result = c.call(port);
   const Clock::time_point end = Clock::now();
   const double processor = thread_cpu_ms() - processor_start;
-  emulated_line_stop();
   com_exit(port);
+  const int hazards = emulated_line_hazards();
+  emulated_line_stop();
 
   EXPECT_EQ(result, c.result);
+  EXPECT_EQ(hazards, 0) << "a setting or a close that did not wait for the line";
   const double took = std::chrono::duration<double, std::milli>(end - start).count();
   EXPECT_GE(took, c.at_least_ms);
   EXPECT_LE(took, c.at_most_ms);

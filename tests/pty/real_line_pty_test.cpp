@@ -20,6 +20,7 @@
 #include <thread>
 #include <vector>
 
+#include "emulated_line.h"
 #include "pty_checks.h"
 #include "pty_terminal.h"
 #include "reply_waits.h"
@@ -32,6 +33,10 @@ using namespace std::chrono_literals;
 
 // ---- A port that hangs up ---------------------------------------------------
 
+// How the device goes: the kernel's hang-up (a read finds the end of the
+// file), or a driver that reports it by POLLHUP alone (emulated_line.h).
+enum class Gone { Vhangup, PollHupAlone };
+
 struct HangUpCase {
   const char* name;
   std::size_t hang_up_after;  // bytes heard
@@ -42,6 +47,7 @@ struct HangUpCase {
   // should, and the kernel hands the frame to the terminal at about the
   // time the drain wait looks at the queue.
   milliseconds later{0};
+  Gone gone = Gone::Vhangup;
 };
 
 void PrintTo(const HangUpCase& c, std::ostream* os) {
@@ -60,6 +66,8 @@ const HangUpCase kHangUps[] = {
        return senddata(3, frame, 2, block, port);
      },
      TARVEX_REPLY_INCOMPLETE, 5ms},  // half the 10 ms wait before the block
+    {"getdata C2 on a driver that reports the hang-up by POLLHUP alone", 3, getdata_c2,
+     TARVEX_REPLY_INCOMPLETE, 100ms, Gone::PollHupAlone},
 };
 
 class HangUpPty : public ::testing::TestWithParam<HangUpCase> {};
@@ -69,12 +77,19 @@ class HangUpPty : public ::testing::TestWithParam<HangUpCase> {};
 TEST_P(HangUpPty, EndsTheCallAtOnce) {
   const HangUpCase& c = GetParam();
   PtyTerminal terminal;
+  struct stat device {};
+  ASSERT_EQ(stat(terminal.port().c_str(), &device), 0);
+  if (c.gone == Gone::PollHupAlone) emulated_line_start(device.st_rdev, terminal.slave_fd());
   Clock::time_point unplugged{};
   std::thread unplug([&] {
     if (!terminal.wait_heard(c.hang_up_after, kPatience)) return;
     std::this_thread::sleep_for(c.later);
     unplugged = Clock::now();
-    ioctl(terminal.slave_fd(), TIOCVHANGUP);
+    if (c.gone == Gone::PollHupAlone) {
+      emulated_line_hang_up();
+    } else {
+      ioctl(terminal.slave_fd(), TIOCVHANGUP);
+    }
   });
   const double processor_start = thread_cpu_ms();
   errno = 0;
@@ -83,6 +98,7 @@ TEST_P(HangUpPty, EndsTheCallAtOnce) {
   const double processor = thread_cpu_ms() - processor_start;
   const Clock::time_point returned = Clock::now();
   unplug.join();
+  emulated_line_stop();
 
   EXPECT_EQ(result, c.result);
   EXPECT_EQ(error, EIO) << "the system's word for a device that has gone";
@@ -125,6 +141,18 @@ TEST(HeldPortHandles, StaleAndForeignHandlesTouchNothing) {
   EXPECT_NE(fcntl(0, F_GETFD), -1) << "standard input is still open";
   EXPECT_EQ(terminal.heard_values(), Bytes{}) << "nothing reached the old port either";
   close(file);
+
+  // Ports opened and closed one after the other come round to the stale
+  // handle's slot again (the table has 1024): the new port there is not the
+  // stale handle's.
+  for (int i = 0; i < 1100; ++i) {
+    const tarvex_port_t port = com_init(terminal.port().c_str(), 9600);
+    ASSERT_NE(port, stale);
+    std::uint8_t frame[3] = {0x05, 0xC2};
+    ASSERT_EQ(Nget(2, frame, 0, frame, stale), TARVEX_FRAME_NOT_SENT) << "after " << i << " ports";
+    com_exit(port);
+  }
+  EXPECT_EQ(terminal.heard_values(), Bytes{});
 }
 
 // ---- Ports that will not open say why --------------------------------------
@@ -182,6 +210,38 @@ TEST(FailedOpen, ErrnoIsTheSystemsOwnReason) {
     EXPECT_EQ(errno_as_nobody(terminal.port().c_str()), EACCES);
   }
   unlink(file);
+}
+
+// ---- A driver that does not apply mark/space parity -------------------------
+
+// Under a parity the terminals do not expect, every byte would read as an
+// address, or none would: the call ends with 2 before a byte goes out, and
+// errno says why.
+TEST(DriverWithoutMarkSpace, EndsTheCallBeforeAByteGoesOut) {
+  struct Case {
+    const char* name;
+    emulated_driver driver;
+    int error;
+  };
+  for (const Case& c : {Case{"takes CMSPAR and clears it", EMULATED_DRIVER_DROPS_MARK_SPACE, EOPNOTSUPP},
+                        Case{"refuses CMSPAR", EMULATED_DRIVER_REFUSES_MARK_SPACE, EINVAL}}) {
+    SCOPED_TRACE(c.name);
+    PtyTerminal terminal;
+    struct stat device {};
+    ASSERT_EQ(stat(terminal.port().c_str(), &device), 0);
+    emulated_line_start(device.st_rdev, terminal.slave_fd());
+    emulated_line_driver(c.driver);
+    std::uint8_t frame[3] = {0x05, 0xC2};
+    std::uint8_t reply[9] = {};
+    errno = 0;
+    EXPECT_EQ(getdata(2, frame, 8, reply, terminal.port().c_str()), TARVEX_FRAME_NOT_SENT);
+    EXPECT_EQ(errno, c.error);
+    errno = 0;
+    EXPECT_EQ(com_init(terminal.port().c_str(), 9600), TARVEX_INVALID_PORT);
+    EXPECT_EQ(errno, c.error);
+    emulated_line_stop();
+    EXPECT_EQ(terminal.heard_values(), Bytes{});
+  }
 }
 
 // ---- One idle read poll ------------------------------------------------------

@@ -1,6 +1,11 @@
-// `tarvex get` against the demo terminals of the simulated bus.
+// `tarvex get` against the demo terminals of the simulated bus, and against
+// a pseudo-terminal behind a serial driver that does not apply mark/space
+// parity (emulated_line.h).
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
+#include "emulated_line.h"
+#include "pty_terminal.h"
 #include "tool_run.h"
 
 namespace tarvex::testing {
@@ -81,6 +86,25 @@ TEST(GetCommand, APortThatDoesNotOpenSaysWhyAndSendsNothing) {
     EXPECT_TRUE(json.shows("error  open: ")) << "the trace carries it: " << json.out;
     const ToolRun text = run_tool({"--port", c.port, "get", "05C2", "8"});
     EXPECT_TRUE(text.shows("frame (not sent): 05 C2 C7\n")) << text.out;
+  }
+}
+
+// A port whose driver runs another parity than MARK and SPACE, or refuses
+// them: the reason names the parity, and nothing goes out.
+TEST(GetCommand, ADriverWithoutMarkSpaceParityIsNamed) {
+  for (const emulated_driver driver : {EMULATED_DRIVER_DROPS_MARK_SPACE, EMULATED_DRIVER_REFUSES_MARK_SPACE}) {
+    PtyTerminal terminal;
+    struct stat device {};
+    ASSERT_EQ(stat(terminal.port().c_str(), &device), 0);
+    emulated_line_start(device.st_rdev, terminal.slave_fd());
+    emulated_line_driver(driver);
+    const ToolRun run = run_tool({"--port", terminal.port(), "--trace", "get", "05C2", "8"});
+    emulated_line_stop();
+    EXPECT_EQ(run.status, 2);
+    EXPECT_TRUE(run.shows("reason:           line setting " + terminal.port())) << run.out;
+    EXPECT_TRUE(run.shows("does not apply mark/space parity")) << run.out;
+    EXPECT_TRUE(run.shows("error  line setting: ")) << "the trace carries it: " << run.out;
+    EXPECT_TRUE(run.shows("frame (not sent): 05 C2 C7\n")) << run.out;
   }
 }
 

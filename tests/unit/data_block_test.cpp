@@ -228,6 +228,7 @@ struct Fault {
   const char* name;
   std::function<void(const Member&, sim::ScriptedTerminal&, sim::SimBus&)> arrange;
   std::array<Result, kMemberCount> results;
+  bool ends_at_once = false;  // no busy wait, nothing on the line
 };
 
 const Fault kFaults[] = {
@@ -268,6 +269,13 @@ const Fault kFaults[] = {
      },
      {kReplyIncomplete, kReplyIncomplete, kReplyIncomplete, kReplyIncomplete, kReplyIncomplete,
       kReplyIncomplete}},
+    // After com_init's two calls, or a named port's open.
+    {"the port hung up before the call",
+     [](const Member& m, sim::ScriptedTerminal&, sim::SimBus& b) {
+       b.faults().hang_up_at_call = m.held ? 2 : 1;
+     },
+     {kFrameNotSent, kFrameNotSent, kFrameNotSent, kFrameNotSent, kFrameNotSent, kFrameNotSent},
+     true},
 };
 
 // Named ports are released on every path; Nsend discards the held port's
@@ -283,6 +291,10 @@ TEST_P(DataBlockTest, EachResultAndWhatHappensToThePortAtEveryExit) {
       Bytes block{0xFF, 0x02, 0xEE};
       const Outcome outcome = run(member, frame, 3, block, 2);
       EXPECT_EQ(outcome.result, fault.results[i]);
+      if (fault.ends_at_once) {
+        EXPECT_EQ(events(TraceEvent::Kind::Spin).size(), 0u);
+        EXPECT_EQ(wire(), "");
+      }
       const bool purged =
           !member.held || (member.discards_held_input_on_two && outcome.result == kFrameNotSent);
       EXPECT_EQ(outcome.purges, purged ? 1u : 0u);

@@ -361,7 +361,7 @@ class TakenDuringReopen final : public line::Platform {
     if (++opens_ == 2) intruder_ = bus_.open(name, TimeoutSet::Standard);
     return bus_.open(name, timeouts);
   }
-  void set_line(line::Handle p, const line::LineSetting& s) override { bus_.set_line(p, s); }
+  bool set_line(line::Handle p, const line::LineSetting& s) override { return bus_.set_line(p, s); }
   std::uint32_t write(line::Handle p, const std::uint8_t* b, std::uint32_t n) override {
     return bus_.write(p, b, n);
   }
@@ -372,6 +372,7 @@ class TakenDuringReopen final : public line::Platform {
     return bus_.output_queue(p);
   }
   void purge_input(line::Handle p) override { bus_.purge_input(p); }
+  bool hung_up(line::Handle p) override { return bus_.hung_up(p); }
   void close(line::Handle p) override { bus_.close(p); }
   std::uint32_t tick() override { return bus_.tick(); }
   void pause_until_tick(std::uint32_t target) override { bus_.pause_until_tick(target); }

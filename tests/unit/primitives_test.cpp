@@ -1,6 +1,7 @@
 // The line primitives on the simulated bus: the timing rules at their edges.
 #include "line/primitives.h"
 
+#include "line/os_platform.h"
 #include "sim_fixture.h"
 
 namespace tarvex::testing {
@@ -48,11 +49,12 @@ class SleepingClock final : public line::Platform {
     now_us = (now_us / 1000 + ahead) * 1000 + late_us_;
   }
   line::Handle open(const char*, line::TimeoutSet) override { return line::kInvalidHandle; }
-  void set_line(line::Handle, const line::LineSetting&) override {}
+  bool set_line(line::Handle, const line::LineSetting&) override { return false; }
   std::uint32_t write(line::Handle, const std::uint8_t*, std::uint32_t) override { return 0; }
   line::ReadResult read_byte(line::Handle, std::uint8_t*) override { return line::ReadResult::HungUp; }
   std::optional<std::uint32_t> output_queue(line::Handle) override { return std::nullopt; }
   void purge_input(line::Handle) override {}
+  bool hung_up(line::Handle) override { return false; }
   void close(line::Handle) override {}
   std::optional<line::OsError> error() const override { return std::nullopt; }
 
@@ -92,6 +94,22 @@ TEST(BusyWait, SleepsToTheTickNeverShortAndWithoutDrift) {
   }
 }
 
+// The OS backend's own pause on the real clock ends on the tick it was asked
+// for: never before, and not a tick after (which would make every busy wait
+// a millisecond longer). A loaded machine wakes a sleep late now and then,
+// so one of several pauses must end on the tick itself.
+TEST(BusyWait, TheOsBackendEndsOnTheTickItself) {
+  line::OsPlatform os;
+  for (int i = 0; i < 50; ++i) {
+    const std::uint32_t target = os.tick() + 2;
+    os.pause_until_tick(target);
+    const std::uint32_t now = os.tick();
+    ASSERT_LT(line::elapsed(target, now), 0x80000000u) << "ended before " << target;
+    if (now == target) return;
+  }
+  FAIL() << "every pause ended a tick or more past its target";
+}
+
 TEST_P(PrimitivesTest, DrainWaitFailsWhenTheQueueEmptiesOnlyAfterTheLimit) {
   // At 300 baud a character under MARK takes 36.7 ms; the write returns as
   // it starts, so the queue empties 36 or 37 ticks into the drain wait.
@@ -101,7 +119,7 @@ TEST_P(PrimitivesTest, DrainWaitFailsWhenTheQueueEmptiesOnlyAfterTheLimit) {
   };
   for (const Case c : {Case{30, false}, Case{35, false}, Case{38, true}, Case{0, false}}) {
     const line::Channel port = open();
-    line::set_line(port, line::mark(300));
+    ASSERT_TRUE(line::set_line(port, line::mark(300)));
     const Bytes one{0x55};
     ASSERT_TRUE(line::checked_write(port, one.data(), 1));
     EXPECT_EQ(line::drain_wait(port, c.limit), c.drained) << "limit " << c.limit;
@@ -112,14 +130,14 @@ TEST_P(PrimitivesTest, DrainWaitFailsWhenTheQueueEmptiesOnlyAfterTheLimit) {
 
 TEST_P(PrimitivesTest, WriteReturnsOnceItsLastByteIsOnTheLineOrItsTimeoutPasses) {
   const line::Channel port = open();
-  line::set_line(port, line::mark(9600));
+  ASSERT_TRUE(line::set_line(port, line::mark(9600)));
   const Bytes ten(10, 0x55);
   const std::uint64_t before = bus().now_us();
   EXPECT_TRUE(line::checked_write(port, ten.data(), 10));
   EXPECT_EQ(bus().now_us() - before, 9u * 1146u) << "nine characters before the last one starts";
   // At 300 baud a character takes 36.7 ms, more than the 5 ms a byte the
   // write allows: a write of 10 bytes gives up after 60 ms with 2 taken.
-  line::set_line(port, line::mark(300));
+  ASSERT_TRUE(line::set_line(port, line::mark(300)));
   bus().advance(10'000);
   const std::uint64_t slow = bus().now_us();
   EXPECT_EQ(bus().write(port.handle, ten.data(), 10), 2u);

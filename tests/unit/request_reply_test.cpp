@@ -125,6 +125,10 @@ const Fault kFaults[] = {
     {"output never drains", [](SimTest&, sim::ScriptedTerminal&, sim::SimBus& b) {
        b.faults().queue_never_drains = true;
      }, kFrameNotSent},
+    // The call after the open: com_init's MARK for a held port.
+    {"first line setting not taken", [](SimTest&, sim::ScriptedTerminal&, sim::SimBus& b) {
+       b.faults().at_call = 1;
+     }, kFrameNotSent},
 };
 
 TEST_P(RequestReplyTest, FaultsGiveTheirCodesAndNoAcknowledgement) {

@@ -67,9 +67,9 @@ const Scenario kScenarios[] = {
      [](line::Platform& os) {
        const line::Handle h = line::open_by_name(os, kPort, line::TimeoutSet::Standard);
        const Bytes bytes{0x05, 0xA1, 0xA6};
-       line::set_line({os, h}, line::mark());
+       (void)line::set_line({os, h}, line::mark());
        line::checked_write({os, h}, bytes.data(), 3);
-       line::set_line({os, h}, line::space());
+       (void)line::set_line({os, h}, line::space());
        line::release({os, h});
        return kOk;
      },

@@ -31,12 +31,12 @@ const fs::path kPrefix = TARVEX_WINE_PREFIX;
 const fs::path kToolExe = TARVEX_WIN64_TOOL;
 
 // The environment of every wine run: the private prefix, no debug channels,
-// no display, no offer to install the .NET or HTML engines, and no exchange
-// log but the one a test asks for.
+// no display, no offer to install the .NET or HTML engines, no exchange log
+// but the one a test asks for, and a UART's driver in front of the port.
 std::vector<std::string> wine_environment(const std::vector<std::string>& extra) {
   const auto replaced = [](const std::string& entry) {
     for (const char* name : {"WINEPREFIX=", "WINEDEBUG=", "WINEDLLOVERRIDES=", "DISPLAY=",
-                             "TARVEX_LOG=", "TARVEX_LOG_MAX="}) {
+                             "TARVEX_LOG=", "TARVEX_LOG_MAX=", "LD_PRELOAD="}) {
       if (entry.rfind(name, 0) == 0) return true;
     }
     return false;
@@ -48,6 +48,7 @@ std::vector<std::string> wine_environment(const std::vector<std::string>& extra)
   env.push_back("WINEPREFIX=" + kPrefix.string());
   env.push_back("WINEDEBUG=-all");
   env.push_back("WINEDLLOVERRIDES=mscoree,mshtml=");
+  env.push_back(std::string("LD_PRELOAD=") + TARVEX_WINE_UART_STANDIN);
   env.insert(env.end(), extra.begin(), extra.end());
   return env;
 }
@@ -222,7 +223,10 @@ HostRun WineHost::run(const PtyTerminal& terminal, const std::vector<std::string
   const fs::path& dll = build == Build::Current ? kDll : kLegacyDll;
   std::vector<std::string> argv = {kWine64.string(), kHostExe.string(), windows_path(dll), port};
   argv.insert(argv.end(), arguments.begin(), arguments.end());
-  const Finished done = run_on_port(argv, terminal.port(), port, timeout, environment);
+  // A network port is the server's to reach; a COM port needs its link.
+  const Finished done = port.starts_with("rfc2217://")
+                            ? run_program(argv, timeout, environment)
+                            : run_on_port(argv, terminal.port(), port, timeout, environment);
 
   HostRun result;
   result.exit_status = done.exit_status;

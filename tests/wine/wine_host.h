@@ -48,7 +48,8 @@ class WineHost {
   // call creates it, which takes a while). A failure says what to do.
   static ::testing::AssertionResult ready();
 
-  // Points the prefix's COM port `port` at `terminal`, runs
+  // Points the prefix's COM port `port` at `terminal` (a network port,
+  // rfc2217://HOST:PORT, stays a name), runs
   // `tarvex_host.exe <dll> <port> <arguments...>` with the given build's DLL
   // and returns what it printed. Several cases go in one run joined by "+".
   // `environment`: NAME=VALUE entries the host's environment gets besides.
