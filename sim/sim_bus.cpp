@@ -53,9 +53,7 @@ SimBus::Port* SimBus::find(Handle handle) {
 void SimBus::fail(const char* operation, std::uint32_t code) {
   if (error_.get()) return;
   error_.keep(operation, code);
-  TraceEvent& event = record(TraceEvent::Kind::Failed, line::kInvalidHandle);
-  event.text = operation;
-  event.count = code;
+  recording_.failed(operation, code, now_us_);
 }
 
 const SimBus::Port* SimBus::find_name(const std::string& name) const {
@@ -73,26 +71,6 @@ bool SimBus::fault_now() {
   const bool strike = faults_.at_call && *faults_.at_call == calls_;
   ++calls_;
   return strike;
-}
-
-TraceEvent& SimBus::record(TraceEvent::Kind kind, Handle handle) {
-  TraceEvent event{.kind = kind, .time_us = now_us_, .end_us = now_us_, .handle = handle};
-  trace_.push_back(std::move(event));
-  return trace_.back();
-}
-
-TraceEvent* SimBus::last_call() {
-  // Characters leaving the line are recorded as they end, in between the
-  // calls; they do not break a run of polls.
-  for (auto it = trace_.rbegin(); it != trace_.rend(); ++it) {
-    if (it->kind != TraceEvent::Kind::Sent) return &*it;
-  }
-  return nullptr;
-}
-
-TraceEvent* SimBus::foldable(TraceEvent::Kind kind, Handle handle) {
-  TraceEvent* last = last_call();
-  return last != nullptr && last->kind == kind && last->handle == handle ? last : nullptr;
 }
 
 void SimBus::queue_arrivals(const std::string& port_name, std::span<const std::uint8_t> bytes,
@@ -124,10 +102,7 @@ void SimBus::deliver_until(std::uint64_t t) {
       const WireByte byte = port->outgoing.front();
       port->outgoing.pop_front();
       port->sent.push_back(byte);
-      TraceEvent& event = record(TraceEvent::Kind::Sent, port->handle.value_or(line::kInvalidHandle));
-      event.time_us = byte.start_us;
-      event.end_us = byte.end_us;
-      event.wire = byte;
+      recording_.sent(port->handle.value_or(line::kInvalidHandle), byte);
       BusResponder responder(*this, name);
       for (const auto& terminal : port->terminals) terminal->on_byte(byte, responder);
     }
@@ -153,8 +128,8 @@ Handle SimBus::open(const char* name, line::TimeoutSet timeouts) {
   const bool fault = fault_now();
   Port* port = name == nullptr ? nullptr : find_name(name);
   const bool opened = !fault && port != nullptr && !port->handle;
-  TraceEvent& event = record(TraceEvent::Kind::Open, line::kInvalidHandle);
-  event.text = name == nullptr ? "" : name;
+  trace::Open& event = recording_.add<trace::Open>(line::kInvalidHandle, now_us_);
+  event.name = name == nullptr ? "" : name;
   event.timeouts = timeouts;
   if (!opened) {
     fail("open", fault ? kDeviceFailed : port == nullptr ? kNoSuchPort : kPortBusy);
@@ -188,7 +163,7 @@ bool SimBus::set_line(Handle handle, const LineSetting& setting) {
   // asked for, then the failure.
   line::LineClock asked = port->clock;
   asked.apply(setting);
-  record(TraceEvent::Kind::SetLine, handle).setting = asked.setting();
+  recording_.add<trace::SetLine>(handle, now_us_).setting = asked.setting();
   if (fault || hung_up_) {
     fail("line setting", fault ? line::kSettingNotTaken : kDeviceFailed);
     return false;
@@ -202,17 +177,14 @@ std::uint32_t SimBus::write(Handle handle, const std::uint8_t* bytes, std::uint3
   const bool fault = fault_now();
   const std::uint64_t write_index = writes_++;
   Port* port = find(handle);
-  TraceEvent& event = record(TraceEvent::Kind::Write, handle);
-  event.bytes.assign(bytes, bytes + count);
-  event.count = count;
   if (port == nullptr || hung_up_) {
+    recording_.write(handle, now_us_, bytes, count, 0);
     fail(port == nullptr ? "port" : "write", port == nullptr ? kBadHandle : kDeviceFailed);
     return 0;
   }
   std::uint32_t taken = count;
   if (fault) taken = count / 2;
   if (faults_.short_write_at == write_index) taken = std::min(count, faults_.short_write_takes);
-  event.taken = taken;
   deliver_until(now_us_);
   // A synchronous write: it hands its bytes to the transmitter one by one and
   // returns once the last of them has started on the line, or gives up after
@@ -232,7 +204,7 @@ std::uint32_t SimBus::write(Handle handle, const std::uint8_t* bytes, std::uint3
                                       .stop_bits = setting.stop_bits,
                                       .baud = port->clock.baud()});
   }
-  event.taken = handed;
+  recording_.write(handle, call_start, bytes, count, handed);
   const std::uint64_t returns_at = handed < taken    ? give_up
                                    : handed > 0      ? port->outgoing.back().start_us
                                                      : call_start;
@@ -247,18 +219,13 @@ line::ReadResult SimBus::read_byte(Handle handle, std::uint8_t* destination) {
   tick_follows_poll_ = true;
   Port* port = find(handle);
   if (port == nullptr || hung_up_) {
-    record(TraceEvent::Kind::HungUp, handle);
+    recording_.add<trace::HungUp>(handle, now_us_);
     fail(port == nullptr ? "port" : "read", port == nullptr ? kBadHandle : kDeviceFailed);
     return line::ReadResult::HungUp;
   }
   if (reads_stopped_) {
     advance(options_.read_poll_us);
-    if (TraceEvent* idle = foldable(TraceEvent::Kind::ReadIdle, handle)) {
-      ++idle->count;
-      idle->end_us = now_us_;
-    } else {
-      record(TraceEvent::Kind::ReadIdle, handle).count = 1;
-    }
+    recording_.idle_read(handle, now_us_, now_us_);
     return line::ReadResult::Nothing;
   }
   const std::uint64_t deadline = now_us_ + options_.read_poll_us;
@@ -268,20 +235,13 @@ line::ReadResult SimBus::read_byte(Handle handle, std::uint8_t* destination) {
       *destination = port->input.front().value;
       if (fault) *destination ^= 0x5A;
       port->input.pop_front();
-      record(TraceEvent::Kind::Read, handle).bytes = {*destination};
+      recording_.add<trace::Read>(handle, now_us_).byte = *destination;
       return line::ReadResult::Byte;
     }
     if (now_us_ >= deadline) break;
     now_us_ = std::min(next_event(*port).value_or(deadline), deadline);
   }
-  if (TraceEvent* idle = foldable(TraceEvent::Kind::ReadIdle, handle)) {
-    ++idle->count;
-    idle->end_us = now_us_;
-  } else {
-    TraceEvent& event = record(TraceEvent::Kind::ReadIdle, handle);
-    event.time_us = deadline - options_.read_poll_us;
-    event.count = 1;
-  }
+  recording_.idle_read(handle, deadline - options_.read_poll_us, now_us_);
   return line::ReadResult::Nothing;
 }
 
@@ -295,11 +255,7 @@ std::optional<std::uint32_t> SimBus::output_queue(Handle handle) {
   }
   deliver_until(now_us_);
   const auto queued = static_cast<std::uint32_t>(port->outgoing.size()) + (queue_stuck_ ? 1 : 0);
-  TraceEvent* event = foldable(TraceEvent::Kind::QueueQuery, handle);
-  if (event == nullptr) event = &record(TraceEvent::Kind::QueueQuery, handle);
-  ++event->count;
-  event->end_us = now_us_;
-  event->taken = queued;
+  recording_.queue_query(handle, now_us_, now_us_, queued);
   return queued;
 }
 
@@ -307,7 +263,7 @@ void SimBus::purge_input(Handle handle) {
   tick_follows_poll_ = false;
   fault_now();
   Port* port = find(handle);
-  record(TraceEvent::Kind::Purge, handle);
+  recording_.add<trace::Purge>(handle, now_us_);
   if (port == nullptr) return fail("port", kBadHandle);
   deliver_until(now_us_);
   std::erase_if(port->input, [this](const Arrival& a) { return a.at_us <= now_us_; });
@@ -318,7 +274,7 @@ void SimBus::close(Handle handle) {
   fault_now();
   Port* port = find(handle);
   if (port != nullptr) wait_for_line_free(*port);
-  record(TraceEvent::Kind::Close, handle);
+  recording_.add<trace::Close>(handle, now_us_);
   if (port == nullptr) return fail("port", kBadHandle);
   // Nothing of the line setting changes.
   port->handle.reset();
@@ -330,14 +286,7 @@ std::uint32_t SimBus::tick() {
   deliver_until(now_us_);
   const bool own_poll = tick_follows_poll_;
   tick_follows_poll_ = false;
-  if (TraceEvent* poll = last_call(); own_poll && poll != nullptr) {
-    poll->end_us = now_us_;
-  } else if (TraceEvent* spin = foldable(TraceEvent::Kind::Spin, line::kInvalidHandle)) {
-    ++spin->count;
-    spin->end_us = now_us_;
-  } else {
-    record(TraceEvent::Kind::Spin, line::kInvalidHandle).count = 1;
-  }
+  recording_.tick(now_us_, own_poll);
   return static_cast<std::uint32_t>(options_.tick_start_ms + now_us_ / 1000);
 }
 
@@ -371,13 +320,14 @@ std::size_t SimBus::hazards() const {
   // had not ended: on a UART that character would leave with the new
   // setting, or be cut off.
   std::size_t overtaking = 0;
-  for (const TraceEvent& e : trace_) {
-    if (e.kind != TraceEvent::Kind::SetLine && e.kind != TraceEvent::Kind::Close) continue;
-    const auto on_the_line = [&e](const TraceEvent& c) {
-      return c.kind == TraceEvent::Kind::Sent && c.wire.start_us < e.time_us &&
-             c.wire.end_us > e.time_us;
+  for (const TraceEvent& e : trace()) {
+    if (!trace::is<trace::SetLine>(e) && !trace::is<trace::Close>(e)) continue;
+    const std::uint64_t at = trace::timed(e).time_us;
+    const auto on_the_line = [at](const TraceEvent& c) {
+      const auto* sent = std::get_if<trace::Sent>(&c);
+      return sent != nullptr && sent->wire.start_us < at && sent->wire.end_us > at;
     };
-    overtaking += static_cast<std::size_t>(std::ranges::any_of(trace_, on_the_line));
+    overtaking += static_cast<std::size_t>(std::ranges::any_of(trace(), on_the_line));
   }
   return overtaking;
 }

@@ -19,7 +19,7 @@
 #include "line/first_error.h"
 #include "line/line_clock.h"
 #include "line/platform.h"
-#include "trace/trace_event.h"
+#include "trace/trace_recording.h"
 
 namespace tarvex::sim {
 
@@ -60,9 +60,6 @@ class Terminal {
   virtual ~Terminal() = default;
   virtual void on_byte(const trace::WireByte& byte, Responder& line) = 0;
 };
-
-// Everything the simulated port saw, in order: trace::TraceEvent
-// (src/trace/trace_event.h), the same events a traced real port records.
 
 // The faults a test can put into the port. A fault at call index k strikes
 // the k-th platform call (counting from 0) with what fits that call: an open
@@ -129,9 +126,9 @@ class SimBus final : public line::Platform {
   std::uint64_t now_us() const { return now_us_; }
   void advance(std::uint64_t us);
 
-  // What happened.
-  const std::vector<trace::TraceEvent>& trace() const { return trace_; }
-  void clear_trace() { trace_.clear(); }
+  // What happened: every call and character, as a traced real port records them.
+  const std::vector<trace::TraceEvent>& trace() const { return recording_.events(); }
+  void clear_trace() { recording_.clear(); }
   std::vector<trace::WireByte> sent(const std::string& port) const;      // host to terminals
   std::vector<trace::WireByte> received(const std::string& port) const;  // terminals to host
   std::optional<LineSetting> setting(const std::string& port) const;
@@ -167,14 +164,11 @@ class SimBus final : public line::Platform {
   std::optional<std::uint64_t> next_event(const Port& port) const;
   void queue_arrivals(const std::string& port, std::span<const std::uint8_t> bytes,
                       std::uint64_t start_us, std::uint64_t gap_us);
-  trace::TraceEvent& record(trace::TraceEvent::Kind kind, Handle handle);
-  trace::TraceEvent* last_call();
-  trace::TraceEvent* foldable(trace::TraceEvent::Kind kind, Handle handle);
 
   Options options_;
   std::uint64_t now_us_ = 0;
   std::map<std::string, std::unique_ptr<Port>> ports_;
-  std::vector<trace::TraceEvent> trace_;
+  trace::Recording recording_;
   Handle next_handle_ = 0x100;
   std::uint64_t opens_ = 0;
   std::uint64_t calls_ = 0;

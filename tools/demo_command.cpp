@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "sim/trace_format.h"
+#include "trace/trace_format.h"
 #include "tools/demo_tour.h"
 #include "tools/exit_status.h"
 #include "tools/tool_commands.h"
@@ -34,10 +34,7 @@ class DemoCommand final : public Command {
       std::vector<std::string> summary;
       const Result result = step.run(demo, summary);
       demo.bus.advance(50000);  // let the acknowledgement leave the line
-      if (step.traced) {
-        out << "\n";
-        sim::print_trace(out, compact(demo.bus.trace()), origin);
-      }
+      if (step.traced) out << "\n" << trace::trace_text(compact(demo.bus.trace()), origin);
       for (const std::string& line : summary) out << line << "\n";
       out << "result:     " << result << " (" << result_meaning(result) << ")\n";
       if (result != kOk && status == 0) status = result;
@@ -51,7 +48,7 @@ class DemoCommand final : public Command {
   static std::vector<trace::TraceEvent> compact(const std::vector<trace::TraceEvent>& trace) {
     std::vector<trace::TraceEvent> kept;
     for (const trace::TraceEvent& e : trace) {
-      if (e.kind != trace::TraceEvent::Kind::Write && e.kind != trace::TraceEvent::Kind::Purge) kept.push_back(e);
+      if (!trace::is<trace::Write>(e) && !trace::is<trace::Purge>(e)) kept.push_back(e);
     }
     return kept;
   }

@@ -1,10 +1,9 @@
 #include "tools/invocation.h"
 
-#include <sstream>
 #include <string>
 #include <vector>
 
-#include "sim/trace_format.h"
+#include "trace/trace_format.h"
 #include "tools/exit_status.h"
 #include "tools/system_reason.h"
 #include "tools/timing_diagram.h"
@@ -39,7 +38,7 @@ void Invocation::note_if_no_terminal(std::uint8_t address) {
 std::size_t Invocation::bytes_taken() {
   std::size_t taken = 0;
   for (const trace::TraceEvent& e : line().trace()) {
-    if (e.kind == trace::TraceEvent::Kind::Write) taken += e.taken;
+    if (const auto* write = std::get_if<trace::Write>(&e)) taken += write->taken;
   }
   return taken;
 }
@@ -67,10 +66,9 @@ int Invocation::finish(Report report) {
   }
   std::vector<std::string> trace;
   if (options_.trace) {
-    std::ostringstream text;
-    sim::print_trace(text, events);
-    if (report.result && line_) sim::print_result(text, events, *report.result);
-    trace = lines_of(text.str());
+    std::string text = trace::trace_text(events);
+    if (report.result && line_) trace::format_result(text, events, *report.result);
+    trace = lines_of(text);
   }
   std::ostream& out = console_.out;
   if (options_.json) {

@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <cstring>
+#include <string_view>
 
 #include "line/result.h"
 #include "trace/log_system.h"
@@ -10,13 +11,6 @@
 
 namespace tarvex::trace {
 namespace {
-
-using Kind = TraceEvent::Kind;
-
-void append_two(std::string& out, unsigned value) {
-  out += static_cast<char>('0' + value / 10 % 10);
-  out += static_cast<char>('0' + value % 10);
-}
 
 void append_pointer(std::string& out, std::uint64_t value) {
   if (value == 0) {
@@ -50,7 +44,7 @@ void append_quoted(std::string& out, const std::string& text) {
 // out of contract ended the call first) shows as its address.
 const std::string* opened_name(const std::vector<TraceEvent>& trace) {
   for (const TraceEvent& e : trace) {
-    if (e.kind == Kind::Open) return &e.text;
+    if (const Open* open = std::get_if<Open>(&e)) return &open->name;
   }
   return nullptr;
 }
@@ -99,25 +93,11 @@ std::optional<std::uint64_t> parse_log_max(const char* text) {
     if (value > (UINT64_MAX - 9) / 10) return std::nullopt;
     value = value * 10 + static_cast<std::uint64_t>(*text - '0');
   }
-  unsigned shift = 0;
-  switch (*text) {
-    case 'k':
-    case 'K':
-      shift = 10;
-      ++text;
-      break;
-    case 'm':
-    case 'M':
-      shift = 20;
-      ++text;
-      break;
-    case 'g':
-    case 'G':
-      shift = 30;
-      ++text;
-      break;
-    default: break;
-  }
+  constexpr std::string_view kUnits = "KMGkmg";  // powers of 1024
+  const std::size_t unit = kUnits.find(*text);
+  const unsigned shift =
+      unit == std::string_view::npos ? 0 : 10 * static_cast<unsigned>(unit % 3 + 1);
+  if (shift != 0) ++text;
   if (*text == 'b' || *text == 'B') ++text;
   if (*text != '\0') return std::nullopt;
   if (shift != 0 && value > (UINT64_MAX >> shift)) return std::nullopt;
@@ -150,20 +130,17 @@ void append_utc(std::string& out, std::uint64_t wall_us) {
   const auto of_day = static_cast<unsigned>(seconds % 86400);
   append_decimal(out, static_cast<std::uint64_t>(static_cast<int>(date.year())));
   out += '-';
-  append_two(out, static_cast<unsigned>(date.month()));
+  append_padded(out, static_cast<unsigned>(date.month()), 2, '0');
   out += '-';
-  append_two(out, static_cast<unsigned>(date.day()));
+  append_padded(out, static_cast<unsigned>(date.day()), 2, '0');
   out += 'T';
-  append_two(out, of_day / 3600);
+  append_padded(out, of_day / 3600, 2, '0');
   out += ':';
-  append_two(out, of_day / 60 % 60);
+  append_padded(out, of_day / 60 % 60, 2, '0');
   out += ':';
-  append_two(out, of_day % 60);
+  append_padded(out, of_day % 60, 2, '0');
   out += '.';
-  std::string micro;
-  append_decimal(micro, wall_us % 1000000);
-  out.append(6 - micro.size(), '0');
-  out += micro;
+  append_padded(out, wall_us % 1000000, 6, '0');
   out += 'Z';
 }
 

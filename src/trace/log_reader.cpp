@@ -1,415 +1,323 @@
 #include "trace/log_reader.h"
 
+#include <algorithm>
+#include <cctype>
 #include <charconv>
+#include <tuple>
+
+#include "trace/trace_grammar.h"
 
 namespace tarvex::trace {
 namespace {
 
-using Kind = TraceEvent::Kind;
+// A line read back field by field: the reading side of the trace's layouts
+// (trace_grammar.h), and of a block's header and result lines. A step that
+// does not find what it reads fails the line: every later step does
+// nothing, and ok() is false.
+class TextReader {
+ public:
+  explicit TextReader(std::string_view text) : rest_(text) {}
 
-std::string_view trim(std::string_view text) {
-  while (!text.empty() && text.front() == ' ') text.remove_prefix(1);
-  while (!text.empty() && text.back() == ' ') text.remove_suffix(1);
-  return text;
-}
+  bool ok() const { return ok_; }
+  bool done() const { return ok_ && rest_.empty(); }  // all of it read
+  std::string_view rest() const { return rest_; }
 
-template <class Number>
-std::optional<Number> number(std::string_view text, int base = 10) {
-  Number value{};
-  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value, base);
-  if (error != std::errc{} || end != text.data() + text.size() || text.empty()) return std::nullopt;
-  return value;
-}
-
-// "12.345" (milliseconds, three decimals) to microseconds.
-std::optional<std::uint64_t> micros(std::string_view text) {
-  const std::size_t dot = text.find('.');
-  if (dot == std::string_view::npos || text.size() - dot != 4) return std::nullopt;
-  const auto whole = number<std::uint64_t>(text.substr(0, dot));
-  const auto frac = number<std::uint64_t>(text.substr(dot + 1));
-  if (!whole || !frac) return std::nullopt;
-  return *whole * 1000 + *frac;
-}
-
-// "12.345 ms"
-std::optional<std::uint64_t> span(std::string_view text) {
-  if (!text.ends_with(" ms")) return std::nullopt;
-  return micros(text.substr(0, text.size() - 3));
-}
-
-std::optional<line::Handle> handle(std::string_view text) {
-  if (text == "invalid") return line::kInvalidHandle;
-  if (!text.starts_with("#")) return std::nullopt;
-  return number<std::uint32_t>(text.substr(1), 16);
-}
-
-std::optional<std::vector<std::uint8_t>> hex_bytes(std::string_view text) {
-  std::vector<std::uint8_t> bytes;
-  while (!text.empty()) {
-    if (text.size() < 2) return std::nullopt;
-    const auto byte = number<std::uint8_t>(text.substr(0, 2), 16);
-    if (!byte) return std::nullopt;
-    bytes.push_back(*byte);
-    text.remove_prefix(2);
-    if (!text.empty()) {
-      if (text.front() != ' ') return std::nullopt;
-      text.remove_prefix(1);
+  void lit(std::string_view text) { take(rest_.starts_with(text), text.size()); }
+  void word(std::string_view word) {
+    lit(word);
+    lit(std::string_view("       ").substr(0, kWordWidth - word.size()));
+  }
+  template <int kBase = 10, class Number>
+  void number(Number& value) {
+    const auto [end, error] =
+        std::from_chars(rest_.data(), rest_.data() + rest_.size(), value, kBase);
+    take(error == std::errc{}, static_cast<std::size_t>(end - rest_.data()));
+  }
+  // A number of exactly `count` digits.
+  template <int kBase, class Number>
+  void digits(Number& value, std::size_t count) {
+    const std::size_t before = rest_.size();
+    number<kBase>(value);
+    take(before - rest_.size() == count, 0);
+  }
+  // "    12.345  ": a line's time in milliseconds, padded, and the two spaces
+  // after it.
+  void time(std::uint64_t& us) {
+    rest_.remove_prefix(std::min(rest_.find_first_not_of(' '), rest_.size()));
+    millis(us);
+    lit("  ");
+  }
+  // "12.345": milliseconds with three decimals, as microseconds.
+  void millis(std::uint64_t& us) {
+    std::uint64_t frac = 0;
+    number(us);
+    lit(".");
+    digits<10>(frac, 3);
+    us = us * 1000 + frac;
+  }
+  void handle(Handle& handle) {
+    if (rest_.starts_with("invalid")) {
+      handle = line::kInvalidHandle;
+      return lit("invalid");
     }
+    lit("#");
+    number<16>(handle);
   }
-  if (bytes.empty()) return std::nullopt;
-  return bytes;
-}
-
-// "M 1 9600", "S 2 kept": parity, stop bits, baud (empty when kept).
-std::optional<LineSetting> setting(std::string_view text) {
-  if (text.size() < 5 || text[1] != ' ' || text[3] != ' ') return std::nullopt;
-  LineSetting s{Parity::None, StopBits::One, std::nullopt};
-  switch (text[0]) {
-    case 'M': s.parity = Parity::Mark; break;
-    case 'S': s.parity = Parity::Space; break;
-    case 'N': s.parity = Parity::None; break;
-    default: return std::nullopt;
+  void span(Timed& e) {
+    std::uint64_t us = 0;
+    millis(us);
+    lit(" ms");
+    e.end_us = e.time_us + us;
   }
-  if (text[2] != '1' && text[2] != '2') return std::nullopt;
-  s.stop_bits = text[2] == '2' ? StopBits::Two : StopBits::One;
-  const std::string_view baud = text.substr(4);
-  if (baud != "kept") {
-    s.baud = number<std::uint32_t>(baud);
-    if (!s.baud) return std::nullopt;
+  void number_or(std::optional<std::uint32_t>& value, std::string_view none) {
+    value.reset();
+    if (rest_.starts_with(none)) return lit(none);
+    number(value.emplace());
   }
-  return s;
-}
-
-TraceEvent event(Kind kind, std::uint64_t at, line::Handle h) {
-  return TraceEvent{.kind = kind, .time_us = at, .end_us = at, .handle = h};
-}
-
-// The text of one call line's argument: "port=#1" gives "#1".
-std::string argument(std::string_view call, std::string_view name) {
-  const std::size_t open = call.find('(');
-  if (open == std::string_view::npos) return "";
-  std::string_view rest = call.substr(open + 1);
-  if (rest.ends_with(")")) rest.remove_suffix(1);
-  while (!rest.empty()) {
-    std::size_t end = 0;
-    bool quoted = false;
-    for (; end < rest.size(); ++end) {
-      if (rest[end] == '\\' && quoted) {
-        ++end;
-      } else if (rest[end] == '"') {
-        quoted = !quoted;
-      } else if (rest[end] == ',' && !quoted) {
-        break;
+  // Hex bytes one space apart: "05 C2 33".
+  void bytes(std::vector<std::uint8_t>& bytes) {
+    bytes.clear();
+    do {
+      if (!bytes.empty()) lit(" ");
+      digits<16>(bytes.emplace_back(), 2);
+    } while (ok_ && rest_.size() > 1 && rest_[0] == ' ' &&
+             std::isxdigit(static_cast<unsigned char>(rest_[1])));
+  }
+  void text(std::string& text, std::string_view until, Search where) {
+    const std::size_t at = where == Search::First ? rest_.find(until) : rest_.rfind(until);
+    if (ok_ && at != std::string_view::npos) text = rest_.substr(0, at);
+    skip_to(at);
+  }
+  void words(const auto&, std::string_view until) { skip_to(rest_.rfind(until)); }
+  template <class Value>
+  void choice(Value& value, std::initializer_list<Word<Value>> words) {
+    for (const auto& [word_value, text] : words) {
+      if (rest_.starts_with(text)) {
+        value = word_value;
+        return lit(text);
       }
     }
-    const std::string_view item = trim(rest.substr(0, end));
-    if (item.starts_with(name) && item.size() > name.size() && item[name.size()] == '=') {
-      return std::string(item.substr(name.size() + 1));
-    }
-    rest = end < rest.size() ? rest.substr(end + 1) : std::string_view{};
+    ok_ = false;
   }
-  return "";
+  bool part(bool shown, std::string_view text) {
+    const bool there = rest_.starts_with(text);
+    take(there == shown, there ? text.size() : 0);
+    return ok_ && there;
+  }
+  bool marked(bool& flag, std::string_view text) {
+    flag = rest_.starts_with(text);
+    return part(flag, text);
+  }
+
+ private:
+  void take(bool found, std::size_t length) {
+    ok_ = ok_ && found;
+    if (ok_) rest_.remove_prefix(length);
+  }
+  void skip_to(std::size_t at) { take(at != std::string_view::npos, at); }
+
+  std::string_view rest_;
+  bool ok_ = true;
+};
+
+// `text` read whole by one step.
+template <class Value>
+std::optional<Value> whole(std::string_view text, void (TextReader::*step)(Value&)) {
+  TextReader reader(text);
+  Value value{};
+  (reader.*step)(value);
+  return reader.done() ? std::optional<Value>(value) : std::nullopt;
+}
+
+// The held port a call line names ("Nget(n=2, ..., port=#1)" gives "#1"),
+// outside the quotes of a port name.
+std::string_view held_port(std::string_view call) {
+  bool quoted = false;
+  for (std::size_t i = 0; i < call.size(); ++i) {
+    if (call[i] == '\\' && quoted) {
+      ++i;
+    } else if (call[i] == '"') {
+      quoted = !quoted;
+    } else if (!quoted && (call[i] == '(' || call[i] == ' ') &&
+               call.substr(i + 1).starts_with("port=")) {
+      const std::string_view value = call.substr(i + 6);
+      return value.substr(0, value.find_first_of(",)"));
+    }
+  }
+  return {};
+}
+
+// The events a line stands for (ReadRun, SentRun: trace_grammar.h).
+void add_events(std::vector<TraceEvent>& events, const ReadRun& run) {
+  const std::size_t n = run.bytes.size();
+  for (std::size_t i = 0; i < n; ++i) {
+    const std::uint64_t at =
+        n == 1 ? run.time_us : run.time_us + (run.end_us - run.time_us) * i / (n - 1);
+    events.emplace_back(Read{{{at, at}, run.handle}, run.bytes[i]});
+  }
+}
+
+void add_events(std::vector<TraceEvent>& events, const SentRun& run) {
+  const std::size_t n = run.bytes.size();
+  const std::uint64_t each = run.setting.baud ? (run.end_us - run.time_us) / n
+                                              : character_time_us(run.setting, line::kDefaultBaud);
+  WireByte wire{.parity = run.setting.parity,
+                .stop_bits = run.setting.stop_bits,
+                .baud = run.setting.baud.value_or(0)};
+  for (std::size_t i = 0; i < n; ++i) {
+    wire.start_us = run.time_us + each * i;
+    wire.end_us = wire.start_us + each;
+    wire.value = run.bytes[i];
+    events.emplace_back(Sent{{{wire.start_us, wire.end_us}, run.handle}, wire});
+  }
+}
+
+template <class Event>
+void add_events(std::vector<TraceEvent>& events, const Event& event) {
+  events.emplace_back(event);
+}
+
+// A line's word and fields read as a line of this kind, on the port of the
+// lines before unless it names one.
+template <class Line>
+bool read_as(std::string_view text, std::uint64_t at, std::vector<TraceEvent>& events,
+             line::Handle& port) {
+  Line line{};
+  line.time_us = at;
+  line.end_us = at;
+  if constexpr (std::is_base_of_v<OnPort, Line>) line.handle = port;
+  TextReader reader(text);
+  layout(reader, line);
+  if (!reader.done()) return false;
+  if constexpr (std::is_base_of_v<OnPort, Line>) {
+    if (line.handle != line::kInvalidHandle) port = line.handle;
+  }
+  add_events(events, line);
+  return true;
+}
+
+template <class... Lines>
+bool read_any(const std::tuple<Lines...>*, std::string_view text, std::uint64_t at,
+              std::vector<TraceEvent>& events, line::Handle& port) {
+  return (read_as<Lines>(text, at, events, port) || ...);
+}
+
+// "== TIME pid P thread T LIBRARY..."
+std::optional<LoggedCall> read_header(std::string_view line, std::size_t number) {
+  LoggedCall block;
+  block.first_line = number;
+  TextReader reader(line);
+  reader.lit("== ");
+  reader.text(block.time, " pid ", Search::First);
+  reader.lit(" pid ");
+  reader.number(block.process);
+  reader.lit(" thread ");
+  reader.number(block.thread);
+  if (!reader.rest().empty()) {
+    reader.lit(" ");
+    block.library = reader.rest();
+  }
+  return reader.ok() ? std::optional<LoggedCall>(std::move(block)) : std::nullopt;
+}
+
+// "getdata(n=2, ...)"; a held port it names is the port of the trace.
+bool read_call_line(std::string_view line, LoggedCall& block, line::Handle& port) {
+  const std::size_t paren = line.find('(');
+  if (paren == std::string_view::npos || paren == 0 || !line.ends_with(")")) return false;
+  block.call = line;
+  block.entry_point = line.substr(0, paren);
+  const std::string_view held = held_port(line);
+  if (held.starts_with("#")) {
+    block.port = held;
+    if (const auto h = whole(held, &TextReader::handle)) port = *h;
+  }
+  return true;
+}
+
+// The result line: "    28.305  result 0 (success)", "result #1 (a held port)".
+// Nothing when the line is none, false when its value is neither a code nor
+// a port.
+std::optional<bool> read_result(std::string_view line, LoggedCall& block) {
+  TextReader reader(line);
+  std::uint64_t at = 0;
+  reader.time(at);
+  reader.lit("result ");
+  if (!reader.ok()) return std::nullopt;
+  const std::string_view value = reader.rest();
+  const std::string_view first = value.substr(0, value.find(' '));
+  if (const auto code = whole(first, &TextReader::number<10, std::int64_t>)) {
+    block.outcome = Outcome{Outcome::Kind::Code, *code};
+  } else if (const auto port = whole(first, &TextReader::handle)) {
+    block.outcome = Outcome{Outcome::Kind::Port, *port};
+  } else {
+    return false;
+  }
+  block.result = value;
+  block.lines.emplace_back(line);
+  return true;
 }
 
 }  // namespace
 
-bool parse_trace_line(std::string_view line, std::vector<TraceEvent>& events,
-                      line::Handle& current) {
-  // "%10.3f" milliseconds, two spaces, a seven-wide word, the rest.
-  const std::size_t start = line.find_first_not_of(' ');
-  const std::size_t stop = line.find(' ', start);
-  if (start == std::string_view::npos || stop == std::string_view::npos) return false;
-  const std::optional<std::uint64_t> at = micros(line.substr(start, stop - start));
-  const std::size_t word_at = stop + 2;
-  if (!at || line.size() < word_at + 7 || line.substr(stop, 2) != "  ") return false;
-  const std::string_view word = trim(line.substr(word_at, 7));
-  const std::string_view rest = line.substr(word_at + 7);
-
-  if (word == "open") {
-    for (const auto& [text, set] :
-         {std::pair{" (standard timeouts) -> ", line::TimeoutSet::Standard},
-          std::pair{" (re-open timeouts) -> ", line::TimeoutSet::Reopen}}) {
-      const std::size_t cut = rest.rfind(text);
-      if (cut == std::string_view::npos) continue;
-      const auto h = handle(rest.substr(cut + std::string_view(text).size()));
-      if (!h) return false;
-      TraceEvent e = event(Kind::Open, *at, *h);
-      e.text = std::string(rest.substr(0, cut));
-      e.timeouts = set;
-      events.push_back(std::move(e));
-      if (*h != line::kInvalidHandle) current = *h;
-      return true;
-    }
-    return false;
-  }
-  if (word == "close" || word == "purge") {
-    std::string_view of = rest;
-    if (word == "purge") {
-      if (!of.starts_with("input of ")) return false;
-      of.remove_prefix(9);
-    }
-    const auto h = handle(of);
-    if (!h) return false;
-    current = *h;
-    events.push_back(event(word == "close" ? Kind::Close : Kind::Purge, *at, *h));
-    return true;
-  }
-  if (word == "line") {
-    const auto s = setting(rest);
-    if (!s) return false;
-    TraceEvent e = event(Kind::SetLine, *at, current);
-    e.setting = *s;
-    events.push_back(std::move(e));
-    return true;
-  }
-  if (word == "write") {
-    // "5 byte(s), 5 taken", or "...: 05 C2 (under the port's setting from before the call)"
-    const std::size_t bytes_at = rest.find(" byte(s), ");
-    const std::size_t taken_at = rest.find(" taken");
-    if (bytes_at == std::string_view::npos || taken_at == std::string_view::npos) return false;
-    const auto count = number<std::uint32_t>(rest.substr(0, bytes_at));
-    const auto taken = number<std::uint32_t>(rest.substr(bytes_at + 10, taken_at - bytes_at - 10));
-    if (!count || !taken) return false;
-    TraceEvent e = event(Kind::Write, *at, current);
-    e.count = *count;
-    e.taken = *taken;
-    const std::string_view after = rest.substr(taken_at + 6);
-    if (!after.empty()) {
-      constexpr std::string_view kUnplaced = " (under the port's setting from before the call)";
-      if (!after.starts_with(": ") || !after.ends_with(kUnplaced)) return false;
-      const auto bytes = hex_bytes(after.substr(2, after.size() - 2 - kUnplaced.size()));
-      if (!bytes) return false;
-      e.bytes = *bytes;
-      e.placed = false;
-    }
-    events.push_back(std::move(e));
-    return true;
-  }
-  if (word == "rx") {
-    std::string_view bytes_text = rest;
-    std::uint64_t length = 0;
-    if (const std::size_t paren = rest.find("  ("); paren != std::string_view::npos) {
-      if (!rest.ends_with(")")) return false;
-      const auto s = span(rest.substr(paren + 3, rest.size() - paren - 4));
-      if (!s) return false;
-      length = *s;
-      bytes_text = rest.substr(0, paren);
-    }
-    const auto bytes = hex_bytes(bytes_text);
-    if (!bytes || (bytes->size() == 1) != (length == 0 && bytes_text.size() == rest.size()))
-      return false;
-    for (std::size_t i = 0; i < bytes->size(); ++i) {
-      const std::uint64_t t = bytes->size() == 1 ? *at : *at + length * i / (bytes->size() - 1);
-      TraceEvent e = event(Kind::Read, t, current);
-      e.bytes = {(*bytes)[i]};
-      events.push_back(std::move(e));
-    }
-    return true;
-  }
-  if (word == "read") {
-    if (rest == "the port has hung up") {
-      events.push_back(event(Kind::HungUp, *at, current));
-      return true;
-    }
-    if (!rest.starts_with("nothing for ")) return false;
-    const auto s = span(rest.substr(12));
-    if (!s) return false;
-    TraceEvent e = event(Kind::ReadIdle, *at, current);
-    e.end_us = *at + *s;
-    e.count = 1;
-    events.push_back(std::move(e));
-    return true;
-  }
-  if (word == "error") {
-    // "open: No such file or directory (code 2)"
-    const std::size_t colon = rest.find(": ");
-    const std::size_t code_at = rest.rfind(" (code ");
-    if (colon == std::string_view::npos || code_at == std::string_view::npos ||
-        !rest.ends_with(")")) {
-      return false;
-    }
-    const auto code = number<std::uint32_t>(rest.substr(code_at + 7, rest.size() - code_at - 8));
-    if (!code) return false;
-    TraceEvent e = event(Kind::Failed, *at, line::kInvalidHandle);
-    e.text = std::string(rest.substr(0, colon));
-    e.count = *code;
-    events.push_back(std::move(e));
-    return true;
-  }
-  if (word == "drain") {
-    const std::size_t comma = rest.find(", queue ");
-    if (comma == std::string_view::npos) return false;
-    const auto s = span(rest.substr(0, comma));
-    const std::string_view state = rest.substr(comma + 8);
-    if (!s || (state != "empty" && state != "not empty")) return false;
-    TraceEvent e = event(Kind::QueueQuery, *at, current);
-    e.end_us = *at + *s;
-    e.count = 1;
-    e.taken = state == "empty" ? 0 : 1;
-    events.push_back(std::move(e));
-    return true;
-  }
-  if (word == "wait") {
-    if (!rest.ends_with(" busy")) return false;
-    const auto s = span(rest.substr(0, rest.size() - 5));
-    if (!s) return false;
-    TraceEvent e = event(Kind::Spin, *at, line::kInvalidHandle);
-    e.end_us = *at + *s;
-    e.count = 2;  // a busy wait: more than one reading
-    events.push_back(std::move(e));
-    return true;
-  }
-  if (word == "tx") {
-    // "M 1 9600  05 C2  (2.292 ms on the line)"; "S 1 kept  05 C2" (no time
-    // on the line without the baud: spaced as at 9600 baud, as the wrapper
-    // spaced them).
-    const std::size_t bytes_at = rest.find("  ");
-    if (bytes_at == std::string_view::npos) return false;
-    const auto s = setting(rest.substr(0, bytes_at));
-    if (!s) return false;
-    std::size_t bytes_end = rest.size();
-    std::optional<std::uint64_t> length;
-    if (s->baud) {
-      const std::size_t paren = rest.rfind("  (");
-      if (paren == std::string_view::npos || paren <= bytes_at || !rest.ends_with(" on the line)"))
-        return false;
-      length = span(rest.substr(paren + 3, rest.size() - paren - 3 - 13));
-      bytes_end = paren;
-    }
-    const auto bytes = hex_bytes(rest.substr(bytes_at + 2, bytes_end - bytes_at - 2));
-    if (!bytes || (s->baud && !length)) return false;
-    const std::uint64_t each =
-        length ? *length / bytes->size() : character_time_us(*s, line::kDefaultBaud);
-    for (std::size_t i = 0; i < bytes->size(); ++i) {
-      const std::uint64_t from = *at + each * i;
-      TraceEvent e = event(Kind::Sent, from, current);
-      e.end_us = from + each;
-      e.wire = WireByte{.start_us = from,
-                        .end_us = from + each,
-                        .value = (*bytes)[i],
-                        .parity = s->parity,
-                        .stop_bits = s->stop_bits,
-                        .baud = s->baud.value_or(0)};
-      events.push_back(std::move(e));
-    }
-    return true;
-  }
-  return false;
+bool parse_trace_line(std::string_view line, std::vector<TraceEvent>& events, line::Handle& port) {
+  TextReader reader(line);
+  std::uint64_t at = 0;
+  reader.time(at);
+  return reader.ok() &&
+         read_any(static_cast<const TextLines*>(nullptr), reader.rest(), at, events, port);
 }
 
 LogReading read_log(std::string_view text) {
   LogReading reading;
   std::optional<LoggedCall> block;
-  line::Handle current = line::kInvalidHandle;
+  line::Handle port = line::kInvalidHandle;
   bool have_call_line = false;
   bool have_result = false;
-  std::size_t number_of_line = 0;
-  const auto problem = [&](std::size_t at, const std::string& what) {
+  const auto problem = [&reading](std::size_t at, const std::string& what) {
     reading.problems.push_back("line " + std::to_string(at) + ": " + what);
   };
-  while (!text.empty()) {
+  for (std::size_t n = 1; !text.empty(); ++n) {
     const std::size_t end = text.find('\n');
     std::string_view line = text.substr(0, end);
     text = end == std::string_view::npos ? std::string_view{} : text.substr(end + 1);
-    ++number_of_line;
-    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+    if (line.ends_with('\r')) line.remove_suffix(1);
 
     if (line.starts_with("== end")) {
       if (!block) {
-        problem(number_of_line, "an end with no block before it");
-        continue;
-      }
-      if (!have_call_line || !have_result) {
+        problem(n, "an end with no block before it");
+      } else if (!have_call_line || !have_result) {
         problem(block->first_line, "a block without its call line or its result");
       } else {
         block->complete = line == "== end";
         reading.calls.push_back(std::move(*block));
       }
       block.reset();
-      continue;
-    }
-    if (line.starts_with("== ")) {
+    } else if (line.starts_with("== ")) {
       if (block) problem(block->first_line, "a block cut short (no end line)");
-      block.emplace();
-      block->first_line = number_of_line;
-      current = line::kInvalidHandle;
-      have_call_line = false;
-      have_result = false;
-      // "== TIME pid P thread T LIBRARY..."
-      std::string_view rest = line.substr(3);
-      const std::size_t pid_at = rest.find(" pid ");
-      const std::size_t thread_at = rest.find(" thread ");
-      if (pid_at == std::string_view::npos || thread_at == std::string_view::npos ||
-          thread_at < pid_at) {
-        problem(number_of_line, "a block header without its process and thread");
+      block = read_header(line, n);
+      port = line::kInvalidHandle;
+      have_call_line = have_result = false;
+      if (!block) problem(n, "a block header without its process and thread");
+    } else if (!block) {
+      if (line.find_first_not_of(' ') < line.size()) problem(n, "a line outside any block");
+    } else if (!have_call_line) {
+      have_call_line = read_call_line(line, *block, port);
+      if (!have_call_line) {
+        problem(n, "not a call line");
         block.reset();
-        continue;
       }
-      block->time = std::string(rest.substr(0, pid_at));
-      const auto pid = number<std::uint64_t>(rest.substr(pid_at + 5, thread_at - pid_at - 5));
-      std::string_view after = rest.substr(thread_at + 8);
-      const std::size_t space = after.find(' ');
-      const auto thread = number<std::uint64_t>(after.substr(0, space));
-      if (!pid || !thread) {
-        problem(number_of_line, "a block header without its process and thread");
-        block.reset();
-        continue;
-      }
-      block->process = *pid;
-      block->thread = *thread;
-      if (space != std::string_view::npos) block->library = std::string(after.substr(space + 1));
-      continue;
-    }
-    if (!block) {
-      if (!trim(line).empty()) problem(number_of_line, "a line outside any block");
-      continue;
-    }
-    if (!have_call_line) {
-      const std::size_t paren = line.find('(');
-      if (paren == std::string_view::npos || paren == 0 || !line.ends_with(")")) {
-        problem(number_of_line, "not a call line");
-        block.reset();
-        continue;
-      }
-      block->call = std::string(line);
-      block->entry_point = std::string(line.substr(0, paren));
-      const std::string held = argument(line, "port");
-      if (held.starts_with("#")) {
-        block->port = held;
-        if (const auto h = handle(held)) current = *h;
-      }
-      have_call_line = true;
-      continue;
-    }
-    if (have_result) {
-      problem(number_of_line, "a line after the result");
-      continue;
-    }
-    // The result line: "    28.305  result 0 (success)", "result #1 (a held port)".
-    if (const std::size_t at = line.find("  result ");
-        at != std::string_view::npos && micros(trim(line.substr(0, at)))) {
-      const std::string_view value = line.substr(at + 9);
-      const std::string_view first = value.substr(0, value.find(' '));
-      if (const auto code = number<std::int64_t>(first)) {
-        block->outcome = Outcome{Outcome::Kind::Code, *code};
-      } else if (const auto port = handle(first)) {
-        block->outcome = Outcome{Outcome::Kind::Port, *port};
-      } else {
-        problem(number_of_line, "a result that is neither a code nor a port");
-        continue;
-      }
-      block->result = std::string(value);
+    } else if (have_result) {
+      problem(n, "a line after the result");
+    } else if (const std::optional<bool> result = read_result(line, *block)) {
+      have_result = *result;
+      if (!have_result) problem(n, "a result that is neither a code nor a port");
+    } else if (parse_trace_line(line, block->events, port)) {
       block->lines.emplace_back(line);
-      have_result = true;
-      continue;
+      const Open* open = std::get_if<Open>(&block->events.back());
+      if (open != nullptr && block->port.empty()) block->port = open->name;
+    } else {
+      problem(n, "not a trace line: " + std::string(line));
     }
-    if (!parse_trace_line(line, block->events, current)) {
-      problem(number_of_line, "not a trace line: " + std::string(line));
-      continue;
-    }
-    block->lines.emplace_back(line);
-    if (block->port.empty() && block->events.back().kind == Kind::Open)
-      block->port = block->events.back().text;
   }
   if (block) problem(block->first_line, "a block cut short (no end line)");
   return reading;

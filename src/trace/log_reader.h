@@ -4,9 +4,8 @@
 // does. Not part of the deliverables: the tool and the tests use it.
 //
 // What the text gives back: every event the timing diagram needs, at the
-// microsecond. Bytes read one after the other share one rx line with its
-// first time and its span; they come back spread evenly over that span.
-// An error's code comes back, its words stay in the line.
+// microsecond (rx and tx lines: trace_grammar.h). An error's code comes
+// back, its words stay in the line.
 #pragma once
 
 #include <cstddef>

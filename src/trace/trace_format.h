@@ -21,6 +21,9 @@ namespace tarvex::trace {
 // every byte).
 void format_trace(std::string& out, const std::vector<TraceEvent>& trace,
                   std::uint64_t origin_us = 0, std::size_t max_bytes = 32);
+// The same, as a string of its own.
+std::string trace_text(const std::vector<TraceEvent>& trace, std::uint64_t origin_us = 0,
+                       std::size_t max_bytes = 32);
 
 // The closing line of a trace: the result code and its meaning, at the end
 // of the last event.
@@ -35,10 +38,13 @@ void append_ms(std::string& out, std::uint64_t us);
 // "#1A", or "invalid" for the all-ones handle.
 void append_handle(std::string& out, line::Handle handle);
 void append_hex_byte(std::string& out, std::uint8_t byte);
+// `value` in decimal, at least `width` wide, `fill` on its left.
+void append_padded(std::string& out, std::uint64_t value, std::size_t width, char fill);
 // Upper-case hex digits, no leading zeros.
 void append_hex(std::string& out, std::uint64_t value);
 void append_decimal(std::string& out, std::uint64_t value);
 
-const char* parity_letter(line::Parity parity);
+// "M 1 9600", "S 2 kept" (the baud not known).
+std::string setting_text(const LineSetting& setting);
 
 }  // namespace tarvex::trace

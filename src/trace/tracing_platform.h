@@ -1,5 +1,5 @@
 // A Platform that records every call it forwards as the simulated bus
-// records its own: the same TraceEvent kinds, polls folded the same way, so
+// records its own: the same events, polls folded the same way (Recording), so
 // the trace printer and the timing diagram serve a real port as they serve
 // the simulated one. The tool wraps the OS port in it for --trace, and every
 // exported entry point does when the exchange log is on.
@@ -14,7 +14,7 @@
 //
 // A port this wrapper did not see open (a held port, opened by com_init in
 // an earlier call) has a setting it does not know until the call sets one:
-// until then a write's bytes stay in its Write event (placed = false), and
+// until then a write's bytes stay in its Write event (unplaced), and
 // a baud the call keeps shows as not known (characters then spaced as at
 // 9600 baud).
 //
@@ -31,7 +31,7 @@
 #include <vector>
 
 #include "line/platform.h"
-#include "trace/trace_event.h"
+#include "trace/trace_recording.h"
 
 namespace tarvex::trace {
 
@@ -60,8 +60,7 @@ class TracingPlatform final : public line::Platform {
   bool hung_up(Handle port) override { return inner_.hung_up(port); }
   std::optional<line::OsError> error() const override { return inner_.error(); }
 
-  const std::vector<TraceEvent>& trace() const { return trace_; }
-  std::uint64_t now_us() const { return clock_(); }
+  const std::vector<TraceEvent>& trace() const { return recording_.events(); }
   // False when recording stopped for want of memory.
   bool complete() const { return complete_; }
 
@@ -77,9 +76,7 @@ class TracingPlatform final : public line::Platform {
 
   Line* line_of(Handle handle);
   Line& named_line(const char* name);
-  TraceEvent& record(TraceEvent::Kind kind, Handle handle, std::uint64_t at_us);
-  TraceEvent* last_call();
-  TraceEvent* foldable(TraceEvent::Kind kind, Handle handle);
+  void place(Handle handle, const std::uint8_t* bytes, std::uint32_t taken, std::uint64_t at_us);
   void note_failure();
   template <class Record>
   void safely(Record&& record) noexcept;
@@ -88,7 +85,7 @@ class TracingPlatform final : public line::Platform {
   Clock clock_;
   std::vector<Line> lines_;
   std::vector<std::pair<Handle, std::size_t>> open_;  // handle to its line, while open
-  std::vector<TraceEvent> trace_;
+  Recording recording_;
   bool tick_follows_poll_ = false;
   bool failure_noted_ = false;
   bool complete_ = true;

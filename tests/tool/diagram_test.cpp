@@ -132,16 +132,22 @@ TEST(Diagram, BytesReadFromTheBufferKeepTheirWidth) {
   std::filesystem::remove(path);
 }
 
+// A character sent at `at`, at 9600 baud.
+trace::Sent sent(std::uint64_t at, std::size_t value, line::Parity parity) {
+  trace::Sent e;
+  e.time_us = at;
+  e.end_us = at + 1146;
+  e.wire = {.start_us = at, .end_us = at + 1146, .value = static_cast<std::uint8_t>(value), .parity = parity};
+  return e;
+}
+
 // A trace of `count` bytes sent back to back, then one more after a pause.
 std::vector<trace::TraceEvent> long_run(std::size_t count) {
   std::vector<trace::TraceEvent> trace;
   std::uint64_t at = 0;
   for (std::size_t i = 0; i <= count; ++i) {
     if (i == count) at += 50000;
-    trace::TraceEvent e{.kind = trace::TraceEvent::Kind::Sent, .time_us = at, .end_us = at + 1146};
-    e.wire = {.start_us = at, .end_us = at + 1146, .value = static_cast<std::uint8_t>(i),
-              .parity = line::Parity::Space};
-    trace.push_back(e);
+    trace.push_back(sent(at, i, line::Parity::Space));
     at += 1146;
   }
   return trace;
@@ -178,13 +184,10 @@ std::vector<trace::TraceEvent> frames(std::size_t count, bool (*answered)(std::s
   for (std::size_t i = 0; i < count; ++i) {
     std::uint64_t at = i * 100000;
     for (std::size_t k = 0; k < 4; ++k, at += 1146) {
-      trace::TraceEvent e{.kind = trace::TraceEvent::Kind::Sent, .time_us = at, .end_us = at + 1146};
-      e.wire = {.start_us = at, .end_us = at + 1146, .value = static_cast<std::uint8_t>(k == 0 ? i : 0xA0),
-                .parity = k == 0 ? line::Parity::Mark : line::Parity::Space};
-      trace.push_back(e);
+      trace.push_back(sent(at, k == 0 ? i : 0xA0, k == 0 ? line::Parity::Mark : line::Parity::Space));
     }
     for (std::size_t k = 0; answered(i) && k < 2; ++k) {
-      trace.push_back({.kind = trace::TraceEvent::Kind::Read, .time_us = at + 20000 + k * 1146, .bytes = {0x5A}});
+      trace.push_back(trace::Read{{{at + 20000 + k * 1146, 0}, line::kInvalidHandle}, 0x5A});
     }
   }
   return trace;

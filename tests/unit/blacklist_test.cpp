@@ -282,15 +282,15 @@ TEST_P(BlacklistTest, EachMemberSendsTheSameFrameAndBlock) {
     EXPECT_EQ(wire(), "M05 SA5 S00 S00 SAA S00 S00 S01 S00 S00 S00 S14 S15");
     EXPECT_EQ(opens(), "SR");
     EXPECT_EQ(bus().timeouts(kPort), TimeoutSet::Reopen);
-    const auto open = events(TraceEvent::Kind::Open);
-    const auto writes = events(TraceEvent::Kind::Write);
+    const auto open = events<trace::Open>();
+    const auto writes = events<trace::Write>();
     ASSERT_EQ(writes.size(), 3u) << "address byte, four frame bytes, the block in one write";
     EXPECT_EQ(writes[0].handle, open[0].handle);
     EXPECT_EQ(writes[1].handle, open[1].handle);
-    EXPECT_EQ(writes[2].count, 8u);
+    EXPECT_EQ(writes[2].asked, 8u);
     EXPECT_TRUE(busy_waits_ms().empty()) << "no busy wait anywhere";
     EXPECT_EQ(bus().hazards(), 0u);
-    EXPECT_EQ(events(TraceEvent::Kind::Close).at(0).time_us, bus().sent(kPort).at(0).end_us)
+    EXPECT_EQ(events<trace::Close>().at(0).time_us, bus().sent(kPort).at(0).end_us)
         << "the re-open waits exactly for the address byte to leave the line";
   }
 }
@@ -383,7 +383,7 @@ TEST_P(BlacklistTest, FailuresGiveTheirCodes) {
       c.arrange(bus(), terminal());
       EXPECT_EQ(run(member, {3, 5}), c.result);
       EXPECT_EQ(opens(), c.opens);
-      EXPECT_TRUE(events(TraceEvent::Kind::Write).size() <= 3u);
+      EXPECT_TRUE(events<trace::Write>().size() <= 3u);
     }
   }
 }
@@ -403,8 +403,7 @@ TEST_P(BlacklistTest, EachMemberWaitsTheSameLimits) {
       bus().faults().queue_never_drains = c.stuck_queue;
       if (!c.answer.empty()) terminal().then(13, c.answer);
       EXPECT_EQ(run(member, {3, 5}), c.stuck_queue ? kFrameNotSent : kReplyIncomplete);
-      const auto polls =
-          events(c.stuck_queue ? TraceEvent::Kind::QueueQuery : TraceEvent::Kind::ReadIdle);
+      const auto polls = polled(c.stuck_queue);
       ASSERT_FALSE(polls.empty());
       const std::uint64_t waited_ms = polls.back().end_us / 1000 - polls.front().time_us / 1000;
       EXPECT_GT(waited_ms, c.limit);
@@ -467,9 +466,9 @@ TEST_P(BlacklistTest, ListAboveTheCapGoesOutInOneWriteOfTheLargestBlock) {
   terminal().then(5 + 16257, {0x02, 0x4F}, 4'000'000);  // answers 4 s after the block
   EXPECT_EQ(ex::sendBlack(bus(), 0x05, count, list.data(), kPort), kOk);
   EXPECT_EQ(bus().open_handles(), 0u);
-  const auto writes = events(TraceEvent::Kind::Write);
+  const auto writes = events<trace::Write>();
   ASSERT_EQ(writes.size(), 3u);
-  EXPECT_EQ(writes[2].count, 16257u);
+  EXPECT_EQ(writes[2].asked, 16257u);
   EXPECT_EQ(writes[2].taken, 16257u);
   const auto sent = bus().sent(kPort);
   ASSERT_EQ(sent.size(), 5u + 16257u);

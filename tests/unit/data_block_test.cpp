@@ -173,23 +173,10 @@ class DataBlockTest : public SimTest {
     bus().clear_trace();
     const Result result = member.call(bus(), held, n, frame.data(), m, block.data());
     bus().advance(20'000);  // let everything written leave the line
-    const Outcome outcome{result, events(TraceEvent::Kind::Purge).size(),
-                          events(TraceEvent::Kind::Close).size()};
+    const Outcome outcome{result, events<trace::Purge>().size(),
+                          events<trace::Close>().size()};
     if (member.held) line::com_exit(bus(), held);
     return outcome;
-  }
-
-  // No wait, write or read follows the last output-queue query.
-  bool nothing_after_the_drain() {
-    const auto& trace = bus().trace();
-    const auto last_query = std::ranges::find_if(
-        trace.rbegin(), trace.rend(),
-        [](const TraceEvent& e) { return e.kind == TraceEvent::Kind::QueueQuery; });
-    return last_query != trace.rend() &&
-           std::none_of(trace.rbegin(), last_query, [](const TraceEvent& e) {
-             return e.kind == TraceEvent::Kind::Spin || e.kind == TraceEvent::Kind::Write ||
-                    e.kind == TraceEvent::Kind::Read || e.kind == TraceEvent::Kind::ReadIdle;
-           });
   }
 };
 TARVEX_SIM_TEST_SUITE(DataBlockTest);
@@ -215,7 +202,7 @@ TEST_P(DataBlockTest, EachMemberSendsFrameAndBlockAndTakesTheAcknowledgement) {
     // Nsend awaits nothing: the answer stays for the next exchange.
     EXPECT_EQ(bus().pending_input(kPort), member.ack_limit == 0 ? 2u : 0u);
     if (!member.held) {
-      EXPECT_EQ(events(TraceEvent::Kind::Open).at(0).timeouts, line::TimeoutSet::Standard);
+      EXPECT_EQ(events<trace::Open>().at(0).timeouts, line::TimeoutSet::Standard);
     }
     EXPECT_EQ(bus().open_handles(), 0u);
     EXPECT_EQ(bus().hazards(), 0u);
@@ -292,7 +279,7 @@ TEST_P(DataBlockTest, EachResultAndWhatHappensToThePortAtEveryExit) {
       const Outcome outcome = run(member, frame, 3, block, 2);
       EXPECT_EQ(outcome.result, fault.results[i]);
       if (fault.ends_at_once) {
-        EXPECT_EQ(events(TraceEvent::Kind::Spin).size(), 0u);
+        EXPECT_EQ(events<trace::Spin>().size(), 0u);
         EXPECT_EQ(wire(), "");
       }
       const bool purged =
@@ -317,8 +304,7 @@ TEST_P(DataBlockTest, EachMemberWaitsItsOwnLimitsAndNoLonger) {
       Bytes block{0x01, 0xEE};
       EXPECT_EQ(run(member, frame, 2, block, 1).result,
                 stuck_queue ? kFrameNotSent : kReplyIncomplete);
-      const auto polls =
-          events(stuck_queue ? TraceEvent::Kind::QueueQuery : TraceEvent::Kind::ReadIdle);
+      const auto polls = polled(stuck_queue);
       ASSERT_EQ(polls.size(), 1u);
       const std::uint64_t waited_ms = polls[0].end_us / 1000 - polls[0].time_us / 1000;
       const std::uint32_t limit = stuck_queue ? member.drain_limit : member.ack_limit;
@@ -343,7 +329,7 @@ TEST_P(DataBlockTest, CommandCodesThatAwaitNoAcknowledgement) {
         const bool awaited =
             std::ranges::find(member.codes_without_ack, code) == member.codes_without_ack.end();
         EXPECT_EQ(run(member, frame, n, block, 1).result, awaited ? kReplyIncomplete : kOk);
-        EXPECT_EQ(events(TraceEvent::Kind::ReadIdle).empty(), !awaited) << "nothing is read";
+        EXPECT_EQ(events<trace::ReadIdle>().empty(), !awaited) << "nothing is read";
         EXPECT_TRUE(wire().ends_with("01 S01") || wire().ends_with("01 M01")) << wire();
       }
     }
@@ -394,12 +380,12 @@ TEST_P(DataBlockTest, EmptyFrameSendsOnlyTheBlock) {
     EXPECT_EQ(run(member, frame, 0, block, 2).result, kOk);
     EXPECT_EQ(frame, (Bytes{0x00, 0xA1, 0xEE}));
     EXPECT_EQ(wire(), expected.wire);
-    EXPECT_EQ(events(TraceEvent::Kind::Write).size(), 1u) << "no frame write, not even empty";
+    EXPECT_EQ(events<trace::Write>().size(), 1u) << "no frame write, not even empty";
     EXPECT_EQ(busy_waits_ms(), expected.waits);
     for (const WireByte& b : bus().sent(kPort)) EXPECT_EQ(b.stop_bits, member.data_stop_bits);
-    EXPECT_EQ(events(TraceEvent::Kind::QueueQuery).empty(), !expected.drained);
+    EXPECT_EQ(events<trace::QueueQuery>().empty(), !expected.drained);
     if (!member.held) {
-      EXPECT_EQ(events(TraceEvent::Kind::Open).at(0).timeouts, expected.opened_with);
+      EXPECT_EQ(events<trace::Open>().at(0).timeouts, expected.opened_with);
     }
     EXPECT_EQ(bus().hazards(), 0u);
   }

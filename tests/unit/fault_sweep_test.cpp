@@ -3,11 +3,13 @@
 // that fits that call. Every run must end with a code from the entry point's
 // own set, leave no port open, give back every scratch area it took, apply
 // no line setting and no close while a character is still on the line, and
-// change caller memory only where allowed. An entry point with a scratch
-// area also runs once with a source that refuses it.
+// change caller memory only where allowed, and leave a trace whose text,
+// read back, prints the same. An entry point with a scratch area also runs
+// once with a source that refuses it.
 #include <functional>
 #include <iostream>
 #include <set>
+#include <sstream>
 #include <string>
 
 #include "exchange/blacklist.h"
@@ -20,6 +22,8 @@
 #include "line/held_port.h"
 #include "scratch_ledger.h"
 #include "sim_fixture.h"
+#include "trace/log_reader.h"
+#include "trace/trace_format.h"
 
 namespace tarvex::testing {
 namespace {
@@ -242,6 +246,15 @@ std::vector<EntryPoint> entry_points() {
   };
 }
 
+// The events of a trace's text, read back line by line.
+std::vector<TraceEvent> read_back(const std::string& text) {
+  std::vector<TraceEvent> events;
+  line::Handle port = line::kInvalidHandle;
+  std::istringstream lines(text);
+  for (std::string l; std::getline(lines, l);) EXPECT_TRUE(trace::parse_trace_line(l, events, port)) << l;
+  return events;
+}
+
 // Tick readings are coarser here than elsewhere: a busy wait still spins
 // through every millisecond, with fewer readings to sweep.
 constexpr std::uint64_t kSweepTickCostUs = 250;
@@ -281,6 +294,8 @@ TEST_P(FaultSweep, EveryCallOfEveryEntryPoint) {
         ASSERT_EQ(rig.bus.open_handles(), 0u) << "call " << k;
         ASSERT_EQ(rig.bus.hazards(), 0u) << "call " << k;
         ASSERT_TRUE(ledger.balanced()) << "call " << k;
+        const std::string text = trace::trace_text(rig.bus.trace(), 0, 0);  // as the log prints it
+        ASSERT_EQ(trace::trace_text(read_back(text), 0, 0), text) << "call " << k;
       }
     }
     if (entry.takes_scratch) {

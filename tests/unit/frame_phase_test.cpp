@@ -38,8 +38,8 @@ TEST_P(FramePhaseTest, ReopeningSwitchesHandlesBetweenTheAddressAndTheRest) {
       EXPECT_EQ(bus().open_handles(), 1u) << "the first handle is closed by the re-open";
     }
     bus().advance(20'000);
-    const auto opens = events(TraceEvent::Kind::Open);
-    const auto writes = events(TraceEvent::Kind::Write);
+    const auto opens = events<trace::Open>();
+    const auto writes = events<trace::Write>();
     ASSERT_EQ(opens.size(), 2u);
     EXPECT_EQ(opens[1].timeouts, line::TimeoutSet::Reopen);
     EXPECT_EQ(writes.at(0).handle, opens[0].handle);
@@ -57,8 +57,8 @@ TEST_P(FramePhaseTest, HeldPortIsNeverReopened) {
   const line::Handle held = line::com_init(bus(), kPort, 9600);
   const Bytes frame{0x05, 0xA1, 0xA6};
   EXPECT_FALSE(send_frame(line::Channel{bus(), held}, reopening_frame(), frame.data(), 3));
-  EXPECT_EQ(events(TraceEvent::Kind::Open).size(), 1u);
-  EXPECT_TRUE(events(TraceEvent::Kind::Close).empty());
+  EXPECT_EQ(events<trace::Open>().size(), 1u);
+  EXPECT_TRUE(events<trace::Close>().empty());
   EXPECT_EQ(bus().open_handles(), 1u);
   line::com_exit(bus(), held);
 }

@@ -84,16 +84,16 @@ TEST_P(HexExchangeTest, BothMembersSwitchToTheDataPhaseByReopening) {
     EXPECT_EQ(c.call(*this), kOk);
     EXPECT_EQ(opens(), "SR");
     EXPECT_EQ(bus().timeouts(kPort), TimeoutSet::Reopen);
-    const auto open = events(TraceEvent::Kind::Open);
-    const auto writes = events(TraceEvent::Kind::Write);
-    const auto closes = events(TraceEvent::Kind::Close);
+    const auto open = events<trace::Open>();
+    const auto writes = events<trace::Write>();
+    const auto closes = events<trace::Close>();
     EXPECT_EQ(writes[0].handle, open[0].handle);
     EXPECT_EQ(writes[0].bytes, Bytes{0x05});
     EXPECT_EQ(closes[0].handle, open[0].handle);
     EXPECT_LE(closes[0].time_us, open[1].time_us);
     EXPECT_EQ(writes[1].handle, open[1].handle);
-    EXPECT_EQ(events(TraceEvent::Kind::SetLine)[0].setting, line::mark());
-    EXPECT_EQ(events(TraceEvent::Kind::SetLine)[1].setting, line::space());
+    EXPECT_EQ(events<trace::SetLine>()[0].setting, line::mark());
+    EXPECT_EQ(events<trace::SetLine>()[1].setting, line::space());
     EXPECT_TRUE(busy_waits_ms().empty()) << "no busy wait anywhere";
     // The address byte leaves under MARK: the close before the re-open waits
     // for it.
@@ -157,8 +157,8 @@ TEST_P(HexExchangeTest, GetdataHexWithNoReplyReadsAndWritesNothingAfterTheDrain)
   EXPECT_EQ(getdata_hex(2, "05C2", 0, reply), kOk);
   EXPECT_EQ(reply, "....");
   EXPECT_EQ(wire(), "M05 SC2 SC7");
-  EXPECT_TRUE(events(TraceEvent::Kind::Read).empty());
-  EXPECT_TRUE(events(TraceEvent::Kind::ReadIdle).empty());
+  EXPECT_TRUE(events<trace::Read>().empty());
+  EXPECT_TRUE(events<trace::ReadIdle>().empty());
 }
 
 TEST_P(HexExchangeTest, GetdataHexWithNoCommandStillSwitchesAndThenOnlyListens) {
@@ -167,7 +167,7 @@ TEST_P(HexExchangeTest, GetdataHexWithNoCommandStillSwitchesAndThenOnlyListens) 
   EXPECT_EQ(getdata_hex(0, nullptr, 1, reply), kOk);
   EXPECT_EQ(reply, "0A0A");
   EXPECT_EQ(opens(), "SR");
-  const auto settings = events(TraceEvent::Kind::SetLine);
+  const auto settings = events<trace::SetLine>();
   ASSERT_EQ(settings.size(), 2u);
   EXPECT_EQ(settings[0].setting, line::mark());
   EXPECT_EQ(settings[1].setting, line::space());
@@ -241,7 +241,7 @@ TEST_P(HexExchangeTest, SenddataHexWithNoCommandOpensOnceInItsDataPhase) {
   terminal().then(3, {0x02, 0x4F});
   EXPECT_EQ(senddata_hex(0, nullptr, 2, "0102"), kOk);
   EXPECT_EQ(opens(), "R");
-  const auto settings = events(TraceEvent::Kind::SetLine);
+  const auto settings = events<trace::SetLine>();
   ASSERT_EQ(settings.size(), 1u);
   EXPECT_EQ(settings[0].setting, line::space()) << "one stop bit";
   EXPECT_EQ(wire(), "S01 S02 S03");
@@ -312,8 +312,7 @@ TEST_P(HexExchangeTest, EachMemberWaitsItsOwnLimits) {
     const Result result =
         c.request ? getdata_hex(2, "05A1", 2, reply) : senddata_hex(2, "05A1", 2, "0102");
     EXPECT_EQ(result, c.stuck_queue ? kFrameNotSent : kReplyIncomplete);
-    const auto polls =
-        events(c.stuck_queue ? TraceEvent::Kind::QueueQuery : TraceEvent::Kind::ReadIdle);
+    const auto polls = polled(c.stuck_queue);
     ASSERT_FALSE(polls.empty());
     const std::uint64_t waited_ms = polls.back().end_us / 1000 - polls.front().time_us / 1000;
     EXPECT_GT(waited_ms, c.limit);

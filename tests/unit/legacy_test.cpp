@@ -35,40 +35,25 @@ class LegacyTest : public SimTest {
 
  protected:
 
-  // Milliseconds from the first poll of `kind` to the end of the last.
-  std::uint64_t polled_ms(TraceEvent::Kind kind) const {
-    const auto polls = events(kind);
+  // Milliseconds from the first poll of a drain (or of a read) to the end of the last.
+  std::uint64_t polled_ms(bool drain) const {
+    const auto polls = polled(drain);
     if (polls.empty()) return 0;
     return polls.back().end_us / 1000 - polls.front().time_us / 1000;
   }
 
-  // No wait, write or read follows the last output-queue query.
-  bool nothing_after_the_drain() {
-    const auto& trace = bus().trace();
-    const auto last_query = std::ranges::find_if(trace.rbegin(), trace.rend(), [](const auto& e) {
-      return e.kind == TraceEvent::Kind::QueueQuery;
-    });
-    return last_query != trace.rend() &&
-           std::none_of(trace.rbegin(), last_query, [](const auto& e) {
-             return e.kind == TraceEvent::Kind::Spin || e.kind == TraceEvent::Kind::Write ||
-                    e.kind == TraceEvent::Kind::Read || e.kind == TraceEvent::Kind::ReadIdle;
-           });
-  }
-
   // The busy waits that come after the write `write_index`.
   std::size_t busy_waits_after_write(std::size_t write_index) {
-    const auto& trace = bus().trace();
-    const TraceEvent write = events(TraceEvent::Kind::Write).at(write_index);
-    return static_cast<std::size_t>(std::ranges::count_if(trace, [&write](const TraceEvent& e) {
-      return e.kind == TraceEvent::Kind::Spin && e.count > 2 && e.time_us >= write.end_us;
-    }));
+    const std::uint64_t written = events<trace::Write>().at(write_index).end_us;
+    const auto busy_after = [written](const trace::Spin& s) { return s.readings > 2 && s.time_us >= written; };
+    return static_cast<std::size_t>(std::ranges::count_if(events<trace::Spin>(), busy_after));
   }
 
  private:
   // Every handle the call opened is closed again by the time it returns.
   void settle() {
     EXPECT_EQ(bus().open_handles(), 0u) << "every port opened is released";
-    EXPECT_EQ(events(TraceEvent::Kind::Close).size(), events(TraceEvent::Kind::Open).size());
+    EXPECT_EQ(events<trace::Close>().size(), events<trace::Open>().size());
     bus().advance(50'000);  // let everything written leave the line
   }
 };
@@ -119,9 +104,9 @@ TEST_P(LegacyTest, BothSwitchToTheDataPhaseByReopening) {
     EXPECT_EQ(wire(), c.wire);
     EXPECT_EQ(opens(), "SR");
     EXPECT_EQ(bus().timeouts(kPort), TimeoutSet::Reopen);
-    const auto open = events(TraceEvent::Kind::Open);
-    const auto close = events(TraceEvent::Kind::Close);
-    const auto writes = events(TraceEvent::Kind::Write);
+    const auto open = events<trace::Open>();
+    const auto close = events<trace::Close>();
+    const auto writes = events<trace::Write>();
     EXPECT_EQ(writes.at(0).handle, open.at(0).handle);
     EXPECT_EQ(writes.at(0).bytes, Bytes{0x05});
     EXPECT_EQ(close.at(0).handle, open.at(0).handle);
@@ -129,7 +114,7 @@ TEST_P(LegacyTest, BothSwitchToTheDataPhaseByReopening) {
     EXPECT_EQ(close.at(0).time_us, bus().sent(kPort).at(0).end_us)
         << "the close waits for the address byte to leave, and no more";
     for (std::size_t i = 1; i < writes.size(); ++i) EXPECT_EQ(writes[i].handle, open.at(1).handle);
-    const auto settings = events(TraceEvent::Kind::SetLine);
+    const auto settings = events<trace::SetLine>();
     ASSERT_EQ(settings.size(), 2u);
     EXPECT_EQ(settings[0].setting, line::mark());
     EXPECT_EQ(settings[1].setting, line::space(9600, c.data_stop_bits));
@@ -156,8 +141,7 @@ TEST_P(LegacyTest, GetdataWaitsItsLimitAndNoLonger) {
       Bytes frame{0x05, c.code, 0xEE};
       Bytes reply(3, 0xEE);
       EXPECT_EQ(getdata(frame, 2, reply, 2), stuck_queue ? kFrameNotSent : kReplyIncomplete);
-      const std::uint64_t waited =
-          polled_ms(stuck_queue ? TraceEvent::Kind::QueueQuery : TraceEvent::Kind::ReadIdle);
+      const std::uint64_t waited = polled_ms(stuck_queue);
       EXPECT_GT(waited, c.legacy_getdata);
       EXPECT_LE(waited, c.legacy_getdata + (stuck_queue ? 1 : 16)) << "one read poll past the limit at most";
     }
@@ -194,12 +178,12 @@ TEST_P(LegacyTest, GetdataAcknowledgesEveryGoodReplyAtOnce) {
     EXPECT_EQ(wire().ends_with("S02 S4F"), c.acknowledged) << wire();
     EXPECT_TRUE(busy_waits_ms().empty());
     if (c.acknowledged) {
-      const TraceEvent last_read = events(TraceEvent::Kind::Read).back();
-      EXPECT_LT(events(TraceEvent::Kind::Write).back().time_us - last_read.time_us, 1000u);
+      const trace::Read last_read = events<trace::Read>().back();
+      EXPECT_LT(events<trace::Write>().back().time_us - last_read.time_us, 1000u);
     }
     if (c.reply_length == 0) {
-      EXPECT_TRUE(events(TraceEvent::Kind::Read).empty());
-      EXPECT_TRUE(events(TraceEvent::Kind::ReadIdle).empty());
+      EXPECT_TRUE(events<trace::Read>().empty());
+      EXPECT_TRUE(events<trace::ReadIdle>().empty());
       EXPECT_TRUE(nothing_after_the_drain());
     }
   }
@@ -227,7 +211,7 @@ TEST_P(LegacyTest, SenddataAwaitsTheAcknowledgementForEveryCode) {
     Bytes frame{0x05, code, 0xEE};
     Bytes block{0x01, 0xEE};
     EXPECT_EQ(senddata(frame, 2, block, 1), kReplyIncomplete) << "a silent terminal";
-    EXPECT_FALSE(events(TraceEvent::Kind::ReadIdle).empty());
+    EXPECT_FALSE(events<trace::ReadIdle>().empty());
   }
 }
 
@@ -262,12 +246,12 @@ TEST_P(LegacyTest, SenddataTiming) {
     Bytes block{0x01, 0xEE};
     EXPECT_EQ(senddata(frame, 2, block, 1), stuck_queue ? kFrameNotSent : kReplyIncomplete);
     if (stuck_queue) {
-      const std::uint64_t waited = polled_ms(TraceEvent::Kind::QueueQuery);
+      const std::uint64_t waited = polled_ms(true);
       EXPECT_GT(waited, 4500u);
       EXPECT_LE(waited, 4501u);
     } else {
       // The second byte's own limit starts when the first byte is counted.
-      const auto idle = events(TraceEvent::Kind::ReadIdle);
+      const auto idle = events<trace::ReadIdle>();
       ASSERT_FALSE(idle.empty());
       const std::uint64_t waited = idle.back().end_us / 1000 - idle.back().time_us / 1000;
       EXPECT_GT(waited, 4550u - 16);
@@ -314,7 +298,7 @@ TEST_P(LegacyTest, SenddataWithAnEmptyFrameOpensOnceForTheBlock) {
   EXPECT_EQ(opens(), "R");
   EXPECT_EQ(wire(), "SFF S02 S01");
   for (const WireByte& b : bus().sent(kPort)) EXPECT_EQ(b.stop_bits, StopBits::Two);
-  EXPECT_EQ(events(TraceEvent::Kind::SetLine).size(), 1u);
+  EXPECT_EQ(events<trace::SetLine>().size(), 1u);
   EXPECT_EQ(bus().hazards(), 0u);
 }
 

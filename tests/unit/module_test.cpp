@@ -90,18 +90,17 @@ class ModuleTest : public SimTest {
     const Result result =
         member.call(bus(), held, n, frame.data(), m, block.data(), reply_length, reply.data());
     bus().advance(20'000);
-    EXPECT_TRUE(events(TraceEvent::Kind::Purge).empty()) << "a held port is never purged";
-    EXPECT_TRUE(events(TraceEvent::Kind::Close).empty()) << "nor closed";
+    EXPECT_TRUE(events<trace::Purge>().empty()) << "a held port is never purged";
+    EXPECT_TRUE(events<trace::Close>().empty()) << "nor closed";
     line::com_exit(bus(), held);
     EXPECT_EQ(bus().open_handles(), 0u);
     return result;
   }
 
-  std::size_t first(TraceEvent::Kind kind) {
+  template <class Kind>
+  std::size_t first() {
     const auto& trace = bus().trace();
-    return static_cast<std::size_t>(
-        std::ranges::find_if(trace, [kind](const TraceEvent& e) { return e.kind == kind; }) -
-        trace.begin());
+    return static_cast<std::size_t>(std::ranges::find_if(trace, is<Kind>) - trace.begin());
   }
 };
 TARVEX_SIM_TEST_SUITE(ModuleTest);
@@ -184,8 +183,8 @@ TEST_P(ModuleTest, FaultsGiveTheirCodes) {
       fault.arrange(terminal(), bus(), sent_bytes(member), answer);
       EXPECT_EQ(run(member), fault.results[i]);
       if (fault.results[i] == kFrameNotSent) {
-        EXPECT_EQ(first(TraceEvent::Kind::Read), bus().trace().size()) << "nothing is read";
-        EXPECT_EQ(first(TraceEvent::Kind::ReadIdle), bus().trace().size());
+        EXPECT_EQ(first<trace::Read>(), bus().trace().size()) << "nothing is read";
+        EXPECT_EQ(first<trace::ReadIdle>(), bus().trace().size());
       }
       if (fault.partial_reply) {
         Bytes partial(answer.begin(), answer.end() - 1);
@@ -203,8 +202,7 @@ TEST_P(ModuleTest, EachMemberWaitsItsLimitForTheDrainAndEachReplyByte) {
       start();
       bus().faults().queue_never_drains = stuck_queue;
       EXPECT_EQ(run(*member), stuck_queue ? kFrameNotSent : kReplyIncomplete);
-      const auto polls =
-          events(stuck_queue ? TraceEvent::Kind::QueueQuery : TraceEvent::Kind::ReadIdle);
+      const auto polls = polled(stuck_queue);
       ASSERT_EQ(polls.size(), 1u);
       const std::uint64_t waited_ms = polls[0].end_us / 1000 - polls[0].time_us / 1000;
       EXPECT_GT(waited_ms, kLimit);
@@ -222,7 +220,7 @@ TEST_P(ModuleTest, EmptyFrameOnlyListensAndNoReplyReadsNothing) {
     const Bytes answer = good_reply(*member);
     bus().inject(kPort, answer, 30'000);
     EXPECT_EQ(run(*member, 0, 0), kOk);
-    EXPECT_TRUE(events(TraceEvent::Kind::Write).empty());
+    EXPECT_TRUE(events<trace::Write>().empty());
     EXPECT_EQ(Bytes(reply.begin(), reply.begin() + static_cast<std::ptrdiff_t>(answer.size())),
               answer);
     EXPECT_EQ(bus().setting(kPort), member->left);
@@ -230,7 +228,7 @@ TEST_P(ModuleTest, EmptyFrameOnlyListensAndNoReplyReadsNothing) {
     start();
     EXPECT_EQ(run(*member, 3, 2, 0), kOk);
     EXPECT_EQ(wire(), member->wire);
-    EXPECT_EQ(first(TraceEvent::Kind::ReadIdle), bus().trace().size());
+    EXPECT_EQ(first<trace::ReadIdle>(), bus().trace().size());
     EXPECT_EQ(reply, Bytes(6, 0xEE));
   }
 }
@@ -269,15 +267,12 @@ TEST_P(ModuleTest, ComDataBlockStep) {
     EXPECT_EQ(reply, (Bytes{0x10, 0x20, 0x30, 0x60, 0xEE, 0xEE}));
 
     const auto& trace = bus().trace();
-    const auto last_query = std::ranges::find_if(
-        trace.rbegin(), trace.rend(),
-        [](const TraceEvent& e) { return e.kind == TraceEvent::Kind::QueueQuery; });
-    const auto first_read =
-        trace.begin() + static_cast<std::ptrdiff_t>(first(TraceEvent::Kind::Read));
+    const auto last_query = std::ranges::find_if(trace.rbegin(), trace.rend(), is<trace::QueueQuery>);
+    const auto first_read = trace.begin() + static_cast<std::ptrdiff_t>(first<trace::Read>());
     // A primitive's own first tick reading shows as a spin of one.
     EXPECT_TRUE(std::none_of(last_query.base(), first_read, [](const TraceEvent& e) {
-      return (e.kind == TraceEvent::Kind::Spin && e.count > 1) ||
-             e.kind == TraceEvent::Kind::QueueQuery;
+      const auto* spin = std::get_if<trace::Spin>(&e);
+      return (spin != nullptr && spin->readings > 1) || is<trace::QueueQuery>(e);
     }));
   }
 }
@@ -298,10 +293,10 @@ TEST_P(ModuleTest, SamGetDataSendsTwoAddressBytesUnderMark) {
     terminal().then(static_cast<std::size_t>(c.n), {0x0A});
     EXPECT_EQ(run(kSamGetData, c.n, 0, 1), kOk);
     EXPECT_EQ(wire(), c.wire);
-    const auto writes = events(TraceEvent::Kind::Write);
+    const auto writes = events<trace::Write>();
     ASSERT_EQ(writes.size(), 2u) << "the rest is written even when it is empty";
-    EXPECT_EQ(writes[1].count, static_cast<std::uint32_t>(c.n - 2));
-    EXPECT_EQ(events(TraceEvent::Kind::SetLine).at(1).time_us, bus().sent(kPort).at(1).end_us)
+    EXPECT_EQ(writes[1].asked, static_cast<std::uint32_t>(c.n - 2));
+    EXPECT_EQ(events<trace::SetLine>().at(1).time_us, bus().sent(kPort).at(1).end_us)
         << "SPACE once the second address byte has left, and not later";
     EXPECT_EQ(frame, (Bytes{0x05, 0xA1, 0x33, 0x44, 0x55}));
   }

@@ -92,27 +92,26 @@ class OnlineQueryTest : public SimTest {
     std::size_t reads = 0;
     for (const TraceEvent& e : bus().trace()) {
       // Single tick readings start a drain or a byte read; they are no wait.
-      const bool lone_tick = e.kind == TraceEvent::Kind::Spin && e.count <= 2;
-      if (lone_tick || e.kind == TraceEvent::Kind::Sent || e.kind == TraceEvent::Kind::ReadIdle) {
+      const auto* spin = std::get_if<trace::Spin>(&e);
+      const bool lone_tick = spin != nullptr && spin->readings <= 2;
+      if (lone_tick || is<trace::Sent>(e) || is<trace::ReadIdle>(e)) {
         continue;
       }
-      if (e.kind == TraceEvent::Kind::Read) {
+      if (is<trace::Read>(e)) {
         ++reads;
         continue;
       }
       if (reads != 0) add("R" + std::to_string(std::exchange(reads, 0)));
-      switch (e.kind) {
-        case TraceEvent::Kind::Open: add("open"); break;
-        case TraceEvent::Kind::SetLine:
-          add(e.setting.parity == line::Parity::Mark ? "M" : "S");
-          break;
-        case TraceEvent::Kind::Write: add("W" + std::to_string(e.count)); break;
-        case TraceEvent::Kind::Spin: add(std::to_string(e.end_us / 1000 - e.time_us / 1000)); break;
-        case TraceEvent::Kind::QueueQuery: add("drain"); break;
-        case TraceEvent::Kind::Purge: add("purge"); break;
-        case TraceEvent::Kind::Close: add("close"); break;
-        default: add("?"); break;
-      }
+      std::visit(trace::Overloaded{
+                     [&](const trace::Open&) { add("open"); },
+                     [&](const trace::SetLine& s) { add(s.setting.parity == line::Parity::Mark ? "M" : "S"); },
+                     [&](const trace::Write& w) { add("W" + std::to_string(w.asked)); },
+                     [&](const trace::Spin& s) { add(std::to_string(s.end_us / 1000 - s.time_us / 1000)); },
+                     [&](const trace::QueueQuery&) { add("drain"); },
+                     [&](const trace::Purge&) { add("purge"); },
+                     [&](const trace::Close&) { add("close"); },
+                     [&](const auto&) { add("?"); }},
+                 e);
     }
     if (reads != 0) add("R" + std::to_string(reads));
     return text;
@@ -132,8 +131,8 @@ class OnlineQueryTest : public SimTest {
     bus().advance(20'000);  // let everything written leave the line
     if (member.held) {
       EXPECT_EQ(bus().open_handles(), 1u) << "the held port stays open";
-      EXPECT_TRUE(events(TraceEvent::Kind::Purge).empty());
-      EXPECT_TRUE(events(TraceEvent::Kind::Close).empty());
+      EXPECT_TRUE(events<trace::Purge>().empty());
+      EXPECT_TRUE(events<trace::Close>().empty());
       line::com_exit(bus(), held);
     } else {
       EXPECT_EQ(bus().open_handles(), 0u) << "released on every path";
@@ -163,7 +162,7 @@ TEST_P(OnlineQueryTest, GoodQueryFillsTheRecord) {
     if (member->held) {
       EXPECT_EQ(bus().setting(kPort)->parity, line::Parity::Space);
     } else {
-      EXPECT_EQ(events(TraceEvent::Kind::Open).at(0).timeouts, line::TimeoutSet::Standard);
+      EXPECT_EQ(events<trace::Open>().at(0).timeouts, line::TimeoutSet::Standard);
     }
   }
 }
@@ -310,8 +309,7 @@ TEST_P(OnlineQueryTest, EachMemberWaitsItsOwnLimits) {
       answer(c.answers);
       Bytes record = kUntouched;
       EXPECT_EQ(run(*member, 0x05, record, c.arrange), c.result);
-      const auto polls =
-          events(c.drain ? TraceEvent::Kind::QueueQuery : TraceEvent::Kind::ReadIdle);
+      const auto polls = polled(c.drain);
       ASSERT_FALSE(polls.empty());
       const std::uint64_t waited_ms = polls.back().end_us / 1000 - polls.back().time_us / 1000;
       EXPECT_GT(waited_ms, *limit);
@@ -351,7 +349,7 @@ TEST_P(OnlineQueryTest, PortThatCannotBeOpenedGivesTwo) {
     EXPECT_EQ(c.call(bus(), record.data()), kFrameNotSent);
     EXPECT_EQ(record, kUntouched);
     EXPECT_TRUE(bus().sent(kPort).empty());
-    EXPECT_TRUE(events(TraceEvent::Kind::Read).empty());
+    EXPECT_TRUE(events<trace::Read>().empty());
     EXPECT_EQ(bus().open_handles(), 0u);
   }
 }

@@ -27,7 +27,7 @@ TEST_P(PrimitivesTest, BusyWaitReturnsOnTheFirstReadingThatIsFarEnough) {
   for (const std::uint32_t ms : {1u, 9u, 19u}) {
     bus().clear_trace();
     line::busy_wait(bus(), ms);
-    const auto spins = events(TraceEvent::Kind::Spin);
+    const auto spins = events<trace::Spin>();
     ASSERT_EQ(spins.size(), 1u);
     EXPECT_EQ(ticks_between(spins[0].time_us, spins[0].end_us), ms);
   }

@@ -196,8 +196,7 @@ TEST_P(RequestReplyTest, EachMemberWaitsItsOwnLimitsAndNoLonger) {
         Bytes frame{0x05, c.code, 0xEE};
         Bytes reply(3, 0xEE);
         EXPECT_EQ(run(*member, frame, 2, reply, 2), stuck_queue ? kFrameNotSent : kReplyIncomplete);
-        const auto kind = stuck_queue ? TraceEvent::Kind::QueueQuery : TraceEvent::Kind::ReadIdle;
-        const auto polls = events(kind);
+        const auto polls = polled(stuck_queue);
         ASSERT_FALSE(polls.empty());
         const std::uint64_t waited_ms = polls.back().end_us / 1000 - polls.front().time_us / 1000;
         const std::uint32_t limit = stuck_queue ? c.drain : c.byte;
@@ -222,8 +221,8 @@ TEST_P(RequestReplyTest, GetdataAcknowledgesOnlyCommandC2) {
     EXPECT_EQ(run(kGetdata, frame, 2, reply, c.reply_length), kOk);
     EXPECT_EQ(wire().ends_with("S02 S4F"), c.acknowledged) << wire();
     if (c.reply_length == 0) {
-      EXPECT_TRUE(events(TraceEvent::Kind::Read).empty());
-      EXPECT_TRUE(events(TraceEvent::Kind::ReadIdle).empty());
+      EXPECT_TRUE(events<trace::Read>().empty());
+      EXPECT_TRUE(events<trace::ReadIdle>().empty());
     }
   }
 }
@@ -239,7 +238,7 @@ TEST_P(RequestReplyTest, EmptyFrameOnlyListens) {
     EXPECT_EQ(run(*member, frame, 0, reply, 1), kOk);
     EXPECT_EQ(frame, (Bytes{0x00, 0xA2, 0xEE})) << "the checksum of no bytes lands in byte 0";
     EXPECT_EQ(reply, reply_bytes);
-    EXPECT_TRUE(events(TraceEvent::Kind::Write).size() <= 1) << "at most the acknowledgement";
+    EXPECT_TRUE(events<trace::Write>().size() <= 1) << "at most the acknowledgement";
   }
 }
 
@@ -255,7 +254,7 @@ TEST_P(RequestReplyTest, HeldPortKeepsTheSettingTheLastExchangeLeft) {
   bus().advance(20'000);
   EXPECT_EQ(wire(), "M05 MA1 MA6 M05 SA1 SA6 S02 S4F S05 SA1 SA6");
   EXPECT_EQ(bus().open_handles(), 1u) << "held-port members never close";
-  EXPECT_TRUE(events(TraceEvent::Kind::Purge).empty()) << "nor purge";
+  EXPECT_TRUE(events<trace::Purge>().empty()) << "nor purge";
   line::com_exit(bus(), held);
 }
 

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -15,6 +16,7 @@
 
 namespace tarvex::testing {
 
+using trace::is;
 using trace::TraceEvent;
 using trace::WireByte;
 
@@ -41,19 +43,36 @@ struct SimRig {
     return text;
   }
 
-  std::vector<TraceEvent> events(TraceEvent::Kind kind) const {
-    std::vector<TraceEvent> found;
+  template <class Kind>
+  std::vector<Kind> events() const {
+    std::vector<Kind> found;
     for (const TraceEvent& e : bus.trace()) {
-      if (e.kind == kind) found.push_back(e);
+      if (const auto* event = std::get_if<Kind>(&e)) found.push_back(*event);
     }
     return found;
+  }
+
+  // The polls of a wait: the output-queue queries of a drain, or else the
+  // reads that found nothing.
+  std::vector<trace::Timed> polled(bool drain) const {
+    const auto spans = [](const auto& polls) { return std::vector<trace::Timed>(polls.begin(), polls.end()); };
+    return drain ? spans(events<trace::QueueQuery>()) : spans(events<trace::ReadIdle>());
+  }
+
+  // No wait, write or read follows the last output-queue query.
+  bool nothing_after_the_drain() const {
+    const auto& trace = bus.trace();
+    const auto last_query = std::ranges::find_if(trace.rbegin(), trace.rend(), is<trace::QueueQuery>);
+    return last_query != trace.rend() && std::none_of(trace.rbegin(), last_query, [](const TraceEvent& e) {
+             return is<trace::Spin>(e) || is<trace::Write>(e) || is<trace::Read>(e) || is<trace::ReadIdle>(e);
+           });
   }
 
   // The timeout sets of the opens, in order: "SR" is an open with the
   // standard timeouts, then a re-open.
   std::string opens() const {
     std::string sets;
-    for (const TraceEvent& e : events(TraceEvent::Kind::Open)) {
+    for (const trace::Open& e : events<trace::Open>()) {
       sets += e.timeouts == line::TimeoutSet::Standard ? 'S' : 'R';
     }
     return sets;
@@ -62,8 +81,8 @@ struct SimRig {
   // The busy waits, in ticks from the first reading to the last.
   std::vector<std::uint64_t> busy_waits_ms() const {
     std::vector<std::uint64_t> waits;
-    for (const TraceEvent& e : events(TraceEvent::Kind::Spin)) {
-      if (e.count > 2) waits.push_back(e.end_us / 1000 - e.time_us / 1000);
+    for (const trace::Spin& e : events<trace::Spin>()) {
+      if (e.readings > 2) waits.push_back(e.end_us / 1000 - e.time_us / 1000);
     }
     return waits;
   }
@@ -86,9 +105,11 @@ class SimTest : public ::testing::TestWithParam<std::uint32_t> {
   sim::SimBus& bus() { return rig_->bus; }
   sim::ScriptedTerminal& terminal() { return *rig_->terminal; }
   std::string wire() const { return rig_->wire(); }
-  std::vector<TraceEvent> events(TraceEvent::Kind kind) const { return rig_->events(kind); }
+  template <class Kind> std::vector<Kind> events() const { return rig_->events<Kind>(); }
+  std::vector<trace::Timed> polled(bool drain) const { return rig_->polled(drain); }
   std::vector<std::uint64_t> busy_waits_ms() const { return rig_->busy_waits_ms(); }
   std::string opens() const { return rig_->opens(); }
+  bool nothing_after_the_drain() const { return rig_->nothing_after_the_drain(); }
 
  private:
   std::optional<SimRig> rig_;

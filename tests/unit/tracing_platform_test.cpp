@@ -5,13 +5,12 @@
 #include <gtest/gtest.h>
 
 #include <functional>
-#include <sstream>
 
 #include "exchange/request_reply.h"
 #include "line/held_port.h"
 #include "line/primitives.h"
 #include "sim/demo_bus.h"
-#include "sim/trace_format.h"
+#include "trace/trace_format.h"
 
 namespace tarvex::testing {
 namespace {
@@ -76,12 +75,6 @@ const Scenario kScenarios[] = {
      "3.438  line   S 1 9600"},
 };
 
-std::string printed(const std::vector<trace::TraceEvent>& trace) {
-  std::ostringstream out;
-  sim::print_trace(out, trace, 0, 0);
-  return out.str();
-}
-
 TEST(TracingPlatform, RecordsWhatTheSimulatedBusRecords) {
   for (const Scenario& scenario : kScenarios) {
     SCOPED_TRACE(scenario.name);
@@ -94,9 +87,9 @@ TEST(TracingPlatform, RecordsWhatTheSimulatedBusRecords) {
     EXPECT_EQ(scenario.run(tracer), expected) << "the decorator changes nothing of the exchange";
     traced.bus.advance(50000);
 
-    const std::string own = printed(traced.bus.trace());
-    EXPECT_EQ(printed(tracer.trace()), own);
-    EXPECT_EQ(printed(plain.bus.trace()), own);
+    const std::string own = trace::trace_text(traced.bus.trace(), 0, 0);
+    EXPECT_EQ(trace::trace_text(tracer.trace(), 0, 0), own);
+    EXPECT_EQ(trace::trace_text(plain.bus.trace(), 0, 0), own);
     EXPECT_NE(own.find(scenario.must_show), std::string::npos) << own;
   }
 }
@@ -110,7 +103,7 @@ TEST(TracingPlatform, SpreadsTheCharactersOfAWriteAtTheirCharacterTime) {
   ASSERT_EQ(tracer.write(h, bytes.data(), 3), 3u);
   std::vector<trace::WireByte> sent;
   for (const trace::TraceEvent& e : tracer.trace()) {
-    if (e.kind == trace::TraceEvent::Kind::Sent) sent.push_back(e.wire);
+    if (const auto* s = std::get_if<trace::Sent>(&e)) sent.push_back(s->wire);
   }
   ASSERT_EQ(sent.size(), 3u);
   const std::uint64_t char_us = 12 * 1000000 / 1200;  // start, 8 data, parity, 2 stop bits

@@ -94,12 +94,12 @@ bool worker_succeeded(pid_t pid) {
   return pid > 0 && waitpid(pid, &status, 0) == pid && WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }
 
-Bytes bytes_of(const trace::LoggedCall& call, trace::TraceEvent::Kind kind) {
+// The bytes sent (host to terminal), or else read, in a call's trace.
+Bytes bytes_of(const trace::LoggedCall& call, bool sent) {
   Bytes bytes;
   for (const trace::TraceEvent& e : call.events) {
-    if (e.kind != kind) continue;
-    if (kind == trace::TraceEvent::Kind::Sent) bytes.push_back(e.wire.value);
-    if (kind == trace::TraceEvent::Kind::Read) bytes.push_back(e.bytes.front());
+    if (const auto* s = std::get_if<trace::Sent>(&e); s != nullptr && sent) bytes.push_back(s->wire.value);
+    if (const auto* r = std::get_if<trace::Read>(&e); r != nullptr && !sent) bytes.push_back(r->byte);
   }
   return bytes;
 }
@@ -134,8 +134,8 @@ TEST(ExchangeLogPty, TwoThreadsAndTwoProcessesWriteWholeBlocks) {
     }
     ++per_thread[{call.process, call.thread}];
     EXPECT_EQ(call.result, "0 (success)");
-    EXPECT_EQ(hex(bytes_of(call, trace::TraceEvent::Kind::Sent)), hex(wire));
-    EXPECT_EQ(hex(bytes_of(call, trace::TraceEvent::Kind::Read)), hex(kReply));
+    EXPECT_EQ(hex(bytes_of(call, true)), hex(wire));
+    EXPECT_EQ(hex(bytes_of(call, false)), hex(kReply));
   }
   EXPECT_EQ(per_process.size(), 3u);
   for (const auto& [process, calls] : per_process) EXPECT_EQ(calls, kPerProcess) << process;
