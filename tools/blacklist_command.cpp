@@ -12,7 +12,7 @@
 #include "tools/card_list.h"
 #include "tools/exit_status.h"
 #include "tools/line_options.h"
-#include "tools/tool_commands.h"
+#include "tools/command.h"
 
 namespace tarvex::tool {
 namespace {

@@ -4,7 +4,7 @@
 #include "exchange/hex_exchange.h"
 #include "exchange/hex_text.h"
 #include "tools/exit_status.h"
-#include "tools/tool_commands.h"
+#include "tools/command.h"
 
 namespace tarvex::tool {
 namespace {

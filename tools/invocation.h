@@ -5,15 +5,44 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
+#include "line/os_platform.h"
+#include "sim/demo_bus.h"
 #include "tools/global_options.h"
-#include "tools/line_session.h"
 #include "tools/report.h"
 #include "tools/tool.h"
+#include "trace/tracing_platform.h"
 
 namespace tarvex::tool {
+
+// The line a command talks over: the built-in simulated bus with its demo
+// terminals when no port is named, else the named serial port through the
+// operating system, traced.
+class LineSession {
+ public:
+  explicit LineSession(const std::optional<std::string>& port);
+
+  line::Platform& platform();
+  const std::string& port_name() const { return name_; }
+  const std::vector<trace::TraceEvent>& trace() const;
+  // Lets what is still going out leave the line, so the trace shows it.
+  void settle();
+  // The simulated bus, or nullptr on a real port.
+  const sim::DemoBus* demo() const { return demo_ ? &*demo_ : nullptr; }
+
+ private:
+  struct Serial {
+    line::OsPlatform os;
+    trace::TracingPlatform tracer{os, trace::TracingPlatform::monotonic_clock()};
+  };
+  std::string name_;
+  std::optional<sim::DemoBus> demo_;
+  std::unique_ptr<Serial> serial_;
+};
 
 class Invocation {
  public:

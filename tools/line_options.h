@@ -50,6 +50,7 @@ class LineOptions {
   // and parsed; a UsageError otherwise.
   const Member& member();
   const std::string& member_text() const { return member_text_; }
+  const Members& members() const { return members_; }
 
   // What --limit gave, or `otherwise`; valid after member().
   std::uint32_t limit(std::uint32_t otherwise) const { return limit_.value_or(otherwise); }

@@ -10,7 +10,7 @@
 #include "tools/exit_status.h"
 #include "tools/text_input.h"
 #include "tools/timing_diagram.h"
-#include "tools/tool_commands.h"
+#include "tools/command.h"
 #include "trace/log_reader.h"
 
 namespace tarvex::tool {

@@ -3,7 +3,7 @@
 // table of the terminals that answered.
 #include "tools/exit_status.h"
 #include "tools/online_query.h"
-#include "tools/tool_commands.h"
+#include "tools/command.h"
 
 namespace tarvex::tool {
 namespace {

@@ -1,8 +1,8 @@
 #include "tools/report.h"
 
 #include <algorithm>
+#include <cstdio>
 
-#include "tools/json_writer.h"
 
 namespace tarvex::tool {
 namespace {
@@ -41,39 +41,6 @@ void write_table(std::ostream& out, const Table& table) {
       out << cells[c] << (c + 1 < cells.size() ? std::string(widths[c] - cells[c].size() + 2, ' ') : "\n");
     }
   }
-}
-
-}  // namespace
-
-Report& Report::add(std::string key, Value value) {
-  std::string label = key;
-  std::replace(label.begin(), label.end(), '_', ' ');
-  return add(std::move(key), std::move(label), std::move(value));
-}
-
-Report& Report::add(std::string key, std::string label, Value value) {
-  fields.push_back({std::move(key), std::move(label), std::move(value)});
-  return *this;
-}
-
-Report& Report::add_sent(const std::string& key, const Bytes& bytes, std::size_t taken) {
-  taken = std::min(taken, bytes.size());
-  const std::string label = taken == bytes.size() ? key + " sent"
-                            : taken == 0          ? key + " (not sent)"
-                                                  : key + " (" + std::to_string(taken) + " of " +
-                                               std::to_string(bytes.size()) + " bytes sent)";
-  add(key, label, bytes);
-  return add(key + "_sent", "", static_cast<std::int64_t>(taken));
-}
-
-void show_report(std::ostream& out, const Report& report, bool json,
-                 const std::vector<std::string>* trace) {
-  if (json) return write_json(out, report, trace);
-  if (trace != nullptr) {
-    for (const std::string& line : *trace) out << line << "\n";
-    out << "\n";
-  }
-  write_text(out, report);
 }
 
 void write_text(std::ostream& out, const Report& report) {
@@ -122,6 +89,39 @@ void write_json(std::ostream& out, const Report& report, const std::vector<std::
   out << json_object(members) << "\n";
 }
 
+}  // namespace
+
+Report& Report::add(std::string key, Value value) {
+  std::string label = key;
+  std::replace(label.begin(), label.end(), '_', ' ');
+  return add(std::move(key), std::move(label), std::move(value));
+}
+
+Report& Report::add(std::string key, std::string label, Value value) {
+  fields.push_back({std::move(key), std::move(label), std::move(value)});
+  return *this;
+}
+
+Report& Report::add_sent(const std::string& key, const Bytes& bytes, std::size_t taken) {
+  taken = std::min(taken, bytes.size());
+  const std::string label = taken == bytes.size() ? key + " sent"
+                            : taken == 0          ? key + " (not sent)"
+                                                  : key + " (" + std::to_string(taken) + " of " +
+                                               std::to_string(bytes.size()) + " bytes sent)";
+  add(key, label, bytes);
+  return add(key + "_sent", "", static_cast<std::int64_t>(taken));
+}
+
+void show_report(std::ostream& out, const Report& report, bool json,
+                 const std::vector<std::string>* trace) {
+  if (json) return write_json(out, report, trace);
+  if (trace != nullptr) {
+    for (const std::string& line : *trace) out << line << "\n";
+    out << "\n";
+  }
+  write_text(out, report);
+}
+
 void write_json_error(std::ostream& out, const std::string& command, const std::string& message,
                       int status) {
   std::vector<std::pair<std::string, std::string>> members;
@@ -129,6 +129,36 @@ void write_json_error(std::ostream& out, const std::string& command, const std::
   members.emplace_back("error", json_string(message));
   members.emplace_back("exit", std::to_string(status));
   out << json_object(members) << "\n";
+}
+
+std::string json_string(std::string_view text) {
+  std::string out = "\"";
+  for (const char c : text) {
+    if (c == '"' || c == '\\') {
+      out.append(1, '\\').append(1, c);
+    } else if (c == '\n' || c == '\t') {
+      out.append(c == '\n' ? "\\n" : "\\t");
+    } else if (static_cast<unsigned char>(c) < 0x20) {
+      char escaped[8];
+      std::snprintf(escaped, sizeof escaped, "\\u%04X", static_cast<unsigned>(c));
+      out.append(escaped);
+    } else {
+      out.append(1, c);
+    }
+  }
+  return out.append("\"");
+}
+
+std::string json_object(const std::vector<std::pair<std::string, std::string>>& members) {
+  std::string out = "{";
+  for (const auto& [key, value] : members) out.append(out.size() > 1 ? ", " : "").append(json_string(key) + ": " + value);
+  return out.append("}");
+}
+
+std::string json_array(const std::vector<std::string>& values) {
+  std::string out = "[";
+  for (const std::string& value : values) out.append(out.size() > 1 ? ", " : "").append(value);
+  return out.append("]");
 }
 
 }  // namespace tarvex::tool

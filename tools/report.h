@@ -7,6 +7,8 @@
 #include <optional>
 #include <ostream>
 #include <string>
+#include <string_view>
+#include <utility>
 #include <variant>
 #include <vector>
 
@@ -53,12 +55,15 @@ struct Report {
 void show_report(std::ostream& out, const Report& report, bool json,
                  const std::vector<std::string>* trace);
 
-void write_text(std::ostream& out, const Report& report);
-void write_json(std::ostream& out, const Report& report, const std::vector<std::string>* trace);
-
 // A run that ended without a report: {"command": ..., "error": ..., "exit": ...},
 // the command left out when none was chosen.
 void write_json_error(std::ostream& out, const std::string& command, const std::string& message,
                       int status);
+
+// JSON text on one line: ", " between members and ": " after a key. Values
+// come in as JSON text already made.
+std::string json_string(std::string_view text);  // quoted, escaped
+std::string json_object(const std::vector<std::pair<std::string, std::string>>& members);
+std::string json_array(const std::vector<std::string>& values);
 
 }  // namespace tarvex::tool

@@ -7,8 +7,8 @@
 #include <sstream>
 
 #include "tools/exit_status.h"
-#include "tools/json_writer.h"
-#include "tools/tool_commands.h"
+#include "tools/report.h"
+#include "tools/command.h"
 
 namespace tarvex::tool {
 namespace {

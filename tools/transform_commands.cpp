@@ -5,7 +5,7 @@
 
 #include "tools/exit_status.h"
 #include "tools/members.h"
-#include "tools/tool_commands.h"
+#include "tools/command.h"
 
 namespace tarvex::tool {
 namespace {

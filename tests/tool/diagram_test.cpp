@@ -10,7 +10,6 @@
 #include "tool_run.h"
 #include "tools/diagram_layout.h"
 #include "tools/text_input.h"
-#include "tools/time_scale.h"
 #include "tools/timing_diagram.h"
 
 namespace tarvex::testing {

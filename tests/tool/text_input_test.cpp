@@ -8,7 +8,7 @@
 #include <sstream>
 
 #include "tools/exit_status.h"
-#include "tools/json_writer.h"
+#include "tools/report.h"
 
 namespace tarvex::testing {
 namespace {
