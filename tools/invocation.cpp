@@ -42,8 +42,12 @@ void LineSession::settle() {
   if (demo_) demo_->bus.advance(50000);
 }
 
+// Without --port the command runs on the simulated bus: it says so, lest a
+// success be taken for one on a real line.
 LineSession& Invocation::line() {
-  if (!line_) line_ = std::make_unique<LineSession>(options_.port);
+  if (line_) return *line_;
+  line_ = std::make_unique<LineSession>(options_.port);
+  if (line_->demo() != nullptr) console_.err << kSimulatedBusNote;
   return *line_;
 }
 
