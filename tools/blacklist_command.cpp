@@ -11,7 +11,7 @@
 #include "line/line_clock.h"
 #include "tools/card_list.h"
 #include "tools/exit_status.h"
-#include "tools/line_options.h"
+#include "tools/members.h"
 #include "tools/command.h"
 
 namespace tarvex::tool {

@@ -7,7 +7,7 @@
 #include "exchange/request_reply.h"
 #include "tools/command.h"
 #include "tools/exit_status.h"
-#include "tools/line_options.h"
+#include "tools/members.h"
 
 namespace tarvex::tool {
 namespace {

@@ -4,8 +4,17 @@
 // the entry point's own. What a member takes from the command line follows
 // from its parameters: a `port` runs it on a held port, which takes --baud
 // for com_init; a `baud` takes --baud, a `limit_ms` --limit.
+//
+// The line options every command that runs an exchange family shares:
+// --member, and --baud and --limit where a member of the family takes them,
+// parsed and checked once against the chosen member; and the line that
+// member's call runs on, its held port included.
 #pragma once
 
+#include <CLI/CLI.hpp>
+
+#include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -13,6 +22,7 @@
 #include "exports/entry_point_catalog.h"
 #include "line/platform.h"
 #include "line/result.h"
+#include "tools/invocation.h"
 
 namespace tarvex::tool {
 
@@ -47,5 +57,58 @@ std::string member_help(const Members& members);
 // which `takes` holds, of every member when it is null.
 std::string option_list(const Members& members, bool (Member::*takes)() const,
                         std::string_view last_joint);
+
+// What a member's call runs on: the platform, the port's name, the baud and
+// the limit; for a member on a held port, the port com_init opened when this
+// was made, which com_exit closes when it goes, as a host brackets its
+// handle-based exchanges.
+class MemberLine {
+ public:
+  MemberLine(line::Platform& os, const char* port_name, bool held, std::uint32_t baud,
+             std::uint32_t limit);
+  ~MemberLine();
+  MemberLine(const MemberLine&) = delete;
+  MemberLine& operator=(const MemberLine&) = delete;
+
+  // The member's call with `arguments` and this line's port, baud and limit.
+  Result run(const Member& member, exports::Arguments arguments, bool legacy = false) const;
+
+ private:
+  line::Platform& os_;
+  const char* port_name_;
+  line::Handle held_ = line::kInvalidHandle;
+  std::uint32_t baud_;
+  std::uint32_t limit_;
+};
+
+class LineOptions {
+ public:
+  // `member_help` introduces --member's choices; `limit_help` says what the
+  // limit bounds and its default ("Drain and per-byte limit in ms", "(default
+  // 2000)"). --baud and --limit are there only when a member takes them.
+  LineOptions(CLI::App& cli, exports::Family family, std::string_view member_help,
+              std::string_view limit_help = {}, std::string_view limit_default = {});
+
+  // The member --member names, once --baud and --limit are checked against it
+  // and parsed; a UsageError otherwise.
+  const Member& member();
+  const std::string& member_text() const { return member_text_; }
+  const Members& members() const { return members_; }
+
+  // What --limit gave, or `otherwise`; valid after member().
+  std::uint32_t limit(std::uint32_t otherwise) const { return limit_.value_or(otherwise); }
+
+  // The invocation's line for the chosen member, with `limit`.
+  MemberLine open(Invocation& invocation, std::uint32_t limit = 0) const;
+
+ private:
+  Members members_;
+  const Member* chosen_ = nullptr;
+  std::string member_text_ = "plain";
+  std::optional<std::string> baud_text_;
+  std::optional<std::string> limit_text_;
+  std::optional<std::uint32_t> baud_;
+  std::optional<std::uint32_t> limit_;
+};
 
 }  // namespace tarvex::tool

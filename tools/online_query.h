@@ -7,7 +7,7 @@
 #include <optional>
 
 #include "exchange/online_query.h"
-#include "tools/line_options.h"
+#include "tools/members.h"
 
 namespace tarvex::tool {
 
