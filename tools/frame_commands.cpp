@@ -44,8 +44,9 @@ class FrameCommand : public Command {
   bool legacy_ = false;
 };
 
-// Room after the frame for the checksum the library appends (and a byte of
-// it even for a frame of one byte).
+// Room after the frame for the checksum the library appends; two bytes at
+// least, for it reads a command code after the address byte even in a
+// one-byte frame.
 std::int32_t with_room(Bytes& frame) {
   const auto n = static_cast<std::int32_t>(frame.size());
   frame.resize(std::max<std::size_t>(frame.size() + 1, 2));
