@@ -6,11 +6,11 @@
 
 #include "exchange/blacklist.h"
 #include "exchange/data_block.h"
+#include "exchange/online_query.h"
 #include "exchange/request_reply.h"
 #include "tools/card_list.h"
 #include "tools/command.h"
 #include "tools/exit_status.h"
-#include "tools/online_query.h"
 #include "trace/trace_format.h"
 #include "transform/lock_transforms.h"
 
@@ -20,15 +20,13 @@ namespace {
 constexpr const char* kPort = sim::kDemoPort;
 
 Result online(sim::DemoBus& demo, std::vector<std::string>& summary) {
-  const MemberLine line(demo.bus, kPort, false, line::kDefaultBaud, 0);
-  const OnlineAnswer answer =
-      query_online(choose_member("onNet", members_of(exports::Family::OnlineQuery)), line, 0x12);
-  if (answer.identity) {
-    summary.push_back(
-        "identity:   " + hex_text(Bytes(answer.identity->begin(), answer.identity->end())) +
-        "  (address 12, firmware 2.5, serial 10 00 00 12)");
+  Bytes record(exchange::kIdentityRecordSize);
+  const Result result = exchange::onNet(demo.bus, 0x12, record.data(), kPort);
+  if (result == kOk && record[0] == 0x12) {
+    summary.push_back("identity:   " + hex_text(record) +
+                      "  (address 12, firmware 2.5, serial 10 00 00 12)");
   }
-  return answer.result;
+  return result;
 }
 
 Result read_log(sim::DemoBus& demo, std::vector<std::string>& summary) {

@@ -1,12 +1,33 @@
 // `tarvex online`: is the terminal at an address on line, and its identity
 // record; `tarvex scan`: the same query over a range of addresses, and a
 // table of the terminals that answered.
+#include <array>
+#include <optional>
+
+#include "exchange/online_query.h"
 #include "tools/exit_status.h"
-#include "tools/online_query.h"
+#include "tools/members.h"
 #include "tools/command.h"
 
 namespace tarvex::tool {
 namespace {
+
+using IdentityRecord = std::array<std::uint8_t, exchange::kIdentityRecordSize>;
+
+struct OnlineAnswer {
+  Result result;
+  std::optional<IdentityRecord> identity;  // filled only when the echo matched
+};
+
+OnlineAnswer query_online(const Member& member, const MemberLine& line, std::uint8_t address) {
+  // The record's first byte is the echoed address once it is filled; start
+  // it with anything else to tell a filled record from an untouched one.
+  IdentityRecord record{};
+  record[0] = static_cast<std::uint8_t>(~address);
+  const Result result = line.run(member, {.address = address, .record = record.data()});
+  if (result == kOk && record[0] == address) return {result, record};
+  return {result, std::nullopt};
+}
 
 Value identity_value(const OnlineAnswer& answer, std::string_view otherwise) {
   if (!answer.identity) return std::string(otherwise);
