@@ -22,9 +22,8 @@ struct Console {
 // What a command that runs on the simulated bus (no --port) says on
 // standard error; `demo` runs on it by design and says nothing.
 inline constexpr char kSimulatedBusNote[] =
-    "tarvex: note: no --port given: this runs on the built-in simulated bus SIM1, demo terminals "
-    "at 05, "
-    "12 and 31\n";
+    "tarvex: note: no --port given: this runs on the built-in simulated bus SIM1, "
+    "demo terminals at 05, 12 and 31\n";
 
 // Runs one subcommand and gives the exit status: 0 on success, the
 // library's result code when an exchange failed, 64 and up for usage errors
