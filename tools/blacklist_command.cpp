@@ -11,8 +11,8 @@
 #include "line/line_clock.h"
 #include "tools/card_list.h"
 #include "tools/exit_status.h"
-#include "tools/line_options.h"
-#include "tools/tool_commands.h"
+#include "tools/members.h"
+#include "tools/command.h"
 
 namespace tarvex::tool {
 namespace {
@@ -38,7 +38,7 @@ std::string line_time(std::size_t bytes, std::uint32_t baud) {
 class BlacklistCommand final : public Command {
  public:
   explicit BlacklistCommand(CLI::App& cli)
-      : line_options_(cli, members_, "Which entry point downloads it:") {
+      : line_options_(cli, exports::Family::Blacklist, "Which entry point downloads it:") {
     cli.add_option("ADDRESS", address_text_, "Bus address of the terminal, in hex (e.g. 05)")
         ->required()
         ->type_name("HEX");
@@ -59,7 +59,7 @@ class BlacklistCommand final : public Command {
   }
 
   int run(Invocation& invocation) override {
-    const Member& member = line_options_.member(members_);
+    const Member& member = line_options_.member();
     const std::uint8_t address = parse_byte(address_text_, "ADDRESS");
     if ((command_text_ || high_text_) && !member.entry->takes("command_code")) {
       throw UsageError(std::string(command_text_ ? "--command" : "--high") + " belongs to --member s (sSendBlack)");
@@ -72,25 +72,24 @@ class BlacklistCommand final : public Command {
     exchange::BlacklistBuffer block{};
     const std::size_t size = exchange::build_blacklist_block(entries.data(), count, block);
 
-    Report report{.command = "blacklist"};
-    report.add("member", "member", std::string(member.name.library))
-        .add("address", "address", hex_byte(address))
-        .add("cards", "cards", std::int64_t{count});
+    Report report = invocation.report();
+    report.add("member", std::string(member.library)).add("address", hex_byte(address)).add("cards", std::int64_t{count});
     if (list.duplicates > 0 || list.reordered) {
-      report.add("note", "note", std::string(list.reordered ? "sorted" : "") +
+      report.add("note", std::string(list.reordered ? "sorted" : "") +
                                      (list.reordered && list.duplicates > 0 ? ", " : "") +
                                      (list.duplicates > 0 ? std::to_string(list.duplicates) + " duplicates dropped" : ""));
     }
+    const exchange::BlacklistBlockView view = exchange::view_blacklist_block(block);
     if (count == 1) {
-      report.add("form", "form", "single card " + std::to_string(list.cards[0]) + ": page " + hex_byte(block[4]) +
-                                     ", offset " + hex_byte(block[5]) + ", mask " + hex_byte(block[6]));
+      report.add("form", "single card " + std::to_string(list.cards[0]) + ": page " + hex_byte(view.page) +
+                             ", offset " + hex_byte(view.offset) + ", mask " + hex_byte(view.data[0]));
     } else {
-      report.add("form", "form", "bitmap of " + std::to_string(size - 7) + " bytes, cards 1 to " +
-                                     std::to_string((size - 7) * 8));
+      report.add("form", "bitmap of " + std::to_string(view.data.size()) + " bytes, cards 1 to " +
+                             std::to_string(view.data.size() * 8));
     }
     report.add("block_bytes", "block size", std::int64_t(size))
-        .add("line_time", "line time", line_time(size, 9600))
-        .add("block", "block", block_text(block, size));
+        .add("line_time", line_time(size, line::kDefaultBaud))
+        .add("block", block_text(block, size));
     if (dry_run_) return invocation.finish(report);
 
     invocation.note_if_no_terminal(address);
@@ -99,13 +98,9 @@ class BlacklistCommand final : public Command {
     // a card.
     std::string text(entries.size() * 2, '0');
     for (std::size_t i = 0; i < entries.size(); ++i) exchange::encode_hex(entries[i], &text[2 * i]);
-    Result result = kOk;
-    {
-      const OpenLine line = line_options_.open(invocation, member.needs);
-      result = member.run(line.line(), {.address = address, .address_word = high << 8 | address,
-                                        .command_code = command, .count = count,
-                                        .entries = entries.data(), .text = text.c_str()});
-    }
+    const Result result = line_options_.open(invocation).run(
+        member, {.address = address, .address_word = high << 8 | address, .command_code = command,
+                 .count = count, .entries = entries.data(), .text = text.c_str()});
     const LineSession& line = invocation.line();
     report.fields.insert(report.fields.begin() + 1, Field{"port", "port", line.port_name()});
     const sim::DemoBus* demo = line.demo();
@@ -114,8 +109,7 @@ class BlacklistCommand final : public Command {
       for (const std::uint8_t b : demo->terminal(address)->blacklist_bitmap()) barred += std::popcount(b);
       report.add("barred", "terminal bars", barred);
     }
-    report.result = result;
-    return invocation.finish(report);
+    return invocation.finish(report, result);
   }
 
  private:
@@ -143,7 +137,6 @@ class BlacklistCommand final : public Command {
     if (answer != "y" && answer != "Y" && answer != "yes") throw UsageError("not confirmed; nothing was sent");
   }
 
-  const std::vector<Member> members_ = members_of(exports::Family::Blacklist);
   LineOptions line_options_;
   std::string address_text_;
   std::string file_;

@@ -36,8 +36,11 @@ inline constexpr GlobalUse kOnALine{};
 // each subcommand those it uses (so its help shows them).
 void add_global_options(CLI::App& app, GlobalOptions& options, const GlobalUse& use);
 
-// Throws a UsageError naming the first global option given to `top` that
-// the command `name` does not use.
-void refuse_unused_global_options(const CLI::App& top, std::string_view name, const GlobalUse& use);
+// Before the command `name` runs: a UsageError naming the first global
+// option given to `top` that the command does not use, refusing an empty
+// port name, or saying why the diagram cannot be written where --diagram
+// asks, so that a diagram that cannot be written never costs an exchange.
+void check_global_options(const CLI::App& top, std::string_view name, const GlobalUse& use,
+                          const GlobalOptions& options);
 
 }  // namespace tarvex::tool

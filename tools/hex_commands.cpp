@@ -1,18 +1,15 @@
 // `tarvex get-hex` and `tarvex send-hex`: the hex-text exchanges, which take
 // the frame (and block, and give the reply) as text of hex digits.
-#include <optional>
-
 #include "exchange/data_block.h"
 #include "exchange/hex_exchange.h"
 #include "exchange/hex_text.h"
 #include "tools/exit_status.h"
-#include "tools/tool_commands.h"
+#include "tools/command.h"
 
 namespace tarvex::tool {
 namespace {
 
-constexpr std::size_t kMaxReply = 4096;
-constexpr std::size_t kMaxBlock = 4096;
+constexpr std::size_t kMaxBytes = 4096;  // of the reply or the block
 
 // The text handed to the library: separators dropped. Characters that are no
 // hex digit are refused unless --lenient passes them on, for the library
@@ -33,107 +30,103 @@ std::string library_text(const std::string& given, std::string_view what, bool l
   return text;
 }
 
-// The address byte as the library reads it from the text.
-std::uint8_t address_of(const std::string& frame) {
-  return exchange::byte_from_pair(frame[0], frame[1], exchange::HexText::Command);
+// Byte `i` of the text as the library reads it.
+std::uint8_t byte_of(const std::string& text, std::size_t i) {
+  return exchange::byte_from_pair(text[2 * i], text[2 * i + 1], exchange::HexText::Command);
 }
 
-class GetHexCommand final : public Command {
+// What both share: the frame as text, at most `max_frame` bytes, and
+// --lenient.
+class HexCommand : public Command {
  public:
-  explicit GetHexCommand(CLI::App& cli) {
-    cli.add_option("FRAME", frame_text_, "Command frame as hex text, without its checksum (at most 99 bytes)")
+  HexCommand(CLI::App& cli, std::int32_t max_frame) : max_frame_(static_cast<std::size_t>(max_frame)) {
+    cli.add_option("FRAME", frame_text_,
+                   "Command frame as hex text, without its checksum (at most " + std::to_string(max_frame) + " bytes)")
         ->required()
         ->type_name("HEX");
-    cli.add_option("LENGTH", length_text_,
-                   "Reply bytes expected, not counting the checksum (decimal)")
+    cli.add_flag("--lenient", lenient_, "Pass characters that are no hex digit on to the library (1G is 0x20)");
+  }
+
+ protected:
+  std::string frame() const {
+    std::string frame = library_text(frame_text_, "FRAME", lenient_, max_frame_);
+    if (frame.empty()) throw UsageError("FRAME: empty; give at least the address byte and the command code");
+    return frame;
+  }
+
+  std::size_t max_frame_;
+  std::string frame_text_;
+  bool lenient_ = false;
+};
+
+class GetHexCommand final : public HexCommand {
+ public:
+  explicit GetHexCommand(CLI::App& cli) : HexCommand(cli, exchange::kGetdataHexMaxCommand) {
+    cli.add_option("LENGTH", length_text_, "Reply bytes expected, not counting the checksum (decimal)")
         ->required()
         ->type_name("UINT");
-    cli.add_flag("--lenient", lenient_, "Pass characters that are no hex digit on to the library (1G is 0x20)");
     cli.footer(
         "getdata_hex: the address byte under MARK, then the port is re-opened and the rest\n"
         "goes under SPACE; the reply comes back as text and is always acknowledged.");
   }
 
   int run(Invocation& invocation) override {
-    const std::string frame = library_text(frame_text_, "FRAME", lenient_,
-                                           static_cast<std::size_t>(exchange::kGetdataHexMaxCommand));
-    if (frame.empty()) throw UsageError("FRAME: empty; give at least the address byte and the command code");
-    const auto length = static_cast<std::int32_t>(parse_count(length_text_, "LENGTH", kMaxReply));
-    invocation.note_if_no_terminal(address_of(frame));
+    const std::string frame = this->frame();
+    const auto length = static_cast<std::int32_t>(parse_count(length_text_, "LENGTH", kMaxBytes));
+    invocation.note_if_no_terminal(byte_of(frame, 0));
     std::string reply(2 * (static_cast<std::size_t>(length) + 1), '.');
     LineSession& line = invocation.line();
     const Result result = exchange::getdata_hex(line.platform(), static_cast<std::int32_t>(frame.size() / 2),
                                                 frame.c_str(), length, reply.data(), line.port_name().c_str());
-    Report report{.command = "get-hex"};
-    report.add("member", "member", std::string("getdata_hex"))
-        .add("port", "port", line.port_name())
-        .add("frame_text", "frame text", frame);
+    Report report = invocation.exchange_report("getdata_hex");
+    report.add("frame_text", frame);
     // Characters are written as each byte is counted: what is there arrived.
     const std::string arrived = reply.substr(0, reply.find('.'));
-    if (length > 0 && !arrived.empty()) report.add("reply_text", "reply text", arrived);
-    report.result = result;
-    return invocation.finish(report);
+    if (length > 0 && !arrived.empty()) report.add("reply_text", arrived);
+    return invocation.finish(report, result);
   }
 
  private:
-  std::string frame_text_;
   std::string length_text_;
-  bool lenient_ = false;
 };
 
-class SendHexCommand final : public Command {
+class SendHexCommand final : public HexCommand {
  public:
-  explicit SendHexCommand(CLI::App& cli) {
-    cli.add_option("FRAME", frame_text_, "Command frame as hex text, without its checksum (at most 11 bytes)")
-        ->required()
-        ->type_name("HEX");
+  explicit SendHexCommand(CLI::App& cli) : HexCommand(cli, exchange::kSenddataHexMaxCommand) {
     cli.add_option("BLOCK", block_text_, "Data block as hex text, without its checksum")->required()->type_name("HEX");
-    cli.add_flag("--lenient", lenient_, "Pass characters that are no hex digit on to the library (1G is 0x20)");
     cli.footer(
         "senddata_hex: the address byte under MARK, the port re-opened, the rest and the\n"
         "block under SPACE, then the acknowledgement 02 4F for every command code.");
   }
 
   int run(Invocation& invocation) override {
-    const std::string frame = library_text(frame_text_, "FRAME", lenient_,
-                                           static_cast<std::size_t>(exchange::kSenddataHexMaxCommand));
-    if (frame.empty()) throw UsageError("FRAME: empty; give at least the address byte and the command code");
-    const std::string block = library_text(block_text_, "BLOCK", lenient_, kMaxBlock);
+    const std::string frame = this->frame();
+    const std::string block = library_text(block_text_, "BLOCK", lenient_, kMaxBytes);
     // Where the library fixes the block length by command code, it sends
     // that many block bytes; fewer are not there to send.
     const auto m = static_cast<std::int32_t>(block.size() / 2);
-    if (frame.size() >= 4) {
-      const std::uint8_t code = exchange::byte_from_pair(frame[2], frame[3], exchange::HexText::Command);
-      const std::int32_t sent = exchange::fixed_block_length(code, m);
-      if (sent > m) {
-        throw UsageError("BLOCK: command " + hex_byte(code) + " sends a block of " + std::to_string(sent) +
-                         " bytes; give at least " + std::to_string(sent) + " (you gave " + std::to_string(m) + ")");
-      }
+    const std::int32_t sent = frame.size() >= 4 ? exchange::fixed_block_length(byte_of(frame, 1), m) : m;
+    if (sent > m) {
+      throw UsageError("BLOCK: command " + hex_byte(byte_of(frame, 1)) + " sends a block of " + std::to_string(sent) +
+                       " bytes; give at least " + std::to_string(sent) + " (you gave " + std::to_string(m) + ")");
     }
-    invocation.note_if_no_terminal(address_of(frame));
+    invocation.note_if_no_terminal(byte_of(frame, 0));
     LineSession& line = invocation.line();
     const Result result = exchange::senddata_hex(line.platform(), static_cast<std::int32_t>(frame.size() / 2),
                                                  frame.c_str(), m, block.c_str(), line.port_name().c_str());
-    Report report{.command = "send-hex"};
-    report.add("member", "member", std::string("senddata_hex"))
-        .add("port", "port", line.port_name())
-        .add("frame_text", "frame text", frame)
-        .add("block_text", "block text", block);
-    report.result = result;
-    return invocation.finish(report);
+    Report report = invocation.exchange_report("senddata_hex");
+    report.add("frame_text", frame).add("block_text", block);
+    return invocation.finish(report, result);
   }
 
  private:
-  std::string frame_text_;
   std::string block_text_;
-  bool lenient_ = false;
 };
 
 }  // namespace
 
 void add_hex_commands(CLI::App& app, CommandSet& commands) {
-  add_command<GetHexCommand>(app, commands, "get-hex",
-                             "As get, with the frame and the reply as hex text (getdata_hex)");
+  add_command<GetHexCommand>(app, commands, "get-hex", "As get, with the frame and the reply as hex text (getdata_hex)");
   add_command<SendHexCommand>(app, commands, "send-hex",
                               "As send, with the frame and the block as hex text (senddata_hex)");
 }

@@ -3,10 +3,10 @@
 #include <string>
 #include <vector>
 
-#include "trace/trace_format.h"
 #include "tools/exit_status.h"
 #include "tools/system_reason.h"
 #include "tools/timing_diagram.h"
+#include "trace/trace_format.h"
 
 namespace tarvex::tool {
 namespace {
@@ -20,8 +20,34 @@ std::vector<std::string> lines_of(const std::string& text) {
 
 }  // namespace
 
+LineSession::LineSession(const std::optional<std::string>& port)
+    : name_(port.value_or(sim::kDemoPort)) {
+  if (port) {
+    serial_ = std::make_unique<Serial>();
+  } else {
+    demo_.emplace();
+  }
+}
+
+line::Platform& LineSession::platform() {
+  return serial_ ? static_cast<line::Platform&>(serial_->tracer) : demo_->bus;
+}
+
+const std::vector<trace::TraceEvent>& LineSession::trace() const {
+  return serial_ ? serial_->tracer.trace() : demo_->bus.trace();
+}
+
+// Long enough for an acknowledgement, the last thing an exchange sends.
+void LineSession::settle() {
+  if (demo_) demo_->bus.advance(50000);
+}
+
+// Without --port the command runs on the simulated bus: it says so, lest a
+// success be taken for one on a real line.
 LineSession& Invocation::line() {
-  if (!line_) line_ = open_session(options_.port);
+  if (line_) return *line_;
+  line_ = std::make_unique<LineSession>(options_.port);
+  if (line_->demo() != nullptr) console_.err << kSimulatedBusNote;
   return *line_;
 }
 
@@ -29,7 +55,8 @@ void Invocation::note_if_no_terminal(std::uint8_t address) {
   const sim::DemoBus* demo = line().demo();
   if (demo == nullptr || demo->terminal(address) != nullptr) return;
   std::string known;
-  for (const std::uint8_t a : sim::kDemoAddresses) known += (known.empty() ? "" : ", ") + hex_byte(a);
+  for (const std::uint8_t a : sim::kDemoAddresses)
+    known += (known.empty() ? "" : ", ") + hex_byte(a);
   console_.err << "tarvex: note: no terminal at address " << hex_byte(address)
                << " on the simulated bus (its terminals are at " << known
                << "); it stays silent, as a real bus would\n";
@@ -70,18 +97,10 @@ int Invocation::finish(Report report) {
     if (report.result && line_) trace::format_result(text, events, *report.result);
     trace = lines_of(text);
   }
-  std::ostream& out = console_.out;
-  if (options_.json) {
-    write_json(out, report, options_.trace ? &trace : nullptr);
-  } else {
-    if (options_.trace) {
-      if (!line_) out << "(nothing went on the line)\n";
-      for (const std::string& l : trace) out << l << "\n";
-      out << "\n";
-    }
-    write_text(out, report);
-    if (!diagram_error.empty())
-      console_.err << "tarvex: " << diagram_error << "; the result above stands\n";
+  if (options_.trace && !line_ && !options_.json) console_.out << "(nothing went on the line)\n";
+  show_report(console_.out, report, options_.json, options_.trace ? &trace : nullptr);
+  if (!diagram_error.empty() && !options_.json) {
+    console_.err << "tarvex: " << diagram_error << "; the result above stands\n";
   }
   return report.result.value_or(0);
 }

@@ -1,25 +1,65 @@
 // One run of a subcommand: the console, the global options, the line (opened
-// on first use) and the way a report goes out with its trace and diagram.
+// on first use), the report and the way it goes out with its trace and
+// diagram.
 #pragma once
 
 #include <cstdint>
 #include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
 
-#include "tools/console.h"
+#include "line/os_platform.h"
+#include "sim/demo_bus.h"
 #include "tools/global_options.h"
-#include "tools/line_session.h"
 #include "tools/report.h"
+#include "tools/tool.h"
+#include "trace/tracing_platform.h"
 
 namespace tarvex::tool {
 
+// The line a command talks over: the built-in simulated bus with its demo
+// terminals when no port is named, else the named serial port through the
+// operating system, traced.
+class LineSession {
+ public:
+  explicit LineSession(const std::optional<std::string>& port);
+
+  line::Platform& platform();
+  const std::string& port_name() const { return name_; }
+  const std::vector<trace::TraceEvent>& trace() const;
+  // Lets what is still going out leave the line, so the trace shows it.
+  void settle();
+  // The simulated bus, or nullptr on a real port.
+  const sim::DemoBus* demo() const { return demo_ ? &*demo_ : nullptr; }
+
+ private:
+  struct Serial {
+    line::OsPlatform os;
+    trace::TracingPlatform tracer{os, trace::TracingPlatform::monotonic_clock()};
+  };
+  std::string name_;
+  std::optional<sim::DemoBus> demo_;
+  std::unique_ptr<Serial> serial_;
+};
+
 class Invocation {
  public:
-  Invocation(Console& console, const GlobalOptions& options) : console_(console), options_(options) {}
+  Invocation(Console& console, const GlobalOptions& options, std::string command)
+      : console_(console), options_(options), command_(std::move(command)) {}
 
   Console& console() { return console_; }
   const GlobalOptions& options() const { return options_; }
 
   LineSession& line();
+
+  // The command's report; that of an exchange `member` ran on the line
+  // names the member and the port first.
+  Report report() const { return Report{.command = command_}; }
+  Report exchange_report(std::string_view member) {
+    return report().add("member", std::string(member)).add("port", line().port_name());
+  }
 
   // On the simulated bus, notes on standard error that no demo terminal is
   // at `address`: the frame goes out all the same and meets the silence a
@@ -35,10 +75,15 @@ class Invocation {
   // writes the diagram (a failure is noted, never in place of the result),
   // and gives the exit status: the report's result code, 0 when it has none.
   int finish(Report report);
+  int finish(Report report, Result result) {
+    report.result = result;
+    return finish(std::move(report));
+  }
 
  private:
   Console& console_;
   const GlobalOptions& options_;
+  std::string command_;
   std::unique_ptr<LineSession> line_;
 };
 

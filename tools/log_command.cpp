@@ -10,11 +10,18 @@
 #include "tools/exit_status.h"
 #include "tools/text_input.h"
 #include "tools/timing_diagram.h"
-#include "tools/tool_commands.h"
+#include "tools/command.h"
 #include "trace/log_reader.h"
 
 namespace tarvex::tool {
 namespace {
+
+// The words the log gives a call's result: "success" of "0 (success)", "a
+// held port" of "#1 (a held port)".
+std::string meaning_of(const trace::LoggedCall& c) {
+  const auto open = c.result.find(" (");
+  return open == std::string::npos ? "" : c.result.substr(open + 2, c.result.size() - open - 3);
+}
 
 class LogCommand final : public Command {
  public:
@@ -59,44 +66,46 @@ class LogCommand final : public Command {
 
  private:
   int list(Invocation& invocation, const trace::LogReading& log) {
-    Report report{.command = "log"};
-    report.add("file", "log", file_);
-    report.add("calls", "calls", static_cast<std::int64_t>(log.calls.size()));
+    Report report = invocation.report();
+    // The count in text only: in JSON the list under "calls" gives it. The
+    // result is a number and its meaning in JSON, as every command's is.
+    report.add("file", "log", file_).add("", "calls", static_cast<std::int64_t>(log.calls.size()));
     Table table{"calls",
-                {"call", "time", "process", "thread", "entry_point", "port", "result"},
-                {"call", "time (UTC)", "process", "thread", "entry point", "port", "result"}};
+                {"call", "time", "process", "thread", "entry_point", "port", "", "result", "meaning"},
+                {"call", "time (UTC)", "process", "thread", "entry point", "port", "result", "", ""}};
     for (std::size_t i = 0; i < log.calls.size(); ++i) {
       const trace::LoggedCall& c = log.calls[i];
       table.rows.push_back({static_cast<std::int64_t>(i + 1), c.time,
                             static_cast<std::int64_t>(c.process),
                             static_cast<std::int64_t>(c.thread), c.entry_point,
-                            c.port.empty() ? std::string("-") : c.port, c.result});
+                            c.port.empty() ? std::string("-") : c.port, c.result, c.outcome.value,
+                            meaning_of(c)});
     }
     report.table = std::move(table);
-    write(invocation, report, nullptr);
+    show_report(invocation.console().out, report, invocation.options().json, nullptr);
     return 0;
   }
 
   int show(Invocation& invocation, const trace::LoggedCall& c, std::size_t n, std::size_t of) {
-    Report report{.command = "log"};
-    report.add("call", "call", static_cast<std::int64_t>(n));
-    report.add("calls", "", static_cast<std::int64_t>(of));
-    report.add("time", "time (UTC)", c.time);
-    report.add("process", "process", static_cast<std::int64_t>(c.process));
-    report.add("thread", "thread", static_cast<std::int64_t>(c.thread));
-    report.add("library", "library", c.library);
-    report.add("entry_point", "entry point", c.entry_point);
-    report.add("arguments", "arguments", c.call);
-    if (!c.port.empty()) report.add("port", "port", c.port);
+    Report report = invocation.report();
+    report.add("call", static_cast<std::int64_t>(n))
+        .add("calls", "", static_cast<std::int64_t>(of))
+        .add("time", "time (UTC)", c.time)
+        .add("process", static_cast<std::int64_t>(c.process))
+        .add("thread", static_cast<std::int64_t>(c.thread))
+        .add("library", c.library)
+        .add("entry_point", c.entry_point)
+        .add("arguments", c.call);
+    if (!c.port.empty()) report.add("port", c.port);
     if (c.outcome.kind == trace::Outcome::Kind::Code) {
       report.result = static_cast<Result>(c.outcome.value);
     } else {
-      report.add("held_port", "held port", c.result);
+      report.add("", "held port", c.result).add("result", "", c.outcome.value).add("meaning", "", meaning_of(c));
     }
     if (!c.complete)
       report.add("complete", "note",
                  std::string("the trace stopped early: the host ran out of memory"));
-    write(invocation, report, &c.lines);
+    show_report(invocation.console().out, report, invocation.options().json, &c.lines);
     const std::string& path = invocation.options().diagram;
     if (!path.empty()) {
       std::optional<Result> result;
@@ -111,21 +120,6 @@ class LogCommand final : public Command {
       }
     }
     return 0;
-  }
-
-  // As a command that made the call shows it: the trace, then the report.
-  static void write(Invocation& invocation, const Report& report,
-                    const std::vector<std::string>* trace) {
-    std::ostream& out = invocation.console().out;
-    if (invocation.options().json) {
-      write_json(out, report, trace);
-      return;
-    }
-    if (trace != nullptr) {
-      for (const std::string& line : *trace) out << line << "\n";
-      out << "\n";
-    }
-    write_text(out, report);
   }
 
   std::string file_;

@@ -7,6 +7,8 @@
 #include <optional>
 #include <ostream>
 #include <string>
+#include <string_view>
+#include <utility>
 #include <variant>
 #include <vector>
 
@@ -19,15 +21,15 @@ namespace tarvex::tool {
 using Value = std::variant<std::int64_t, std::string, Bytes>;
 
 struct Field {
-  std::string key;    // in JSON
+  std::string key;    // in JSON; empty: in text only
   std::string label;  // in text; empty: in JSON only
   Value value;
 };
 
 struct Table {
   std::string key;                  // in JSON: an array of objects under this key
-  std::vector<std::string> keys;    // per column, in JSON
-  std::vector<std::string> labels;  // per column, in text
+  std::vector<std::string> keys;    // per column, in JSON; an empty one: in text only
+  std::vector<std::string> labels;  // per column, in text; an empty one: in JSON only
   std::vector<std::vector<Value>> rows = {};
 };
 
@@ -37,27 +39,31 @@ struct Report {
   std::optional<Table> table = {};
   std::optional<Result> result = {};
 
-  Report& add(std::string key, std::string label, Value value) {
-    fields.push_back({std::move(key), std::move(label), std::move(value)});
-    return *this;
-  }
+  // Shown as `label`, or without one as the key with spaces for underscores.
+  Report& add(std::string key, Value value);
+  Report& add(std::string key, std::string label, Value value);
 
   // Bytes the library meant to send (a frame, a block), of which the port
   // took `taken`: "frame sent: 05 C2 C7" only when it took them all, else
   // "frame (not sent): 05 C2 C7" or "frame (1 of 3 bytes sent): ...". JSON
   // has the bytes under `key` and the count taken under `key`_sent.
-  Report& add_sent(const std::string& key, const std::string& what, const Bytes& bytes,
-                   std::size_t taken);
+  Report& add_sent(const std::string& key, const Bytes& bytes, std::size_t taken);
 };
 
-void write_text(std::ostream& out, const Report& report);
-
-// `trace` lines go into a "trace" array when present.
-void write_json(std::ostream& out, const Report& report, const std::vector<std::string>* trace);
+// The report as text or as one JSON object, after the lines of `trace` when
+// given (in JSON, a "trace" array).
+void show_report(std::ostream& out, const Report& report, bool json,
+                 const std::vector<std::string>* trace);
 
 // A run that ended without a report: {"command": ..., "error": ..., "exit": ...},
 // the command left out when none was chosen.
 void write_json_error(std::ostream& out, const std::string& command, const std::string& message,
                       int status);
+
+// JSON text on one line: ", " between members and ": " after a key. Values
+// come in as JSON text already made.
+std::string json_string(std::string_view text);  // quoted, escaped
+std::string json_object(const std::vector<std::pair<std::string, std::string>>& members);
+std::string json_array(const std::vector<std::string>& values);
 
 }  // namespace tarvex::tool

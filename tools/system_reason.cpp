@@ -1,5 +1,6 @@
 #include "tools/system_reason.h"
 
+#include <array>
 #include <cerrno>
 #include <cstring>
 
@@ -14,6 +15,11 @@ struct Hint {
   const char* text;
 };
 
+// A port on a network serial server (rfc2217://HOST:PORT) fails its own
+// way: the codes it keeps say other things than a device's.
+constexpr char kNoSuchHost[] = "the host name does not resolve; check it, or give the address";
+constexpr char kBadNetworkName[] = "write it as rfc2217://HOST:PORT, with PORT from 1 to 65535";
+
 #if defined(_WIN32)
 constexpr Hint kHints[] = {
     {2, "no such port; see the Device Manager's Ports list"},      // ERROR_FILE_NOT_FOUND
@@ -22,15 +28,20 @@ constexpr Hint kHints[] = {
     {1167, "the device has gone; is the adapter still plugged in?"},  // ERROR_DEVICE_NOT_CONNECTED
     {10061, "no serial server listens there"},                     // WSAECONNREFUSED
 };
+constexpr std::array kNetworkHints{
+    Hint{11001, kNoSuchHost},  // WSAHOST_NOT_FOUND
+    Hint{10022, kBadNetworkName},  // WSAEINVAL
+};
 #else
 constexpr Hint kHints[] = {
-    {ENOENT, "no such port; ls /dev/ttyUSB* /dev/ttyS* lists them"},
+    {ENOENT, "no such port; ls /dev/ttyUSB* /dev/ttyACM* /dev/ttyS* lists them"},
     {EACCES, "is the user in the dialout group?"},
     {EBUSY, "another program holds the port"},
     {ENOTTY, "not a serial port"},
     {EIO, "the device has gone; is the adapter still plugged in?"},
     {ECONNREFUSED, "no serial server listens there"},
 };
+constexpr std::array kNetworkHints{Hint{ENXIO, kNoSuchHost}, Hint{EINVAL, kBadNetworkName}};
 #endif
 
 // A line setting the port did not take, whether its driver refused it or
@@ -45,6 +56,9 @@ constexpr char kSettingHint[] =
 std::string system_reason(const line::OsError& error, const std::string& port) {
   std::string reason = std::string(error.operation) + " " + port + ": " + line::os_error_text(error.code);
   if (std::strcmp(error.operation, "line setting") == 0) return reason + "; " + kSettingHint;
+  for (const Hint& hint : kNetworkHints) {
+    if (hint.code == error.code && port.starts_with("rfc2217://")) return reason + "; " + hint.text;
+  }
   for (const Hint& hint : kHints) {
     if (hint.code == error.code) return reason + "; " + hint.text;
   }

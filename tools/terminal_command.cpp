@@ -1,23 +1,24 @@
 // `tarvex terminal`: the demo terminals on a pseudo-terminal, for a real
 // host to be developed and tested against.
-#include <chrono>
 #include <cstdint>
 #include <optional>
 #include <ostream>
 #include <stdexcept>
 #include <string>
 
+#include "tools/command.h"
 #include "tools/exit_status.h"
-#include "tools/tool_commands.h"
 
-// ---- Per OS: serving the demo terminals -----------------------------------
-// A pseudo-terminal is Linux's; on Windows the command is there all the same,
-// with its options, and says where it runs.
-#if defined(_WIN32)
+#if !defined(_WIN32)
+#include "sim/pty_demo.h"
+#endif
 
 namespace tarvex::tool {
 namespace {
 
+// A pseudo-terminal is Linux's; on Windows the command is there all the
+// same, with its options, and says where it runs.
+#if defined(_WIN32)
 constexpr const char* kOnlyHere = " (Linux only)";
 
 void serve_demo_terminals(std::ostream&, std::uint32_t, std::uint32_t) {
@@ -26,22 +27,11 @@ void serve_demo_terminals(std::ostream&, std::uint32_t, std::uint32_t) {
       "without --port use the simulated bus with the same terminals",
       kSystem);
 }
-
-}  // namespace
-}  // namespace tarvex::tool
-
 #else
-
-#include "tools/pty_demo.h"
-
-namespace tarvex::tool {
-namespace {
-
 constexpr const char* kOnlyHere = "";
 
-// 0 for `seconds` or `frames`: no such limit.
 void serve_demo_terminals(std::ostream& out, std::uint32_t seconds, std::uint32_t frames) {
-  std::optional<PtyDemo> demo;
+  std::optional<sim::PtyDemo> demo;
   try {
     demo.emplace(out);
   } catch (const std::runtime_error& error) {
@@ -49,24 +39,9 @@ void serve_demo_terminals(std::ostream& out, std::uint32_t seconds, std::uint32_
   }
   out << demo->port() << std::endl;
   out << "demo terminals at 05, 12 and 31 on " << demo->port() << "; Ctrl-C to stop" << std::endl;
-  const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
-  while ((seconds == 0 || std::chrono::steady_clock::now() < until) &&
-         (frames == 0 || demo->frames_logged() < frames)) {
-    demo->serve_once();
-  }
-  // Answers still due go out before the pair closes.
-  const auto drain_until = std::chrono::steady_clock::now() + std::chrono::milliseconds(50);
-  while (std::chrono::steady_clock::now() < drain_until) demo->serve_once();
+  demo->serve(seconds, frames);
 }
-
-}  // namespace
-}  // namespace tarvex::tool
-
 #endif
-// ---------------------------------------------------------------------------
-
-namespace tarvex::tool {
-namespace {
 
 class TerminalCommand final : public Command {
  public:
@@ -90,7 +65,8 @@ class TerminalCommand final : public Command {
 
   int run(Invocation& invocation) override {
     // 0: no such limit.
-    const std::uint32_t seconds = seconds_text_ ? parse_count(*seconds_text_, "--seconds", 86400 * 365) : 0;
+    const std::uint32_t seconds =
+        seconds_text_ ? parse_count(*seconds_text_, "--seconds", 86400 * 365) : 0;
     const std::uint32_t frames = frames_text_ ? parse_count(*frames_text_, "--frames", 1000000) : 0;
     serve_demo_terminals(invocation.console().out, seconds, frames);
     return 0;

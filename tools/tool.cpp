@@ -7,9 +7,8 @@
 #include <sstream>
 
 #include "tools/exit_status.h"
-#include "tools/json_writer.h"
-#include "tools/output_path.h"
-#include "tools/tool_commands.h"
+#include "tools/report.h"
+#include "tools/command.h"
 
 namespace tarvex::tool {
 namespace {
@@ -55,13 +54,22 @@ int fail(Console& console, bool json, const std::string& command, const std::str
 }
 
 // What to say when no subcommand could be chosen: name the word that is not
-// one, and list those there are.
+// one, and list those there are; or, when an option took the command for
+// its value, say what that option needs.
 std::string no_command_message(const CLI::App& app, const std::vector<std::string>& args) {
   std::string names;
-  for (const CLI::App* sub : app.get_subcommands({})) names += (names.empty() ? "" : ", ") + sub->get_name();
+  bool command = false;
   const auto word = std::find_if(args.begin(), args.end(),
                                  [](const std::string& a) { return !a.empty() && a[0] != '-'; });
+  for (const CLI::App* sub : app.get_subcommands({})) {
+    names += (names.empty() ? "" : ", ") + sub->get_name();
+    command = command || (word != args.end() && *word == sub->get_name());
+  }
   if (word == args.end()) return "name a command: " + names;
+  const CLI::Option* before = word == args.begin() ? nullptr : app.get_option_no_throw(*(word - 1));
+  if (command && before != nullptr && !before->get_type_name().empty()) {
+    return *(word - 1) + " needs a " + before->get_type_name() + "; '" + *word + "' is a command";
+  }
   return "'" + *word + "' is no command; choose one of " + names;
 }
 
@@ -80,17 +88,11 @@ int run(const std::vector<std::string>& args, Console& console) {
   GlobalOptions options;
   add_global_options(app, options, GlobalUse{.yes = true});
   CommandSet commands;
-  add_get_command(app, commands);
-  add_send_command(app, commands);
-  add_hex_commands(app, commands);
-  add_blacklist_command(app, commands);
-  add_online_command(app, commands);
-  add_scan_command(app, commands);
-  add_lock_command(app, commands);
-  add_codec_command(app, commands);
-  add_terminal_command(app, commands);
-  add_demo_command(app, commands);
-  add_log_command(app, commands);
+  for (const auto add : {add_get_command, add_send_command, add_hex_commands, add_blacklist_command,
+                         add_online_commands, add_transform_commands, add_terminal_command,
+                         add_demo_command, add_log_command}) {
+    add(app, commands);
+  }
   for (const CommandEntry& entry : commands) add_global_options(*entry.cli, options, entry.use);
 
   try {
@@ -100,14 +102,9 @@ int run(const std::vector<std::string>& args, Console& console) {
     if (!asks_for_json(args)) {
       console.out << version_line() << "\n";
     } else {
-      JsonWriter(console.out)
-          .begin_object()
-          .key("version")
-          .value(TARVEX_VERSION)
-          .key("legacy_version")
-          .value(TARVEX_LEGACY_VERSION)
-          .end_object();
-      console.out << "\n";
+      console.out << json_object({{"version", json_string(TARVEX_VERSION)},
+                                  {"legacy_version", json_string(TARVEX_LEGACY_VERSION)}})
+                  << "\n";
     }
     return 0;
   } catch (const CLI::Success& help) {
@@ -128,16 +125,8 @@ int run(const std::vector<std::string>& args, Console& console) {
   if (entry == commands.end()) return kUsage;
   const std::string name = entry->cli->get_name();
   try {
-    refuse_unused_global_options(app, name, entry->use);
-    // Refused here, before anything is sent, so that a diagram that cannot
-    // be written never costs an exchange.
-    if (!options.diagram.empty()) {
-      if (const auto why = why_not_writable(options.diagram)) {
-        throw UsageError("--diagram: cannot write the diagram to " + options.diagram + ": " + *why,
-                         kCannotCreate);
-      }
-    }
-    Invocation invocation(console, options);
+    check_global_options(app, name, entry->use, options);
+    Invocation invocation(console, options, name);
     return entry->command->run(invocation);
   } catch (const UsageError& error) {
     return fail(console, options.json, name, error.what(), error.status());

@@ -122,4 +122,9 @@ std::size_t build_blacklist_block(const std::uint8_t* entries, std::int32_t coun
   return checksum_at + 1;
 }
 
+BlacklistBlockView view_blacklist_block(const BlacklistBuffer& block) {
+  const std::size_t length = block[kLengthAt] | std::size_t{block[kLengthAt + 1]} << 8;
+  return {block[kPageAt], block[kOffsetAt], std::span(block).subspan(kDataAt, length)};
+}
+
 }  // namespace tarvex::exchange

@@ -6,6 +6,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <span>
 
 namespace tarvex::exchange {
 
@@ -31,5 +32,15 @@ std::uint32_t card_number(const std::uint8_t* entry);
 // entry out of that order stops the marking there.
 std::size_t build_blacklist_block(const std::uint8_t* entries, std::int32_t count,
                                   BlacklistBuffer& block);
+
+// A built block read back from its header: its data bytes (a bitmap from
+// card 1, or the single card's mask) and where the first of them lands in
+// the terminal's bitmap, byte 128 * page + offset.
+struct BlacklistBlockView {
+  std::uint8_t page;
+  std::uint8_t offset;
+  std::span<const std::uint8_t> data;
+};
+BlacklistBlockView view_blacklist_block(const BlacklistBuffer& block);
 
 }  // namespace tarvex::exchange

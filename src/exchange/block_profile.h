@@ -6,7 +6,9 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <span>
+#include <string_view>
 
 #include "exchange/frame_phase.h"
 #include "line/platform.h"
@@ -42,6 +44,11 @@ struct BlockProfile {
 // code. Without a frame the only open is the one with the re-open timeouts
 // and the call starts straight in its data phase.
 BlockProfile reopening_block_profile(bool empty_frame, line::LineSetting data = line::space());
+
+// The profile the data-block member of that entry point name runs with (a
+// frame given, the default baud, no limit of the caller's), for a tool that
+// says what a member does; nothing for a name that is no such member.
+std::optional<BlockProfile> member_profile(std::string_view name);
 
 // The whole exchange on a port opened by name: the argument contract
 // (refuse_block), both checksums, the frame, the drain wait, the block and

@@ -172,6 +172,16 @@ BlockProfile reopening_block_profile(bool empty_frame, line::LineSetting data) {
           .acknowledgement_check = AckCheck::BothBytes};
 }
 
+std::optional<BlockProfile> member_profile(std::string_view name) {
+  if (name == "senddata") return senddata_profile(false);
+  if (name == "nSendData") return nSendData_profile(line::kDefaultBaud, 0);
+  if (name == "dxSenddata") return dxSenddata_profile();
+  if (name == "Nsend") return Nsend_profile();
+  if (name == "HANDLE_SendData") return HANDLE_SendData_profile(0);
+  if (name == "sendDataUIM") return sendDataUIM_profile(0);
+  return std::nullopt;
+}
+
 Result block_by_name(Platform& os, const char* port_name, const BlockProfile& profile,
                      std::int32_t n, std::uint8_t* frame, std::int32_t m, std::uint8_t* block) {
   if (const Refusal refused = refuse_block(n, frame, m, block, port_name)) return *refused;

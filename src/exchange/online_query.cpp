@@ -40,34 +40,45 @@ struct OnlineProfile {
   PhaseProfile confirmation;
 };
 
-// MARK for the address byte, then SPACE; every line setting after the first
-// of the call keeps the baud.
-constexpr FramePhase phase_frame(std::uint32_t wait_before_mark,
-                                 std::optional<std::uint32_t> mark_baud,
-                                 std::uint32_t wait_after_mark, std::uint32_t wait_after_address,
-                                 std::uint32_t wait_after_space, bool rest_may_be_short) {
-  return {.wait_before_setting = wait_before_mark,
-          .address_setting = line::mark(mark_baud),
-          .wait_before_address = wait_after_mark,
-          .wait_after_address = wait_after_address,
+// A phase's frame: MARK for the address byte, then SPACE; every line setting
+// after the first of the call keeps the baud. A wait of 0 is a wait the
+// member does not have.
+struct PhaseFrame {
+  std::uint32_t wait_before_mark = 0;
+  std::optional<std::uint32_t> mark_baud = line::kKeepBaud;
+  std::uint32_t wait_after_mark = 0;
+  std::uint32_t wait_after_address = 0;
+  std::uint32_t wait_after_space = 0;
+  bool rest_may_be_short = false;  // a short count of the other four bytes goes on
+};
+
+constexpr FramePhase phase_frame(const PhaseFrame& f) {
+  return {.wait_before_setting = f.wait_before_mark,
+          .address_setting = line::mark(f.mark_baud),
+          .wait_before_address = f.wait_after_mark,
+          .wait_after_address = f.wait_after_address,
           .data_setting = line::space(line::kKeepBaud),
-          .wait_before_rest = wait_after_space,
-          .rest_may_be_short = rest_may_be_short};
+          .wait_before_rest = f.wait_after_space,
+          .rest_may_be_short = f.rest_may_be_short};
 }
 
 // The second reply's own codes, on both members.
 constexpr ReplyCodes kSecondReply{.incomplete = kSecondReplyIncomplete,
                                   .wrong = kSecondReplyWrong};
 
-// The two members side by side. Frame phases: wait before MARK, MARK's baud,
-// waits after MARK, after the address byte and after SPACE, and whether a
-// short count of the other four bytes goes on.
+// The two members side by side.
 
 constexpr OnlineProfile kOnNet{
-    .query = {.frame = phase_frame(0, line::kDefaultBaud, 0, 9, 9, false),
+    .query = {.frame = phase_frame({.mark_baud = line::kDefaultBaud,
+                                    .wait_after_address = 9,
+                                    .wait_after_space = 9}),
               .drain = Drain{80, kFrameNotSent},
               .byte_limit = 80},
-    .confirmation = {.frame = phase_frame(11, line::kKeepBaud, 16, 16, 16, true),
+    .confirmation = {.frame = phase_frame({.wait_before_mark = 11,
+                                           .wait_after_mark = 16,
+                                           .wait_after_address = 16,
+                                           .wait_after_space = 16,
+                                           .rest_may_be_short = true}),
                      .drain = Drain{1500, kSecondFrameNotDrained},
                      .wait_before_reply = 6,
                      .byte_limit = 100,
@@ -78,10 +89,17 @@ constexpr OnlineProfile kOnNet{
 // On a held port every send failure is 2, and the confirmation is read
 // straight after its frame, with no drain and no wait.
 constexpr OnlineProfile kHandleOnNet{
-    .query = {.frame = phase_frame(0, line::kKeepBaud, 21, 6, 11, true),
+    .query = {.frame = phase_frame({.wait_after_mark = 21,
+                                    .wait_after_address = 6,
+                                    .wait_after_space = 11,
+                                    .rest_may_be_short = true}),
               .drain = Drain{1000, kFrameNotSent},
               .byte_limit = 100},
-    .confirmation = {.frame = phase_frame(11, line::kKeepBaud, 16, 9, 11, true),
+    .confirmation = {.frame = phase_frame({.wait_before_mark = 11,
+                                           .wait_after_mark = 16,
+                                           .wait_after_address = 9,
+                                           .wait_after_space = 11,
+                                           .rest_may_be_short = true}),
                      .byte_limit = 1000,
                      .not_sent = kFrameNotSent,
                      .reply_codes = kSecondReply},

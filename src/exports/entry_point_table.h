@@ -15,7 +15,9 @@
 //               first parameter is a line::Platform& runs on the OS's port
 //               and is logged; the others (the transforms) touch no port.
 //   tool name   its --member (or KIND) value in the tool, and its line in the
-//   tool summary  tool's --help; "" where the tool has no member for it
+//   tool summary  tool's --help; "" where the tool has no member for it. A
+//               summary names a value of a data-block member's profile as
+//               {acknowledgement_limit} rather than stating it.
 //   parameters  the C parameters. A name is what the exchange log prints, what
 //               the tool and the tests pick an argument by (exports::Arguments)
 //               and what the tool's line options follow: a `port` is a held
@@ -70,7 +72,8 @@
       (int32_t, n), (uint8_t*, frame), (int32_t, m), (uint8_t*, block), (const char*, port_name),  \
       (uint32_t, baud), (uint32_t, limit_ms))                                                      \
   ROW(dxSenddata, 23, no, int32_t, DataBlock, exchange::dxSenddata,                                \
-      "dx", "frame and block under MARK, acknowledgement awaited 4550 ms a byte",                  \
+      "dx", "frame and block under MARK, acknowledgement awaited {acknowledgement_limit} ms "       \
+            "a byte",                                                                              \
       (int32_t, n), (uint8_t*, frame), (int32_t, m), (uint8_t*, block), (const char*, port_name))  \
   ROW(Nsend, 24, no, int32_t, DataBlock, exchange::Nsend,                                          \
       "held", "on a held port, no line setting of its own, no acknowledgement awaited",            \

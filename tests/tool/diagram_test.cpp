@@ -10,7 +10,6 @@
 #include "tool_run.h"
 #include "tools/diagram_layout.h"
 #include "tools/text_input.h"
-#include "tools/time_scale.h"
 #include "tools/timing_diagram.h"
 
 namespace tarvex::testing {
@@ -71,6 +70,7 @@ TEST(Diagram, ALoggedCallIsDrawnAsTheToolDrawsItsOwn) {
   EXPECT_TRUE(listing.shows(
       "1     2024-12-08T23:20:00.000000Z  100      101     getdata      SIM1  0 (success)"))
       << listing.out;
+  EXPECT_EQ(json_field(run_tool({"log", log, "--json"}).out, "calls").substr(0, 2), "[{") << "the list, not a count";
   const ToolRun shown = run_tool({"log", log, "--call", "1", "--json"});
   EXPECT_EQ(json_field(shown.out, "arguments").substr(0, 20), "\"getdata(n=2, frame=");
   EXPECT_EQ(json_field(shown.out, "result"), "0");

@@ -51,7 +51,7 @@ TEST(GetCommand, EachMemberReportsItsExchange) {
     EXPECT_EQ(json_field(run.out, "reply"), *c.reply ? quoted(c.reply) : "");
     EXPECT_EQ(json_field(run.out, "result"), std::to_string(c.result));
     EXPECT_TRUE(run.shows(c.trace_shows)) << run.out;
-    EXPECT_TRUE(run.err.empty()) << run.err;
+    EXPECT_EQ(run.err, tool::kSimulatedBusNote) << "the bus is named, once";
   }
 }
 
@@ -73,14 +73,18 @@ TEST(GetCommand, APortThatDoesNotOpenSaysWhyAndSendsNothing) {
     const char* port;
     const char* reason;
   };
-  for (const Case c : {Case{"/dev/ttyNOSUCH", "open /dev/ttyNOSUCH: No such file or directory; no such port"},
-                       Case{"/dev/null", "open /dev/null: Inappropriate ioctl for device; not a serial port"}}) {
+  for (const Case c : {Case{"/dev/ttyNOSUCH", "open /dev/ttyNOSUCH: No such file or directory; no such port; "
+                                             "ls /dev/ttyUSB* /dev/ttyACM* /dev/ttyS* lists them"},
+                       Case{"/dev/null", "open /dev/null: Inappropriate ioctl for device; not a serial port"},
+                       Case{"rfc2217://nowhere", "open rfc2217://nowhere: Invalid argument; write it as "
+                                                 "rfc2217://HOST:PORT"}}) {
     SCOPED_TRACE(c.port);
     const ToolRun json = run_tool({"--port", c.port, "--json", "--trace", "get", "05C2", "8"});
     EXPECT_EQ(json.status, 2);
     EXPECT_EQ(json_field(json.out, "frame_sent"), "0");
     EXPECT_TRUE(json.shows(c.reason)) << json.out;
     EXPECT_TRUE(json.shows("error  open: ")) << "the trace carries it: " << json.out;
+    EXPECT_EQ(json.err, "") << "a named port is no simulated bus";
     const ToolRun text = run_tool({"--port", c.port, "get", "05C2", "8"});
     EXPECT_TRUE(text.shows("frame (not sent): 05 C2 C7\n")) << text.out;
   }

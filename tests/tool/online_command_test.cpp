@@ -38,7 +38,7 @@ TEST(ScanCommand, ListsEveryTerminalThatAnswered) {
                         "12       0       12 02 05 10 00 00 12\n"
                         "31       0       31 02 05 10 00 00 31\n"))
       << run.out;
-  EXPECT_TRUE(run.err.empty()) << "no progress line unless standard error is a terminal";
+  EXPECT_EQ(run.err, tool::kSimulatedBusNote) << "no progress line unless standard error is a terminal";
 }
 
 TEST(ScanCommand, RangesAndTheirResults) {
@@ -48,10 +48,12 @@ TEST(ScanCommand, RangesAndTheirResults) {
     const char* terminals;  // the JSON array, or "" when nobody answered
   };
   const Case cases[] = {
-      {{"scan", "10", "20"}, 0, R"([{"address": "12", "result": 0, "identity": "12 02 05 10 00 00 12"}])"},
+      {{"scan", "10", "20"}, 0,
+       R"([{"address": "12", "result": 0, "meaning": "success", "identity": "12 02 05 10 00 00 12"}])"},
       {{"scan", "31", "31", "--member", "handle"}, 0,
-       R"([{"address": "31", "result": 0, "identity": "31 02 05 10 00 00 31"}])"},
+       R"([{"address": "31", "result": 0, "meaning": "success", "identity": "31 02 05 10 00 00 31"}])"},
       {{"scan", "40", "50"}, 3, ""},
+      {{"scan", "01", "20", "--port", "/dev/ttyNOSUCH", "--trace"}, 2, ""},  // one open, then the reason
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.args[1]);
@@ -59,6 +61,7 @@ TEST(ScanCommand, RangesAndTheirResults) {
     args.push_back("--json");
     const ToolRun run = run_tool(args);
     EXPECT_EQ(run.status, c.status);
+    EXPECT_EQ(run.out.find("  open  "), run.out.rfind("  open  ")) << "at most one open: " << run.out;
     const auto at = run.out.find("\"terminals\": ");
     if (*c.terminals) {
       ASSERT_NE(at, std::string::npos) << run.out;

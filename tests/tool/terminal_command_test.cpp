@@ -9,7 +9,7 @@
 
 #include "tarvex.h"
 #include "tool_run.h"
-#include "tools/pty_demo.h"
+#include "sim/pty_demo.h"
 
 namespace tarvex::testing {
 namespace {
@@ -29,12 +29,12 @@ class ServedDemo {
     if (server_.joinable()) server_.join();
   }
   const char* port() const { return demo_.port().c_str(); }
-  const tool::PtyDemo& demo() const { return demo_; }
+  const sim::PtyDemo& demo() const { return demo_; }
   std::string log() const { return log_.str(); }  // once stopped
 
  private:
   std::ostringstream log_;
-  tool::PtyDemo demo_{log_};
+  sim::PtyDemo demo_{log_};
   std::atomic<bool> stop_{false};
   std::thread server_;
 };

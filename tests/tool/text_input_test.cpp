@@ -8,7 +8,7 @@
 #include <sstream>
 
 #include "tools/exit_status.h"
-#include "tools/json_writer.h"
+#include "tools/report.h"
 
 namespace tarvex::testing {
 namespace {
@@ -70,14 +70,10 @@ TEST(TextInput, ErrorsNameTheArgument) {
 }
 
 TEST(JsonWriter, EscapesAndSeparates) {
-  std::ostringstream out;
-  tool::JsonWriter json(out);
-  json.begin_object()
-      .key("text").value("a \"b\" \\ c\n\x01")
-      .key("list").begin_array().value(std::int64_t{1}).begin_object().key("ok").value(true).end_object().end_array()
-      .key("n").value(std::int64_t{-3})
-      .end_object();
-  EXPECT_EQ(out.str(), R"({"text": "a \"b\" \\ c\n\u0001", "list": [1, {"ok": true}], "n": -3})");
+  const std::string json = tool::json_object({{"text", tool::json_string("a \"b\" \\ c\n\x01")},
+                                              {"list", tool::json_array({"1", tool::json_object({{"ok", "true"}})})},
+                                              {"n", "-3"}});
+  EXPECT_EQ(json, R"({"text": "a \"b\" \\ c\n\u0001", "list": [1, {"ok": true}], "n": -3})");
 }
 
 }  // namespace

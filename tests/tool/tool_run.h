@@ -1,6 +1,10 @@
 // Runs the tool in-process with string streams for its console.
 #pragma once
 
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+#include <set>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -8,6 +12,23 @@
 #include "tools/tool.h"
 
 namespace tarvex::testing {
+
+// Output for scripts: one JSON value a strict reader takes, with no key twice
+// in an object and every "result" a number with its "meaning" beside it.
+inline void expect_strict_json(const std::string& text) {
+  using Event = nlohmann::json::parse_event_t;
+  std::vector<std::set<std::string>> keys;
+  bool bad = false;
+  const auto json = nlohmann::json::parse(text, [&](int, Event event, nlohmann::json& parsed) {
+    if (event == Event::object_start) keys.emplace_back();
+    bad = bad || (event == Event::key && !keys.back().insert(parsed.get<std::string>()).second);
+    if (event != Event::object_end) return true;
+    keys.pop_back();
+    bad = bad || (parsed.contains("result") && !(parsed["result"].is_number() && parsed.contains("meaning")));
+    return true;
+  }, false);
+  EXPECT_FALSE(json.is_discarded() || bad) << text;
+}
 
 struct ToolRun {
   int status;
@@ -27,6 +48,7 @@ inline ToolRun run_tool(const std::vector<std::string>& args, const std::string&
   std::ostringstream err;
   tool::Console console{in, out, err, interactive, interactive};
   const int status = tool::run(args, console);
+  if (!out.str().empty() && std::find(args.begin(), args.end(), "--json") != args.end()) expect_strict_json(out.str());
   return {status, out.str(), err.str()};
 }
 

@@ -6,6 +6,7 @@
 #include <functional>
 #include <optional>
 
+#include "exchange/block_profile.h"
 #include "line/held_port.h"
 #include "line/primitives.h"
 #include "sim_fixture.h"
@@ -343,6 +344,8 @@ TEST_P(DataBlockTest, BlockLength) {
     std::int32_t m;
   };
   for (const Member& member : kMembers) {
+    // What the tool asks of the member's profile: the same rule.
+    EXPECT_EQ(ex::member_profile(member.name).value().fixed_block_for_c5, member.fixed_block_for_c5);
     for (const Case c : {Case{0xA1, 0}, Case{0xC5, 0}, Case{0xC5, 3}}) {
       SCOPED_TRACE(std::string(member.name) + " code " + std::to_string(c.code) + " m " +
                    std::to_string(c.m));

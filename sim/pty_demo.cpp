@@ -1,13 +1,12 @@
-#include "tools/pty_demo.h"
+#include "sim/pty_demo.h"
 
 #include <algorithm>
-#include <cstdio>
 
 #include "line/primitives.h"
 #include "sim/demo_bus.h"
-#include "tools/text_input.h"
+#include "trace/trace_format.h"
 
-namespace tarvex::tool {
+namespace tarvex::sim {
 namespace {
 
 // After this much silence, bytes no terminal took are logged on their own.
@@ -17,46 +16,58 @@ constexpr std::uint64_t kFrameStartSilenceUs = 1000;
 
 bool names_a_terminal(std::uint8_t value) {
   if (value == 0x00) return true;  // every terminal hears address 00
-  for (const std::uint8_t a : sim::kDemoAddresses) {
+  for (const std::uint8_t a : kDemoAddresses) {
     if (a == value) return true;
   }
   return false;
 }
 
-line::Parity parity_of(sim::LineParity parity) {
+line::Parity parity_of(LineParity parity) {
   switch (parity) {
-    case sim::LineParity::Mark: return line::Parity::Mark;
-    case sim::LineParity::Space: return line::Parity::Space;
-    case sim::LineParity::None: return line::Parity::None;
+    case LineParity::Mark: return line::Parity::Mark;
+    case LineParity::Space: return line::Parity::Space;
+    case LineParity::None: return line::Parity::None;
   }
   return line::Parity::None;
 }
 
 std::string ms(std::uint64_t us) {
-  char text[32];
-  std::snprintf(text, sizeof text, "%10.3f", static_cast<double>(us) / 1000.0);
+  std::string text;
+  trace::append_ms(text, us);
+  return text;
+}
+
+// "05 C2 C7".
+std::string hex_text(const std::vector<std::uint8_t>& bytes) {
+  std::string text;
+  for (const std::uint8_t b : bytes) {
+    if (!text.empty()) text += ' ';
+    trace::append_hex_byte(text, b);
+  }
   return text;
 }
 
 }  // namespace
 
 PtyDemo::PtyDemo(std::ostream& log) : log_(log) {
-  for (const std::uint8_t address : sim::kDemoAddresses) {
-    terminals_.push_back(std::make_shared<sim::DemoTerminal>(address));
+  for (const std::uint8_t address : kDemoAddresses) {
+    terminals_.push_back(std::make_shared<DemoTerminal>(address));
   }
 }
 
-void PtyDemo::Outbox::send(std::span<const std::uint8_t> bytes, std::uint64_t start_us, std::uint64_t) {
+void PtyDemo::Outbox::send(std::span<const std::uint8_t> bytes, std::uint64_t start_us,
+                           std::uint64_t) {
   queued.push_back({start_us, std::vector<std::uint8_t>(bytes.begin(), bytes.end())});
   last.insert(last.end(), bytes.begin(), bytes.end());
 }
 
 std::uint64_t PtyDemo::now_us() const {
-  return static_cast<std::uint64_t>(
-      std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - start_).count());
+  return static_cast<std::uint64_t>(std::chrono::duration_cast<std::chrono::microseconds>(
+                                        std::chrono::steady_clock::now() - start_)
+                                        .count());
 }
 
-const sim::DemoTerminal* PtyDemo::terminal(std::uint8_t address) const {
+const DemoTerminal* PtyDemo::terminal(std::uint8_t address) const {
   for (const auto& t : terminals_) {
     if (t->address() == address) return t.get();
   }
@@ -72,23 +83,28 @@ const sim::DemoTerminal* PtyDemo::terminal(std::uint8_t address) const {
 // read, and is taken for an address byte (logged as m) when it came after
 // silence and names a terminal. A data byte mistaken that way does
 // little harm: a terminal in a frame takes every byte, whatever its parity.
-std::vector<trace::WireByte> PtyDemo::wire_bytes(const sim::PtyPeer::Batch& batch) {
+std::vector<trace::WireByte> PtyDemo::wire_bytes(const PtyPeer::Batch& batch) {
   std::vector<trace::WireByte> bytes;
   if (batch.bytes.empty()) return bytes;
   const std::uint64_t end = now_us();
-  const line::LineSetting setting{parity_of(batch.after.parity),
-                                  batch.after.two_stop_bits ? line::StopBits::Two : line::StopBits::One,
-                                  batch.after.baud};
+  const line::LineSetting setting{
+      parity_of(batch.after.parity),
+      batch.after.two_stop_bits ? line::StopBits::Two : line::StopBits::One, batch.after.baud};
   const std::uint32_t baud = batch.after.baud == 0 ? line::kDefaultBaud : batch.after.baud;
   const std::uint64_t start = end - std::min(end, trace::character_time_us(setting, baud));
   for (const std::uint8_t value : batch.bytes) {
-    bytes.push_back({.start_us = start, .end_us = end, .value = value, .parity = setting.parity,
-                     .stop_bits = setting.stop_bits, .baud = baud});
+    bytes.push_back({.start_us = start,
+                     .end_us = end,
+                     .value = value,
+                     .parity = setting.parity,
+                     .stop_bits = setting.stop_bits,
+                     .baud = baud});
   }
   const bool after_silence = last_heard_us_ == 0 || end >= last_heard_us_ + kFrameStartSilenceUs;
   if (batch.mark_entered) {
     bytes.front().parity = line::Parity::Mark;
-  } else if (setting.parity == line::Parity::Space && after_silence && names_a_terminal(bytes.front().value)) {
+  } else if (setting.parity == line::Parity::Space && after_silence &&
+             names_a_terminal(bytes.front().value)) {
     bytes.front().parity = line::Parity::Mark;
     inferred_.push_back({end, bytes.front().value});
   }
@@ -106,13 +122,14 @@ std::string PtyDemo::heard_text(const std::vector<trace::WireByte>& bytes) const
       i = bytes.size() - 4;
     }
     const trace::WireByte& b = bytes[i];
-    const bool inferred =
-        std::find(inferred_.begin(), inferred_.end(), std::pair{b.end_us, b.value}) != inferred_.end();
-    const char letter = inferred                             ? 'm'
-                        : b.parity == line::Parity::Mark    ? 'M'
-                        : b.parity == line::Parity::Space   ? 'S'
-                                                            : 'N';
-    text += (text.empty() ? "" : " ") + std::string(1, letter) + hex_byte(b.value);
+    const bool inferred = std::find(inferred_.begin(), inferred_.end(),
+                                    std::pair{b.end_us, b.value}) != inferred_.end();
+    const char letter = inferred                          ? 'm'
+                        : b.parity == line::Parity::Mark  ? 'M'
+                        : b.parity == line::Parity::Space ? 'S'
+                                                          : 'N';
+    text.append(text.empty() ? "" : " ").append(1, letter);
+    trace::append_hex_byte(text, b.value);
   }
   return text;
 }
@@ -125,7 +142,7 @@ void PtyDemo::hear(const trace::WireByte& byte) {
   if (byte.parity == line::Parity::Mark && !unclaimed_.empty()) log_unclaimed(true);
   unclaimed_.push_back(byte);
   outbox_.last.clear();
-  std::vector<const sim::DemoTerminal*> completed;
+  std::vector<const DemoTerminal*> completed;
   for (const auto& t : terminals_) {
     const std::size_t before = t->frames().size();
     t->on_byte(byte, outbox_);
@@ -133,7 +150,8 @@ void PtyDemo::hear(const trace::WireByte& byte) {
   }
   if (completed.empty()) return;
   const std::vector<trace::WireByte>& frame = completed.front()->frames().back();
-  const std::string who = completed.size() > 1 ? "all" : hex_byte(completed.front()->address()) + " ";
+  const std::string who =
+      completed.size() > 1 ? "all" : hex_text({completed.front()->address()}) + " ";
   log_ << ms(byte.end_us) << "  " << who << "  " << heard_text(frame) << "  -> "
        << (outbox_.last.empty() ? std::string("(no answer)") : hex_text(outbox_.last)) << std::endl;
   ++frames_logged_;
@@ -142,11 +160,13 @@ void PtyDemo::hear(const trace::WireByte& byte) {
 }
 
 void PtyDemo::log_unclaimed(bool now) {
-  if (unclaimed_.empty() || (!now && now_us() < unclaimed_.back().end_us + kUnclaimedAfterUs)) return;
+  if (unclaimed_.empty() || (!now && now_us() < unclaimed_.back().end_us + kUnclaimedAfterUs))
+    return;
   const bool acknowledgement = unclaimed_.size() == 2 && unclaimed_[0].value == line::kAck0 &&
                                unclaimed_[1].value == line::kAck1;
   log_ << ms(unclaimed_.front().end_us) << "  --   " << heard_text(unclaimed_)
-       << (acknowledgement ? "  (the host's acknowledgement)" : "  (no terminal took it)") << std::endl;
+       << (acknowledgement ? "  (the host's acknowledgement)" : "  (no terminal took it)")
+       << std::endl;
   unclaimed_.clear();
   inferred_.clear();
 }
@@ -164,11 +184,21 @@ void PtyDemo::write_due() {
   }
 }
 
+void PtyDemo::serve(std::uint32_t seconds, std::uint32_t frames) {
+  const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+  while ((seconds == 0 || std::chrono::steady_clock::now() < until) &&
+         (frames == 0 || frames_logged_ < frames)) {
+    serve_once();
+  }
+  const auto drain_until = std::chrono::steady_clock::now() + std::chrono::milliseconds(50);
+  while (std::chrono::steady_clock::now() < drain_until) serve_once();
+}
+
 void PtyDemo::serve_once() {
-  const sim::PtyPeer::Batch batch = peer_.receive(1);
+  const PtyPeer::Batch batch = peer_.receive(1);
   for (const trace::WireByte& byte : wire_bytes(batch)) hear(byte);
   log_unclaimed(false);
   write_due();
 }
 
-}  // namespace tarvex::tool
+}  // namespace tarvex::sim

@@ -20,7 +20,7 @@
 #include "sim/demo_terminal.h"
 #include "sim/pty_peer.h"
 
-namespace tarvex::tool {
+namespace tarvex::sim {
 
 class PtyDemo {
  public:
@@ -33,15 +33,20 @@ class PtyDemo {
   // to the terminals, writes the answers that are due, logs what happened.
   void serve_once();
 
+  // Serves until `seconds` have passed or `frames` frames have been logged
+  // (0: no such limit), then lets the answers still due go out.
+  void serve(std::uint32_t seconds, std::uint32_t frames);
+
   std::size_t frames_logged() const { return frames_logged_; }
-  const sim::DemoTerminal* terminal(std::uint8_t address) const;
+  const DemoTerminal* terminal(std::uint8_t address) const;
 
  private:
   // Answers the terminals queue, written when they are due.
-  class Outbox final : public sim::Responder {
+  class Outbox final : public Responder {
    public:
     explicit Outbox(const PtyDemo& demo) : demo_(demo) {}
-    void send(std::span<const std::uint8_t> bytes, std::uint64_t start_us, std::uint64_t gap_us = 0) override;
+    void send(std::span<const std::uint8_t> bytes, std::uint64_t start_us,
+              std::uint64_t gap_us = 0) override;
     std::uint64_t now_us() const override { return demo_.now_us(); }
 
     struct Answer {
@@ -56,7 +61,7 @@ class PtyDemo {
   };
 
   std::uint64_t now_us() const;
-  std::vector<trace::WireByte> wire_bytes(const sim::PtyPeer::Batch& batch);
+  std::vector<trace::WireByte> wire_bytes(const PtyPeer::Batch& batch);
   std::string heard_text(const std::vector<trace::WireByte>& bytes) const;
   void hear(const trace::WireByte& byte);
   // Logs the bytes no terminal took, at once or after a silence.
@@ -64,14 +69,15 @@ class PtyDemo {
   void write_due();
 
   std::ostream& log_;
-  sim::PtyPeer peer_;
+  PtyPeer peer_;
   std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now();
-  std::vector<std::shared_ptr<sim::DemoTerminal>> terminals_;
+  std::vector<std::shared_ptr<DemoTerminal>> terminals_;
   Outbox outbox_{*this};
   std::vector<trace::WireByte> unclaimed_;  // heard since the last frame a terminal took
-  std::vector<std::pair<std::uint64_t, std::uint8_t>> inferred_;  // (time, value) of bytes shown as m
+  std::vector<std::pair<std::uint64_t, std::uint8_t>>
+      inferred_;  // (time, value) of bytes shown as m
   std::uint64_t last_heard_us_ = 0;
   std::size_t frames_logged_ = 0;
 };
 
-}  // namespace tarvex::tool
+}  // namespace tarvex::sim
