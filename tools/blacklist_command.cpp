@@ -101,9 +101,8 @@ class BlacklistCommand final : public Command {
     const Result result = line_options_.open(invocation).run(
         member, {.address = address, .address_word = high << 8 | address, .command_code = command,
                  .count = count, .entries = entries.data(), .text = text.c_str()});
-    const LineSession& line = invocation.line();
-    report.fields.insert(report.fields.begin() + 1, Field{"port", "port", line.port_name()});
-    const sim::DemoBus* demo = line.demo();
+    report.fields.insert(report.fields.begin() + 1, Field{"port", "port", invocation.port_name()});
+    const sim::DemoBus* demo = invocation.demo();
     if (demo != nullptr && demo->terminal(address) != nullptr && result == kOk) {
       std::int64_t barred = 0;
       for (const std::uint8_t b : demo->terminal(address)->blacklist_bitmap()) barred += std::popcount(b);

@@ -126,8 +126,7 @@ const Member& LineOptions::member() {
 }
 
 MemberLine LineOptions::open(Invocation& invocation, std::uint32_t limit) const {
-  LineSession& session = invocation.line();
-  return MemberLine(session.platform(), session.port_name().c_str(), chosen_->held(),
+  return MemberLine(invocation.platform(), invocation.port_name().c_str(), chosen_->held(),
                     baud_.value_or(line::kDefaultBaud), limit);
 }
 
