@@ -43,12 +43,6 @@ std::string parity_class(const std::optional<int>& bit) {
 
 std::string parity_attr(const std::optional<int>& bit) { return bit ? std::to_string(*bit) : "none"; }
 
-std::string ms_label(std::uint64_t us) {
-  char text[32];
-  std::snprintf(text, sizeof text, "%.1f", static_cast<double>(us) / 1000.0);
-  return text;
-}
-
 // As many bytes of a group as fit its box: "3757 bytes  00 00 AD 0E ... 3C".
 std::string group_text(const DiagramBox& box, double width) {
   std::string text = std::to_string(box.bytes.size()) + " bytes ";
@@ -230,7 +224,7 @@ class SvgWriter {
     if (b.group()) {
       out_ << "<text x=\"" << num(x0 + 4) << "\" y=\"" << num(y + 14) << "\">" << group_text(b, w) << "</text>"
            << "<text class=\"bit\" x=\"" << num(x0 + 4) << "\" y=\"" << num(y + 26) << "\">parity bit "
-           << parity_attr(b.parity_bit) << ", " << ms_label(b.end_us - b.start_us) << " ms</text>";
+           << parity_attr(b.parity_bit) << ", " << num(static_cast<double>(b.end_us - b.start_us) / 1000) << " ms</text>";
     } else if (w >= 14) {
       out_ << "<text" << (cls == "p1" ? " class=\"p1b\"" : "") << " x=\"" << num(x0 + w / 2) << "\" y=\""
            << num(y + 14) << "\" text-anchor=\"middle\">" << hex_byte(b.bytes.front()) << "</text>"
@@ -288,7 +282,7 @@ class SvgWriter {
       last = x;
       out_ << "<line x1=\"" << num(x) << "\" y1=\"" << num(rows_.axis) << "\" x2=\"" << num(x) << "\" y2=\""
            << num(rows_.axis + 4) << "\"/><text x=\"" << num(x) << "\" y=\"" << num(rows_.axis + 14)
-           << "\" text-anchor=\"middle\">" << ms_label(t) << "</text>";
+           << "\" text-anchor=\"middle\">" << num(static_cast<double>(t) / 1000) << "</text>";
     }
     out_ << "<text x=\"12\" y=\"" << num(rows_.axis + 14) << "\">time, ms</text></g>\n";
   }
