@@ -61,7 +61,7 @@ class BlacklistCommand final : public Command {
   int run(Invocation& invocation) override {
     const Member& member = line_options_.member();
     const std::uint8_t address = parse_byte(address_text_, "ADDRESS");
-    if ((command_text_ || high_text_) && !member.entry->takes("command_code")) {
+    if ((command_text_ || high_text_) && !member.takes("command_code")) {
       throw UsageError(std::string(command_text_ ? "--command" : "--high") + " belongs to --member s (sSendBlack)");
     }
     const std::uint8_t command = command_text_ ? parse_byte(*command_text_, "--command") : 0xA5;
@@ -73,7 +73,7 @@ class BlacklistCommand final : public Command {
     const std::size_t size = exchange::build_blacklist_block(entries.data(), count, block);
 
     Report report = invocation.report();
-    report.add("member", std::string(member.library)).add("address", hex_byte(address)).add("cards", std::int64_t{count});
+    report.add("member", std::string(member.name)).add("address", hex_byte(address)).add("cards", std::int64_t{count});
     if (list.duplicates > 0 || list.reordered) {
       report.add("note", std::string(list.reordered ? "sorted" : "") +
                                      (list.reordered && list.duplicates > 0 ? ", " : "") +
@@ -101,9 +101,8 @@ class BlacklistCommand final : public Command {
     const Result result = line_options_.open(invocation).run(
         member, {.address = address, .address_word = high << 8 | address, .command_code = command,
                  .count = count, .entries = entries.data(), .text = text.c_str()});
-    const LineSession& line = invocation.line();
-    report.fields.insert(report.fields.begin() + 1, Field{"port", "port", line.port_name()});
-    const sim::DemoBus* demo = line.demo();
+    report.fields.insert(report.fields.begin() + 1, Field{"port", "port", invocation.port_name()});
+    const sim::DemoBus* demo = invocation.demo();
     if (demo != nullptr && demo->terminal(address) != nullptr && result == kOk) {
       std::int64_t barred = 0;
       for (const std::uint8_t b : demo->terminal(address)->blacklist_bitmap()) barred += std::popcount(b);

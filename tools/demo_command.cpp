@@ -144,12 +144,9 @@ class DemoCommand final : public Command {
  private:
   // The tour shows the line, not every port call: write calls (their bytes
   // show as tx) and the purge before each close are left out.
-  static std::vector<trace::TraceEvent> compact(const std::vector<trace::TraceEvent>& trace) {
-    std::vector<trace::TraceEvent> kept;
-    for (const trace::TraceEvent& e : trace) {
-      if (!trace::is<trace::Write>(e) && !trace::is<trace::Purge>(e)) kept.push_back(e);
-    }
-    return kept;
+  static std::vector<trace::TraceEvent> compact(std::vector<trace::TraceEvent> trace) {
+    std::erase_if(trace, [](const auto& e) { return trace::is<trace::Write>(e) || trace::is<trace::Purge>(e); });
+    return trace;
   }
 };
 

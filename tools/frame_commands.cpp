@@ -26,17 +26,17 @@ class FrameCommand : public Command {
   }
 
   void check_legacy(const Member& member) const {
-    if (!legacy_ || member.entry->legacy_call != nullptr) return;
+    if (!legacy_ || member.legacy_call != nullptr) return;
     std::string legacy;
     for (const Member& m : line_options_.members()) {
-      if (m.entry->legacy_call != nullptr) legacy = m.library;
+      if (m.legacy_call != nullptr) legacy = m.name;
     }
     throw UsageError("--legacy: the legacy build has " + legacy + " only; drop --member " +
                      line_options_.member_text());
   }
 
   std::string member_name(const Member& member) const {
-    return std::string(member.library) + (legacy_ ? " (legacy build)" : "");
+    return std::string(member.name) + (legacy_ ? " (legacy build)" : "");
   }
 
   LineOptions line_options_;
@@ -128,7 +128,7 @@ class SendCommand final : public FrameCommand {
     const auto m = static_cast<std::int32_t>(block.size());
     // Where the member's profile fixes the block length by command code, the
     // block buffer has to hold exactly that many bytes.
-    if (frame.size() > 1 && exchange::member_profile(member.library).value().fixed_block_for_c5) {
+    if (frame.size() > 1 && exchange::member_profile(member.name).value().fixed_block_for_c5) {
       const std::int32_t sent = exchange::fixed_block_length(frame[1], m);
       if (sent != m) {
         throw UsageError("BLOCK: command " + hex_byte(frame[1]) + " sends a block of exactly " +

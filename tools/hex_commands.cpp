@@ -75,9 +75,8 @@ class GetHexCommand final : public HexCommand {
     const auto length = static_cast<std::int32_t>(parse_count(length_text_, "LENGTH", kMaxBytes));
     invocation.note_if_no_terminal(byte_of(frame, 0));
     std::string reply(2 * (static_cast<std::size_t>(length) + 1), '.');
-    LineSession& line = invocation.line();
-    const Result result = exchange::getdata_hex(line.platform(), static_cast<std::int32_t>(frame.size() / 2),
-                                                frame.c_str(), length, reply.data(), line.port_name().c_str());
+    const Result result = exchange::getdata_hex(invocation.platform(), static_cast<std::int32_t>(frame.size() / 2),
+                                                frame.c_str(), length, reply.data(), invocation.port_name().c_str());
     Report report = invocation.exchange_report("getdata_hex");
     report.add("frame_text", frame);
     // Characters are written as each byte is counted: what is there arrived.
@@ -111,9 +110,8 @@ class SendHexCommand final : public HexCommand {
                        " bytes; give at least " + std::to_string(sent) + " (you gave " + std::to_string(m) + ")");
     }
     invocation.note_if_no_terminal(byte_of(frame, 0));
-    LineSession& line = invocation.line();
-    const Result result = exchange::senddata_hex(line.platform(), static_cast<std::int32_t>(frame.size() / 2),
-                                                 frame.c_str(), m, block.c_str(), line.port_name().c_str());
+    const Result result = exchange::senddata_hex(invocation.platform(), static_cast<std::int32_t>(frame.size() / 2),
+                                                 frame.c_str(), m, block.c_str(), invocation.port_name().c_str());
     Report report = invocation.exchange_report("senddata_hex");
     report.add("frame_text", frame).add("block_text", block);
     return invocation.finish(report, result);

@@ -20,39 +20,40 @@ std::vector<std::string> lines_of(const std::string& text) {
 
 }  // namespace
 
-LineSession::LineSession(const std::optional<std::string>& port)
-    : name_(port.value_or(sim::kDemoPort)) {
-  if (port) {
+// Without --port the command runs on the simulated bus: it says so, lest a
+// success be taken for one on a real line.
+void Invocation::open_line() {
+  if (line_open()) return;
+  port_name_ = options_.port.value_or(sim::kDemoPort);
+  if (options_.port) {
     serial_ = std::make_unique<Serial>();
   } else {
     demo_.emplace();
+    console_.err << kSimulatedBusNote;
   }
 }
 
-line::Platform& LineSession::platform() {
+line::Platform& Invocation::platform() {
+  open_line();
   return serial_ ? static_cast<line::Platform&>(serial_->tracer) : demo_->bus;
 }
 
-const std::vector<trace::TraceEvent>& LineSession::trace() const {
+const std::string& Invocation::port_name() {
+  open_line();
+  return port_name_;
+}
+
+const sim::DemoBus* Invocation::demo() {
+  open_line();
+  return demo_ ? &*demo_ : nullptr;
+}
+
+const std::vector<trace::TraceEvent>& Invocation::trace() const {
   return serial_ ? serial_->tracer.trace() : demo_->bus.trace();
 }
 
-// Long enough for an acknowledgement, the last thing an exchange sends.
-void LineSession::settle() {
-  if (demo_) demo_->bus.advance(50000);
-}
-
-// Without --port the command runs on the simulated bus: it says so, lest a
-// success be taken for one on a real line.
-LineSession& Invocation::line() {
-  if (line_) return *line_;
-  line_ = std::make_unique<LineSession>(options_.port);
-  if (line_->demo() != nullptr) console_.err << kSimulatedBusNote;
-  return *line_;
-}
-
 void Invocation::note_if_no_terminal(std::uint8_t address) {
-  const sim::DemoBus* demo = line().demo();
+  const sim::DemoBus* demo = this->demo();
   if (demo == nullptr || demo->terminal(address) != nullptr) return;
   std::string known;
   for (const std::uint8_t a : sim::kDemoAddresses)
@@ -64,7 +65,8 @@ void Invocation::note_if_no_terminal(std::uint8_t address) {
 
 std::size_t Invocation::bytes_taken() {
   std::size_t taken = 0;
-  for (const trace::TraceEvent& e : line().trace()) {
+  open_line();
+  for (const trace::TraceEvent& e : trace()) {
     if (const auto* write = std::get_if<trace::Write>(&e)) taken += write->taken;
   }
   return taken;
@@ -72,12 +74,14 @@ std::size_t Invocation::bytes_taken() {
 
 int Invocation::finish(Report report) {
   std::vector<trace::TraceEvent> events;
-  if (line_) {
-    line_->settle();
-    events = line_->trace();
-    const std::optional<line::OsError> error = line_->platform().error();
+  if (line_open()) {
+    // Long enough for an acknowledgement, the last thing an exchange sends,
+    // to leave the line, so the trace shows it.
+    if (demo_) demo_->bus.advance(50000);
+    events = trace();
+    const std::optional<line::OsError> error = platform().error();
     if (error && report.result.value_or(kOk) != kOk) {
-      report.add("reason", "reason", system_reason(*error, line_->port_name()));
+      report.add("reason", "reason", system_reason(*error, port_name_));
     }
   }
   // The path was checked before anything was sent; should the write fail
@@ -85,7 +89,7 @@ int Invocation::finish(Report report) {
   std::string diagram_error;
   if (!options_.diagram.empty()) {
     const std::string title =
-        "tarvex " + report.command + (line_ ? " on " + line_->port_name() : "");
+        "tarvex " + report.command + (line_open() ? " on " + port_name_ : "");
     if (!write_diagram_file(options_.diagram, events, report.result, title)) {
       diagram_error = "cannot write the diagram to " + options_.diagram;
       report.add("diagram_error", "", diagram_error);
@@ -94,10 +98,10 @@ int Invocation::finish(Report report) {
   std::vector<std::string> trace;
   if (options_.trace) {
     std::string text = trace::trace_text(events);
-    if (report.result && line_) trace::format_result(text, events, *report.result);
+    if (report.result && line_open()) trace::format_result(text, events, *report.result);
     trace = lines_of(text);
   }
-  if (options_.trace && !line_ && !options_.json) console_.out << "(nothing went on the line)\n";
+  if (options_.trace && !line_open() && !options_.json) console_.out << "(nothing went on the line)\n";
   show_report(console_.out, report, options_.json, options_.trace ? &trace : nullptr);
   if (!diagram_error.empty() && !options_.json) {
     console_.err << "tarvex: " << diagram_error << "; the result above stands\n";

@@ -19,31 +19,6 @@
 
 namespace tarvex::tool {
 
-// The line a command talks over: the built-in simulated bus with its demo
-// terminals when no port is named, else the named serial port through the
-// operating system, traced.
-class LineSession {
- public:
-  explicit LineSession(const std::optional<std::string>& port);
-
-  line::Platform& platform();
-  const std::string& port_name() const { return name_; }
-  const std::vector<trace::TraceEvent>& trace() const;
-  // Lets what is still going out leave the line, so the trace shows it.
-  void settle();
-  // The simulated bus, or nullptr on a real port.
-  const sim::DemoBus* demo() const { return demo_ ? &*demo_ : nullptr; }
-
- private:
-  struct Serial {
-    line::OsPlatform os;
-    trace::TracingPlatform tracer{os, trace::TracingPlatform::monotonic_clock()};
-  };
-  std::string name_;
-  std::optional<sim::DemoBus> demo_;
-  std::unique_ptr<Serial> serial_;
-};
-
 class Invocation {
  public:
   Invocation(Console& console, const GlobalOptions& options, std::string command)
@@ -52,13 +27,19 @@ class Invocation {
   Console& console() { return console_; }
   const GlobalOptions& options() const { return options_; }
 
-  LineSession& line();
+  // The line a command talks over, opened on first use: the built-in
+  // simulated bus with its demo terminals when no port is named, else the
+  // named serial port through the operating system, traced.
+  line::Platform& platform();
+  const std::string& port_name();
+  // The simulated bus, or nullptr on a real port.
+  const sim::DemoBus* demo();
 
   // The command's report; that of an exchange `member` ran on the line
   // names the member and the port first.
   Report report() const { return Report{.command = command_}; }
   Report exchange_report(std::string_view member) {
-    return report().add("member", std::string(member)).add("port", line().port_name());
+    return report().add("member", std::string(member)).add("port", port_name());
   }
 
   // On the simulated bus, notes on standard error that no demo terminal is
@@ -84,7 +65,17 @@ class Invocation {
   Console& console_;
   const GlobalOptions& options_;
   std::string command_;
-  std::unique_ptr<LineSession> line_;
+
+  struct Serial {
+    line::OsPlatform os;
+    trace::TracingPlatform tracer{os, trace::TracingPlatform::monotonic_clock()};
+  };
+  void open_line();
+  bool line_open() const { return demo_ || serial_; }
+  const std::vector<trace::TraceEvent>& trace() const;
+  std::string port_name_;
+  std::optional<sim::DemoBus> demo_;
+  std::unique_ptr<Serial> serial_;
 };
 
 }  // namespace tarvex::tool

@@ -24,22 +24,23 @@ std::string summary_of(const exports::EntryPoint& e) {
 
 }  // namespace
 
-Result Member::run(line::Platform* os, const exports::Arguments& arguments, bool legacy) const {
-  const exports::CppCall call = legacy ? entry->legacy_call : entry->call;
+Result run_member(const Member& member, line::Platform* os, const exports::Arguments& arguments,
+                  bool legacy) {
+  const exports::CppCall call = legacy ? member.legacy_call : member.call;
   return static_cast<Result>(call(os, exchange::kHeap, arguments));
 }
 
 Members members_of(exports::Family family) {
   Members members;
   for (const exports::EntryPoint& e : exports::kEntryPoints) {
-    if (e.family == family && !e.tool_name.empty()) members.push_back({e.tool_name, e.name, summary_of(e), &e});
+    if (e.family == family && !e.tool_name.empty()) members.push_back(e);
   }
   return members;
 }
 
 const Member& choose_member(std::string_view text, const Members& members) {
   for (const Member& m : members) {
-    if (text == m.option || text == m.library) return m;
+    if (text == m.tool_name || text == m.name) return m;
   }
   throw UsageError("--member: '" + std::string(text) + "' is no member of this family; choose " +
                    option_list(members, nullptr, ", "));
@@ -48,16 +49,16 @@ const Member& choose_member(std::string_view text, const Members& members) {
 std::string member_help(const Members& members) {
   std::string text;
   for (const Member& m : members) {
-    text.append("\n  ").append(m.option).append(" (").append(m.library).append("): ").append(m.summary);
+    text.append("\n  ").append(m.tool_name).append(" (").append(m.name).append("): ").append(summary_of(m));
   }
   return text;
 }
 
-std::string option_list(const Members& members, bool (Member::*takes)() const,
+std::string option_list(const Members& members, bool (*takes)(const Member&),
                         std::string_view last_joint) {
   std::vector<std::string_view> options;
   for (const Member& m : members) {
-    if (takes == nullptr || (m.*takes)()) options.push_back(m.option);
+    if (takes == nullptr || takes(m)) options.push_back(m.tool_name);
   }
   std::string text;
   for (std::size_t i = 0; i < options.size(); ++i) {
@@ -84,7 +85,7 @@ Result MemberLine::run(const Member& member, exports::Arguments arguments, bool 
   arguments.port = held_;
   arguments.baud = baud_;
   arguments.limit_ms = limit_;
-  return member.run(&os_, arguments, legacy);
+  return run_member(member, &os_, arguments, legacy);
 }
 
 LineOptions::LineOptions(CLI::App& cli, exports::Family family, std::string_view member_help_text,
@@ -93,13 +94,13 @@ LineOptions::LineOptions(CLI::App& cli, exports::Family family, std::string_view
   cli.add_option("--member", member_text_, std::string(member_help_text) + member_help(members_))
       ->default_str("plain")
       ->type_name("NAME");
-  const std::string baud = option_list(members_, &Member::takes_baud, " and ");
+  const std::string baud = option_list(members_, &takes_baud, " and ");
   if (!baud.empty()) {
     cli.add_option("--baud", baud_text_,
                    "Baud rate for " + baud + " (default " + std::to_string(line::kDefaultBaud) + ")")
         ->type_name("UINT");
   }
-  const std::string limit = option_list(members_, &Member::takes_limit, " and ");
+  const std::string limit = option_list(members_, &takes_limit, " and ");
   if (!limit.empty()) {
     cli.add_option("--limit", limit_text_,
                    std::string(limit_help) + " for " + limit + " " + std::string(limit_default))
@@ -109,15 +110,15 @@ LineOptions::LineOptions(CLI::App& cli, exports::Family family, std::string_view
 
 const Member& LineOptions::member() {
   const Member& chosen = choose_member(member_text_, members_);
-  const std::string library(chosen.library);
-  if (baud_text_ && !chosen.takes_baud()) {
+  const std::string library(chosen.name);
+  if (baud_text_ && !takes_baud(chosen)) {
     throw UsageError("--baud: " + library + " runs at " + std::to_string(line::kDefaultBaud) +
-                     " baud; choose --member " + option_list(members_, &Member::takes_baud, " or ") +
+                     " baud; choose --member " + option_list(members_, &takes_baud, " or ") +
                      " to set the rate");
   }
-  if (limit_text_ && !chosen.takes_limit()) {
+  if (limit_text_ && !takes_limit(chosen)) {
     throw UsageError("--limit: " + library + " has limits of its own; choose --member " +
-                     option_list(members_, &Member::takes_limit, " or ") + " to set one");
+                     option_list(members_, &takes_limit, " or ") + " to set one");
   }
   if (baud_text_) baud_ = parse_count(*baud_text_, "--baud", kMostBaud);
   if (limit_text_) limit_ = parse_count(*limit_text_, "--limit", kMostLimitMs);
@@ -126,8 +127,7 @@ const Member& LineOptions::member() {
 }
 
 MemberLine LineOptions::open(Invocation& invocation, std::uint32_t limit) const {
-  LineSession& session = invocation.line();
-  return MemberLine(session.platform(), session.port_name().c_str(), chosen_->held(),
+  return MemberLine(invocation.platform(), invocation.port_name().c_str(), held(*chosen_),
                     baud_.value_or(line::kDefaultBaud), limit);
 }
 

@@ -14,6 +14,7 @@
 #include <CLI/CLI.hpp>
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -26,23 +27,20 @@
 
 namespace tarvex::tool {
 
-struct Member {
-  std::string_view option;   // what --member (or KIND) takes
-  std::string_view library;  // the entry point's name
-  std::string summary;       // for --help
-  const exports::EntryPoint* entry;
+// A member is its row of the table.
+using Member = exports::EntryPoint;
+using Members = std::vector<std::reference_wrapper<const Member>>;
 
-  bool held() const { return entry->takes("port"); }
-  bool takes_baud() const { return held() || entry->takes("baud"); }
-  bool takes_limit() const { return entry->takes("limit_ms"); }
+// What the member takes from the command line, by its parameters.
+inline bool held(const Member& m) { return m.takes("port"); }
+inline bool takes_baud(const Member& m) { return held(m) || m.takes("baud"); }
+inline bool takes_limit(const Member& m) { return m.takes("limit_ms"); }
 
-  // The entry point's C++ function, or with `legacy` the legacy build's own,
-  // with the arguments its parameters name; `os` is null for a member that
-  // touches no port.
-  Result run(line::Platform* os, const exports::Arguments& arguments, bool legacy = false) const;
-};
-
-using Members = std::vector<Member>;
+// The entry point's C++ function, or with `legacy` the legacy build's own,
+// with the arguments its parameters name; `os` is null for a member that
+// touches no port.
+Result run_member(const Member& member, line::Platform* os, const exports::Arguments& arguments,
+                  bool legacy = false);
 
 Members members_of(exports::Family family);
 
@@ -55,7 +53,7 @@ std::string member_help(const Members& members);
 
 // "n, held or handle" (`last_joint` " or "): the options of the members for
 // which `takes` holds, of every member when it is null.
-std::string option_list(const Members& members, bool (Member::*takes)() const,
+std::string option_list(const Members& members, bool (*takes)(const Member&),
                         std::string_view last_joint);
 
 // What a member's call runs on: the platform, the port's name, the baud and

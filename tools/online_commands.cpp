@@ -52,7 +52,7 @@ class OnlineCommand final : public Command {
     const std::uint8_t address = parse_byte(address_text_, "ADDRESS");
     invocation.note_if_no_terminal(address);
     const OnlineAnswer answer = query_online(member, line_options_.open(invocation), address);
-    Report report = invocation.exchange_report(member.library);
+    Report report = invocation.exchange_report(member.name);
     report.add("address", hex_byte(address));
     if (answer.identity || answer.result == kOk) {
       report.add("identity", identity_value(answer, "(the echo named another address; not filled)"));
@@ -111,7 +111,7 @@ class ScanCommand final : public Command {
     }
     if (console.err_is_terminal) console.err << "\r\033[K" << std::flush;
 
-    Report report = invocation.exchange_report(member.library);
+    Report report = invocation.exchange_report(member.name);
     report.add("range", "addresses", hex_byte(from) + "-" + hex_byte(to))
         .add("answered", std::int64_t(table.rows.size()));
     if (!table.rows.empty()) report.table = std::move(table);

@@ -5,6 +5,7 @@
 #include <cstdio>
 
 #include "tools/exit_status.h"
+#include "trace/trace_format.h"
 
 namespace tarvex::tool {
 namespace {
@@ -121,8 +122,8 @@ std::uint32_t parse_count(std::string_view text, std::string_view what, std::uin
 }
 
 std::string hex_byte(std::uint8_t value) {
-  char text[4];
-  std::snprintf(text, sizeof text, "%02X", value);
+  std::string text;
+  trace::append_hex_byte(text, value);
   return text;
 }
 

@@ -23,6 +23,20 @@ std::string num(double v) {
   return text;
 }
 
+// Coordinates as attributes: ` x="12.0" y="3.5"`, a rectangle's, a line's.
+std::string xy(double x, double y) {
+  return std::string(" x=\"").append(num(x)).append("\" y=\"").append(num(y)).append("\"");
+}
+
+std::string rect(double x, double y, double width, double height) {
+  return xy(x, y).append(" width=\"").append(num(width)).append("\" height=\"").append(num(height)).append("\"");
+}
+
+std::string line(double x1, double y1, double x2, double y2) {
+  return std::string(" x1=\"").append(num(x1)).append("\" y1=\"").append(num(y1)).append("\" x2=\"")
+      .append(num(x2)).append("\" y2=\"").append(num(y2)).append("\"");
+}
+
 std::string escaped(const std::string& text) {
   std::string out;
   for (const char c : text) {
@@ -42,12 +56,6 @@ std::string parity_class(const std::optional<int>& bit) {
 }
 
 std::string parity_attr(const std::optional<int>& bit) { return bit ? std::to_string(*bit) : "none"; }
-
-std::string ms_label(std::uint64_t us) {
-  char text[32];
-  std::snprintf(text, sizeof text, "%.1f", static_cast<double>(us) / 1000.0);
-  return text;
-}
 
 // As many bytes of a group as fit its box: "3757 bytes  00 00 AD 0E ... 3C".
 std::string group_text(const DiagramBox& box, double width) {
@@ -159,12 +167,11 @@ class SvgWriter {
   void result_box(double x, double width, const std::vector<std::string>& lines) {
     const double height = rows_.terminal + kBoxPx - rows_.host;
     out_ << "<g class=\"result\" data-code=\"" << *result_ << "\"><rect class=\"" << (*result_ == 0 ? "ok" : "failed")
-         << "\" x=\"" << num(x) << "\" y=\"" << num(rows_.host) << "\" width=\"" << num(width) << "\" height=\""
-         << num(height) << "\"/>";
+         << "\"" << rect(x, rows_.host, width, height) << "/>";
     double y = rows_.host + height / 2 - static_cast<double>(lines.size() - 1) * 6.5 + 4;
     for (std::size_t i = 0; i < lines.size(); ++i, y += 13) {
-      out_ << "<text" << (i == 0 ? " font-weight=\"bold\"" : "") << " x=\"" << num(x + 6) << "\" y=\"" << num(y)
-           << "\">" << escaped(lines[i]) << "</text>";
+      out_ << "<text" << (i == 0 ? " font-weight=\"bold\"" : "") << xy(x + 6, y) << ">" << escaped(lines[i])
+           << "</text>";
     }
     out_ << "</g>\n";
   }
@@ -190,8 +197,7 @@ class SvgWriter {
     const auto lane = [&](double y, const char* name, const char* sub) {
       out_ << "<text class=\"lane\" x=\"12\" y=\"" << num(y + 13) << "\">" << name << "</text>";
       out_ << "<text class=\"lane\" x=\"12\" y=\"" << num(y + 26) << "\" font-size=\"9\">" << sub << "</text>";
-      out_ << "<line class=\"baseline\" x1=\"" << num(kLeft) << "\" y1=\"" << num(y + kBoxPx / 2) << "\" x2=\""
-           << num(width - 12) << "\" y2=\"" << num(y + kBoxPx / 2) << "\"/>\n";
+      out_ << "<line class=\"baseline\"" << line(kLeft, y + kBoxPx / 2, width - 12, y + kBoxPx / 2) << "/>\n";
     };
     lane(rows_.host, "host to bus", "sent");
     lane(rows_.terminal, "bus to host", "read");
@@ -203,10 +209,8 @@ class SvgWriter {
       const DiagramMark& m = layout_.marks[i];
       const double x = scale_.x(m.at_us);
       const double y = rows_.marks_top + rows[i] * kMarkRowPx;
-      out_ << "<g class=\"mark" << (m.alarm ? " alarm" : "") << "\" data-at-us=\"" << m.at_us << "\"><line x1=\""
-           << num(x) << "\" y1=\"" << num(y + 2) << "\" x2=\"" << num(x) << "\" y2=\"" << num(rows_.axis)
-           << "\"/><text x=\"" << num(x + 3) << "\" y=\"" << num(y) << "\">" << escaped(m.label)
-           << "</text></g>\n";
+      out_ << "<g class=\"mark" << (m.alarm ? " alarm" : "") << "\" data-at-us=\"" << m.at_us << "\"><line"
+           << line(x, y + 2, x, rows_.axis) << "/><text" << xy(x + 3, y) << ">" << escaped(m.label) << "</text></g>\n";
     }
   }
 
@@ -225,17 +229,15 @@ class SvgWriter {
     } else {
       out_ << " data-value=\"" << hex_byte(b.bytes.front()) << "\">";
     }
-    out_ << "<rect class=\"" << cls << "\" x=\"" << num(x0) << "\" y=\"" << num(y) << "\" width=\"" << num(w)
-         << "\" height=\"" << num(kBoxPx) << "\"/>";
+    out_ << "<rect class=\"" << cls << "\"" << rect(x0, y, w, kBoxPx) << "/>";
     if (b.group()) {
-      out_ << "<text x=\"" << num(x0 + 4) << "\" y=\"" << num(y + 14) << "\">" << group_text(b, w) << "</text>"
-           << "<text class=\"bit\" x=\"" << num(x0 + 4) << "\" y=\"" << num(y + 26) << "\">parity bit "
-           << parity_attr(b.parity_bit) << ", " << ms_label(b.end_us - b.start_us) << " ms</text>";
+      out_ << "<text" << xy(x0 + 4, y + 14) << ">" << group_text(b, w) << "</text>"
+           << "<text class=\"bit\"" << xy(x0 + 4, y + 26) << ">parity bit "
+           << parity_attr(b.parity_bit) << ", " << num(static_cast<double>(b.end_us - b.start_us) / 1000) << " ms</text>";
     } else if (w >= 14) {
-      out_ << "<text" << (cls == "p1" ? " class=\"p1b\"" : "") << " x=\"" << num(x0 + w / 2) << "\" y=\""
-           << num(y + 14) << "\" text-anchor=\"middle\">" << hex_byte(b.bytes.front()) << "</text>"
-           << "<text class=\"bit\" x=\"" << num(x0 + w / 2) << "\" y=\"" << num(y + 26)
-           << "\" text-anchor=\"middle\">" << (b.parity_bit ? std::to_string(*b.parity_bit) : "-") << "</text>";
+      out_ << "<text" << (cls == "p1" ? " class=\"p1b\"" : "") << xy(x0 + w / 2, y + 14)
+           << " text-anchor=\"middle\">" << hex_byte(b.bytes.front()) << "</text>"
+           << "<text class=\"bit\"" << xy(x0 + w / 2, y + 26) << " text-anchor=\"middle\">" << (b.parity_bit ? std::to_string(*b.parity_bit) : "-") << "</text>";
     }
     out_ << "</g>\n";
   }
@@ -254,12 +256,10 @@ class SvgWriter {
          << "\" data-first=\"" << first << "\" data-last=\"" << last << "\" data-start-us=\""
          << f.start_us << "\" data-end-us=\"" << f.end_us << "\"><title>" << f.frames
          << " frames folded, " << outcome << "; --trace shows them</title>";
-    out_ << "<rect x=\"" << num(x0) << "\" y=\"" << num(rows_.host) << "\" width=\"" << num(w)
-         << "\" height=\"" << num(height) << "\"/>";
+    out_ << "<rect" << rect(x0, rows_.host, w, height) << "/>";
     const double middle = rows_.host + height / 2;
-    out_ << "<text x=\"" << num(x0 + 4) << "\" y=\"" << num(middle - 3) << "\">" << f.frames
-         << " frames folded</text><text x=\"" << num(x0 + 4) << "\" y=\"" << num(middle + 10)
-         << "\">" << outcome << "</text></g>\n";
+    out_ << "<text" << xy(x0 + 4, middle - 3) << ">" << f.frames << " frames folded</text><text"
+         << xy(x0 + 4, middle + 10) << ">" << outcome << "</text></g>\n";
   }
 
   void span(const DiagramSpan& s, double room_end) {
@@ -268,27 +268,24 @@ class SvgWriter {
     const double x0 = scale_.x(s.start_us);
     const double w = std::max(1.0, scale_.x(s.end_us) - x0);
     out_ << "<g class=\"span\" data-kind=\"" << kind << "\" data-start-us=\"" << s.start_us << "\" data-end-us=\""
-         << s.end_us << "\"><title>" << escaped(s.label) << "</title><rect class=\"" << kind << "\" x=\""
-         << num(x0) << "\" y=\"" << num(rows_.waits - 6) << "\" width=\"" << num(w) << "\" height=\"18\"/>";
+         << s.end_us << "\"><title>" << escaped(s.label) << "</title><rect class=\"" << kind << "\""
+         << xy(x0, rows_.waits - 6) << " width=\"" << num(w) << "\" height=\"18\"/>";
     if (room_end - x0 >= static_cast<double>(s.label.size()) * 6.1 + 6) {
-      out_ << "<text x=\"" << num(x0 + 3) << "\" y=\"" << num(rows_.waits + 7) << "\">" << escaped(s.label)
-           << "</text>";
+      out_ << "<text" << xy(x0 + 3, rows_.waits + 7) << ">" << escaped(s.label) << "</text>";
     }
     out_ << "</g>\n";
   }
 
   // Tick labels where something starts, as many as fit.
   void axis() {
-    out_ << "<g class=\"axis\"><line x1=\"" << num(kLeft) << "\" y1=\"" << num(rows_.axis) << "\" x2=\""
-         << num(scale_.right()) << "\" y2=\"" << num(rows_.axis) << "\"/>";
+    out_ << "<g class=\"axis\"><line" << line(kLeft, rows_.axis, scale_.right(), rows_.axis) << "/>";
     double last = -1000;
     for (const std::uint64_t t : scale_.times()) {
       const double x = scale_.x(t);
       if (x - last < 40) continue;
       last = x;
-      out_ << "<line x1=\"" << num(x) << "\" y1=\"" << num(rows_.axis) << "\" x2=\"" << num(x) << "\" y2=\""
-           << num(rows_.axis + 4) << "\"/><text x=\"" << num(x) << "\" y=\"" << num(rows_.axis + 14)
-           << "\" text-anchor=\"middle\">" << ms_label(t) << "</text>";
+      out_ << "<line" << line(x, rows_.axis, x, rows_.axis + 4) << "/><text" << xy(x, rows_.axis + 14)
+           << " text-anchor=\"middle\">" << num(static_cast<double>(t) / 1000) << "</text>";
     }
     out_ << "<text x=\"12\" y=\"" << num(rows_.axis + 14) << "\">time, ms</text></g>\n";
   }
@@ -298,9 +295,8 @@ class SvgWriter {
     out_ << "<g class=\"legend\">";
     double x = 12;
     const auto item = [&](const char* cls, const char* text) {
-      out_ << "<rect class=\"" << cls << "\" x=\"" << num(x) << "\" y=\"" << num(y - 9) << "\" width=\"14\" "
-           << "height=\"11\" stroke=\"#333\" stroke-width=\"0.6\"/><text x=\"" << num(x + 18) << "\" y=\""
-           << num(y) << "\">" << text << "</text>";
+      out_ << "<rect class=\"" << cls << "\"" << xy(x, y - 9) << " width=\"14\" "
+           << "height=\"11\" stroke=\"#333\" stroke-width=\"0.6\"/><text" << xy(x + 18, y) << ">" << text << "</text>";
       x += 26 + static_cast<double>(std::char_traits<char>::length(text)) * 6.1;
     };
     item("p1", "address byte, parity bit 1 (MARK)");

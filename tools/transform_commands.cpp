@@ -16,13 +16,13 @@ std::size_t bytes_of(const Member& kind) {
       {"keylock", 3}, {"cardLock", 3}, {"faka_485", 6}, {"faka_4852", 6}, {"fakaUnlock", 6},
       {"abcd", 8},    {"change", 6},   {"ascc", 3}};
   for (const auto& [name, bytes] : kBytes) {
-    if (kind.library == name) return bytes;
+    if (kind.name == name) return bytes;
   }
   return 0;
 }
 
 Result convert(const Member& kind, const Bytes& input, Bytes& output, std::int32_t mode = 0) {
-  return kind.run(nullptr, {.ignored = 0, .in = input.data(), .out = output.data(), .mode = mode});
+  return run_member(kind, nullptr, {.ignored = 0, .in = input.data(), .out = output.data(), .mode = mode});
 }
 
 // "12 34 56 -- -- --": the output bytes the transform wrote. A rejected code
@@ -57,13 +57,13 @@ class LockCommand final : public Command {
     const Bytes input = parse_hex(codes_text_, "CODES", 64);
     const std::size_t bytes = bytes_of(kind);
     if (input.size() != bytes) {
-      throw UsageError("CODES: " + std::string(kind.library) + " takes " + std::to_string(bytes) + " bytes (" +
+      throw UsageError("CODES: " + std::string(kind.name) + " takes " + std::to_string(bytes) + " bytes (" +
                        (bytes == 3 ? "one code" : "two codes") + "); you gave " + std::to_string(input.size()));
     }
     Bytes output(bytes, 0x00);
     const Result result = convert(kind, input, output);
     Report report = invocation.report();
-    report.add("kind", "conversion", std::string(kind.library)).add("input", input).add("output", written(kind, input));
+    report.add("kind", "conversion", std::string(kind.name)).add("input", input).add("output", written(kind, input));
     return invocation.finish(report, result);
   }
 
@@ -91,21 +91,21 @@ class CodecCommand final : public Command {
 
   int run(Invocation& invocation) override {
     const Member& codec = choose_member(kind_text_, codecs_);
-    const bool takes_mode_and_text = codec.entry->takes("mode");  // --mode, and INPUT as characters unless --hex
+    const bool takes_mode_and_text = codec.takes("mode");  // --mode, and INPUT as characters unless --hex
     if (!takes_mode_and_text && (mode_text_ || hex_input_)) {
       throw UsageError(std::string(mode_text_ ? "--mode" : "--hex") + " belongs to abcd only");
     }
     const bool text_input = takes_mode_and_text && !hex_input_;
     const Bytes input = text_input ? Bytes(input_text_.begin(), input_text_.end()) : parse_hex(input_text_, "INPUT", 64);
     if (input.size() != bytes_of(codec)) {
-      throw UsageError("INPUT: " + std::string(codec.library) + " takes " + std::to_string(bytes_of(codec)) +
+      throw UsageError("INPUT: " + std::string(codec.name) + " takes " + std::to_string(bytes_of(codec)) +
                        (text_input ? " characters" : " bytes") + "; you gave " + std::to_string(input.size()));
     }
     const std::int32_t mode = mode_text_ ? parse_signed(*mode_text_, "--mode") : 0;
     Bytes output(bytes_of(codec), 0x00);
     const Result result = convert(codec, input, output, mode);
     Report report = invocation.report();
-    report.add("kind", "codec", std::string(codec.library));
+    report.add("kind", "codec", std::string(codec.name));
     if (takes_mode_and_text) {
       report.add("mode", std::int64_t{mode});
       if (text_input) report.add("input_text", std::string(input.begin(), input.end()));

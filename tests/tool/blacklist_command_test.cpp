@@ -76,7 +76,10 @@ TEST(CardList, EntriesCarryBit16InTheirFirstByte) {
 class BlacklistCommand : public ::testing::Test {
  protected:
   std::string file(const std::string& text) {
-    const std::string path = ::testing::TempDir() + "tarvex_cards_" + std::to_string(files_++) + ".txt";
+    // Named after the test: ctest runs the tests of this fixture side by side.
+    const std::string path = ::testing::TempDir() + "tarvex_cards_" +
+                             ::testing::UnitTest::GetInstance()->current_test_info()->name() + "_" +
+                             std::to_string(files_++) + ".txt";
     std::ofstream(path) << text;
     paths_.push_back(path);
     return path;
