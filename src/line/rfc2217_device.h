@@ -10,6 +10,13 @@
 // have started; a line setting and a close wait until the last byte is due to
 // have ended. The setting itself travels in the byte stream after the data,
 // and the server applies it in that order and answers with what it applied.
+//
+// A network stands between the two clocks. The server applies a setting as
+// soon as it reads it, and after a lost packet it reads the bytes before it
+// in the same moment: a setting after written bytes therefore waits for the
+// server's word that it has them, and then for their line time. Every answer
+// measures the round trip, which each reply is allowed on top of its line's
+// limit.
 #pragma once
 
 #include <cstdint>
@@ -18,6 +25,7 @@
 #include "line/first_error.h"
 #include "line/line_clock.h"
 #include "line/platform.h"
+#include "line/round_trip.h"
 #include "line/socket.h"
 #include "line/telnet_codec.h"
 
@@ -38,6 +46,8 @@ class Rfc2217Device {
   bool hung_up() const { return hung_up_; }
   void close();
 
+  std::uint32_t reply_allowance_ms() const { return round_trip_.allowance_ms(); }
+
  private:
   explicit Rfc2217Device(net::Socket socket) : socket_(socket) {}
 
@@ -51,7 +61,15 @@ class Rfc2217Device {
   };
 
   bool negotiate(std::uint64_t deadline_ns, FirstError& error);
+  // Sends commands the server answers, and starts timing its answer.
+  bool request(const std::uint8_t* bytes, std::size_t count);
+  // Receives until every command of `asked` is answered; false, with the
+  // reason kept, when the server went away or did not answer in time.
   bool await_answers(const Answers& asked, FirstError& error);
+  // Waits until the bytes written since the server last confirmed what it
+  // had are off its line: its answer to a query sent behind them says it
+  // has handed them to its device, which then needs their line time.
+  bool await_line_behind_server(FirstError& error);
 
   // One receive, waiting until `deadline_ns` at most: what the server sent
   // goes into `input_` behind what is not read yet (data only; commands are
@@ -80,6 +98,9 @@ class Rfc2217Device {
   telnet::Decoder decoder_;
   telnet::Negotiation negotiation_;
   Answers answers_;  // since the last setting sent (at open: the baud asked for)
+  RoundTrip round_trip_;
+  std::uint64_t asked_at_us_ = 0;  // when the request awaiting its answer went; 0: none
+  std::uint32_t unconfirmed_ = 0;  // bytes written that the server has not confirmed
 
   // The setting the server was last given; empty until the first one.
   std::optional<Parity> parity_;
