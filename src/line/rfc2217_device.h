@@ -33,7 +33,7 @@ namespace tarvex::line {
 
 class Rfc2217Device {
  public:
-  // Connects and negotiates within about a second; nothing when the server
+  // Connects and negotiates within three seconds; nothing when the server
   // is not there, refuses the com port option, or will not give the port
   // (another client holds it), with the reason kept in `error`.
   static std::optional<Rfc2217Device> open(const char* name, FirstError& error);
