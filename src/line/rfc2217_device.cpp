@@ -155,8 +155,11 @@ bool Rfc2217Device::set_line(const LineSetting& setting, FirstError& error) {
     length += com_port_command(kSetStopsize, *asked.stopsize, 1, commands + length);
   }
   if (length == 0) return true;
-  // The bytes written under the old setting go first.
-  if (!await_line_behind_server(error)) return false;
+  // The bytes written under the old setting go first: off this host's clock
+  // of the line, and off the server's once it has them.
+  const std::optional<std::uint64_t> server_line_free = await_server_word(error);
+  if (!server_line_free) return false;
+  sleep_until_ns(us_to_ns(std::max(clock_.free_us(), *server_line_free)));
   answers_ = {};
   if (!request(commands, length)) {
     error.keep("line setting", hung_up_ ? hang_up_code_ : net::kTimedOut);
@@ -205,30 +208,29 @@ bool Rfc2217Device::await_answers(const Answers& asked, FirstError& error) {
   return true;
 }
 
-// Costs a round trip, and only when bytes went out since the last setting:
+// Costs a round trip, and only when bytes went out since the last word:
 // without it, a server that reads an address byte and the switch to SPACE
 // together (a packet was resent, a slow link gathered them) applies the
 // switch while the byte is still in its UART, and the byte leaves under
 // SPACE.
-bool Rfc2217Device::await_line_behind_server(FirstError& error) {
-  std::uint64_t server_line_free_us = 0;
-  if (unconfirmed_ > 0) {
-    std::uint8_t query[kCommandBytes];
-    answers_ = {};
-    // A SET-BAUDRATE of 0 asks for the rate and changes nothing.
-    if (!request(query, com_port_command(kSetBaudrate, 0, 4, query))) {
-      error.keep("line setting", hung_up_ ? hang_up_code_ : net::kTimedOut);
-      return false;
-    }
-    Answers asked;
-    asked.baud = 0;
-    if (!await_answers(asked, error)) return false;
-    // The server had them all by the time its answer came here.
-    server_line_free_us = monotonic_us() + unconfirmed_ * clock_.character_us();
-    unconfirmed_ = 0;
+std::optional<std::uint64_t> Rfc2217Device::await_server_word(FirstError& error) {
+  if (unconfirmed_ == 0) return 0;
+  std::uint8_t query[kCommandBytes];
+  answers_ = {};
+  // A SET-BAUDRATE of 0 asks for the rate and changes nothing.
+  if (!request(query, com_port_command(kSetBaudrate, 0, 4, query))) {
+    error.keep("line setting", hung_up_ ? hang_up_code_ : net::kTimedOut);
+    return std::nullopt;
   }
-  sleep_until_ns(us_to_ns(std::max(clock_.free_us(), server_line_free_us)));
-  return true;
+  Answers asked;
+  asked.baud = 0;
+  if (!await_answers(asked, error)) return std::nullopt;
+  // The server had them all by the time its answer came here; when it
+  // handed them to its device is not known, so their whole line time counts
+  // from now.
+  const std::uint64_t line_free_us = monotonic_us() + unconfirmed_ * clock_.character_us();
+  unconfirmed_ = 0;
+  return line_free_us;
 }
 
 // ---- Writing -----------------------------------------------------------------
@@ -431,13 +433,16 @@ void Rfc2217Device::purge_input() {
 
 void Rfc2217Device::close() {
   if (!hung_up_) {
-    // The last bytes leave the remote line before the port goes: a re-open
-    // that follows sets the next parity on the same line, and ser2net drops
-    // what it still holds for its device when the client goes (an
-    // acknowledgement that reached it with the close was lost). A close
-    // reports nothing: a server that does not answer is closed on anyway.
+    // ser2net drops what it has read and not yet handed to its device when
+    // the client goes (an acknowledgement that reached it with the close was
+    // lost), so the close waits for its word; what it has handed, it lets
+    // its device send before it closes the device (gensio's serial close
+    // waits for the output to drain). A re-open that follows thus sets the
+    // next parity on a quiet line. A close reports nothing: a server that
+    // does not answer is closed on anyway.
     FirstError ignored;
-    await_line_behind_server(ignored);
+    await_server_word(ignored);
+    sleep_until_ns(us_to_ns(clock_.free_us()));
     pay_owed(monotonic_ns() + kCommandNs);
   }
   net::close(socket_);

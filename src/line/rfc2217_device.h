@@ -14,9 +14,9 @@
 // A network stands between the two clocks. The server applies a setting as
 // soon as it reads it, and after a lost packet it reads the bytes before it
 // in the same moment: a setting after written bytes therefore waits for the
-// server's word that it has them, and then for their line time. Every answer
-// measures the round trip, which each reply is allowed on top of its line's
-// limit.
+// server's word that it has them, and then for their line time; a close
+// waits for the word. Every answer measures the round trip, which each reply
+// is allowed on top of its line's limit.
 #pragma once
 
 #include <cstdint>
@@ -66,10 +66,11 @@ class Rfc2217Device {
   // Receives until every command of `asked` is answered; false, with the
   // reason kept, when the server went away or did not answer in time.
   bool await_answers(const Answers& asked, FirstError& error);
-  // Waits until the bytes written since the server last confirmed what it
-  // had are off its line: its answer to a query sent behind them says it
-  // has handed them to its device, which then needs their line time.
-  bool await_line_behind_server(FirstError& error);
+  // The server's word on the bytes written since its last one: its answer
+  // to a query sent behind them says it has handed them to its device.
+  // When they are off the server's line at the latest (0 when nothing was
+  // written since); nothing, with the reason kept, when no answer came.
+  std::optional<std::uint64_t> await_server_word(FirstError& error);
 
   // One receive, waiting until `deadline_ns` at most: what the server sent
   // goes into `input_` behind what is not read yet (data only; commands are
