@@ -66,19 +66,6 @@ std::vector<ExchangeCase> exchange_cases() {
                    },
                    with_checksum({0x20, 0x0D, 0x0A, 0x11, 0x13, 0x03})});
   // 0xFF is telnet's escape: doubled on the way out, undone on the way in.
-  // A1's reply is due within 80 ms a byte, and is not acknowledged: on the
-  // line alone, less than the round trip of a distant server.
-  cases.push_back({"RequestReplyA1",
-                   {{4, with_checksum({0x31, 0x32})}},
-                   with_checksum({0x05, 0xA1, 0x00}),
-                   {0},
-                   kSpace,
-                   [](const char* port, Bytes& out) {
-                     Bytes frame = checksum_buffer({0x05, 0xA1, 0x00});
-                     out.assign(3, 0);
-                     return getdata(3, frame.data(), 2, out.data(), port);
-                   },
-                   with_checksum({0x31, 0x32})});
   cases.push_back({"FrameAndReplyFullOf0xFF",
                    {{6, with_checksum(Bytes(8, 0xFF))}},
                    concat(with_checksum({0x05, 0xC2, 0xFF, 0xFF, 0xFF}), kAck),
