@@ -247,6 +247,8 @@ TEST(NetworkSilentLink, EndsAHeldReadWithinTheBound) {
   Clock::time_point silenced{};
   std::thread silence([&] {
     if (!served.terminal.wait_heard(3, kPatience)) return;
+    // Everything sent is acknowledged by then: only the probes can tell.
+    std::this_thread::sleep_for(200ms);
     silenced = Clock::now();
     // A queue that takes every packet and drops it: to the sender, sent.
     EXPECT_EQ(std::system("tc qdisc add dev lo root blackhole"), 0);
