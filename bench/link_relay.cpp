@@ -44,8 +44,8 @@ struct Pipe {
   int from;
   int to;
   std::deque<std::pair<Clock::time_point, std::vector<std::uint8_t>>> held;
-  bool ended = false;     // `from` has closed
-  bool shut = false;      // and `to` has been told, once all had left
+  bool ended = false;  // `from` has closed
+  bool shut = false;   // and `to` has been told, once all had left
 };
 
 }  // namespace

@@ -97,7 +97,9 @@ Timing time_case(const Case& c, Line line, std::chrono::microseconds one_way = {
   std::optional<LinkRelay> link;
   if (line == Line::Network) server.emplace(terminal.port());
   if (server && one_way > 0us) link.emplace(server->port_name(), LinkRelay::Shape{one_way});
-  const std::string port = link ? link->port_name() : server ? server->port_name() : terminal.port();
+  const std::string port = link     ? link->port_name()
+                           : server ? server->port_name()
+                                    : terminal.port();
   for (const PtyTerminal::Step& answer : c.answers) terminal.then(answer);
   tarvex_port_t held = TARVEX_INVALID_PORT;
   if (c.held_baud != 0) held = com_init(port.c_str(), c.held_baud);

@@ -330,7 +330,8 @@ void Rfc2217Device::on_subnegotiation() {
   if (sub.size() < 3 || sub[0] != kComPort) return;
   // An answer to a request of this side's: its round trip. Notifications
   // the server sends of its own accord measure nothing.
-  const bool answer = sub[1] >= kServerOffset + kSetBaudrate && sub[1] <= kServerOffset + kSetStopsize;
+  const bool answer =
+      sub[1] >= kServerOffset + kSetBaudrate && sub[1] <= kServerOffset + kSetStopsize;
   if (answer && asked_at_us_ != 0) {
     round_trip_.sample(monotonic_us() - asked_at_us_);
     asked_at_us_ = 0;

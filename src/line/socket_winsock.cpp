@@ -103,8 +103,8 @@ Socket connect_one(const addrinfo& address, std::uint64_t deadline_ns, std::uint
   // A system older than the probe count's option (Windows 10 1703) sends
   // its fixed ten probes, and a dead connection takes a few seconds longer.
   tcp_keepalive keepalive{1, kKeepIdleMs, kKeepIntervalMs};
-  WSAIoctl(socket, SIO_KEEPALIVE_VALS, &keepalive, sizeof keepalive, nullptr, 0, &returned,
-           nullptr, nullptr);
+  WSAIoctl(socket, SIO_KEEPALIVE_VALS, &keepalive, sizeof keepalive, nullptr, 0, &returned, nullptr,
+           nullptr);
   const DWORD probes = (kSilenceLimitMs - kKeepIdleMs) / kKeepIntervalMs;
   const DWORD silence_s = kSilenceLimitMs / 1000;
   setsockopt(socket, IPPROTO_TCP, TCP_KEEPCNT, reinterpret_cast<const char*>(&probes),

@@ -185,7 +185,9 @@ TEST(NetworkBursts, NoAddressByteLeavesUnderSpace) {
   ServedTerminal served;
   const bench::LinkRelay link(served.server.port_name(), {0us, 20ms});
   constexpr std::size_t kCalls = 200;
-  for (std::size_t call = 0; call < kCalls; ++call) served.terminal.then(3, with_checksum({0x31, 0x32}));
+  for (std::size_t call = 0; call < kCalls; ++call) {
+    served.terminal.then(3, with_checksum({0x31, 0x32}));
+  }
   for (std::size_t call = 0; call < kCalls; ++call) {
     std::uint8_t frame[3] = {0x05, 0xA1};
     std::uint8_t out[3] = {};
