@@ -8,9 +8,10 @@ packages=(cmake ninja-build g++ pkg-config libgtest-dev libgmock-dev libbenchmar
           clang libclang-rt-14-dev valgrind zip python3
           python3-unicorn python3-pefile                      # i686 tier: the DLLs' own code
           gcc-multilib g++-multilib googletest qemu-user-static)  # i386 preset: unit tier, 32-bit
-# The network tier's serial server (RFC 2217); the tool tier's strict reader
-# of the tool's JSON.
-packages+=(ser2net nlohmann-json3-dev)
+# The network tier's serial server (RFC 2217) and the network namespace its
+# silent-link case silences (ip, tc); the tool tier's strict reader of the
+# tool's JSON.
+packages+=(ser2net iproute2 nlohmann-json3-dev)
 # The install tier: the C# host of docs/HOSTS.md (mcs brings the mono runtime),
 # the Debian packages (dpkg-shlibdeps), their check (lintian) and the tool's
 # man page, made from its --help (help2man).

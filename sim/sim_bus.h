@@ -106,6 +106,8 @@ class SimBus final : public line::Platform {
   std::optional<std::uint32_t> output_queue(Handle port) override;
   void purge_input(Handle port) override;
   bool hung_up(Handle) override { return hung_up_ || far_end_gone(); }
+  // The bus is local: no round trip to allow for.
+  std::uint32_t reply_allowance_ms(Handle) override { return 0; }
   void close(Handle port) override;
   std::uint32_t tick() override;
   // Each reading of the tick moves the virtual clock, so the busy wait's own

@@ -118,6 +118,18 @@ bool OsPlatform::hung_up(Handle port) {
       .value_or(false);
 }
 
+// Only a network port has a round trip; a COM port's handle is not the
+// table's, and the table finds no slot for it.
+std::uint32_t OsPlatform::reply_allowance_ms(Handle port) {
+  return PortTable::instance()
+      .with(port,
+            [](OpenDevice& device) {
+              const auto* network = std::get_if<Rfc2217Device>(&device);
+              return network != nullptr ? network->reply_allowance_ms() : 0u;
+            })
+      .value_or(0u);
+}
+
 void OsPlatform::close(Handle port) {
 #if defined(_WIN32)
   if (!PortTable::names_slot(port)) {

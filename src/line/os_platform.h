@@ -25,6 +25,7 @@ class OsPlatform final : public Platform {
   std::optional<std::uint32_t> output_queue(Handle port) override;
   void purge_input(Handle port) override;
   bool hung_up(Handle port) override;
+  std::uint32_t reply_allowance_ms(Handle port) override;
   void close(Handle port) override;
   std::uint32_t tick() override;
   void pause_until_tick(std::uint32_t target) override;

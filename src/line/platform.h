@@ -108,6 +108,12 @@ class Platform {
   // no error (an unknown handle is the next operation's to report).
   virtual bool hung_up(Handle port) = 0;
 
+  // How much longer than its line's limit a reply may take to reach this
+  // host, in milliseconds: a network port's measured round trip (the frame
+  // goes out and the reply comes back across it); 0 for a local port. A
+  // query, as hung_up() is.
+  virtual std::uint32_t reply_allowance_ms(Handle port) = 0;
+
   // Closes the port once the bytes already written have left the line.
   virtual void close(Handle port) = 0;
 

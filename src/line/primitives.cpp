@@ -44,7 +44,13 @@ bool drain_wait(Channel port, std::uint32_t limit) {
   }
 }
 
-bool timed_byte_read(Channel port, std::uint8_t* destination, std::uint32_t limit) {
+bool timed_byte_read(Channel port, std::uint8_t* destination, std::uint32_t line_limit) {
+  // A byte from a port across a network comes a round trip later than from
+  // the line itself. A limit of nearly all 32 bits stays where it is rather
+  // than wrap to a short one.
+  const std::uint32_t allowance = port.os.reply_allowance_ms(port.handle);
+  const std::uint32_t limit =
+      line_limit > 0xFFFFFFFFu - allowance ? 0xFFFFFFFFu : line_limit + allowance;
   const std::uint32_t start = port.os.tick();
   for (;;) {
     const ReadResult got = port.os.read_byte(port.handle, destination);

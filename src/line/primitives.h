@@ -66,7 +66,8 @@ bool drain_wait(Channel port, std::uint32_t limit);
 
 // Waits for one byte for at most `limit` ms. A byte that comes in the read
 // attempt that ends past the limit stays in `destination` but is not counted.
-// A port that has hung up ends the wait at once, with no byte.
+// A port that has hung up ends the wait at once, with no byte. A network
+// port adds its round trip to the limit (Platform::reply_allowance_ms).
 bool timed_byte_read(Channel port, std::uint8_t* destination, std::uint32_t limit);
 
 enum class ReplyOutcome { Good, Incomplete, WrongChecksum };

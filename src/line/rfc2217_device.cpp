@@ -15,14 +15,18 @@ using namespace telnet;
 
 constexpr std::uint64_t kMsNs = 1000000u;
 
-// Connecting and negotiating together: a refused or silent server fails the
-// open within this.
-constexpr std::uint64_t kOpenNs = 1000 * kMsNs;
+// Connecting and negotiating together, busy ports asked again included: a
+// silent server fails the open after this. It outlives one lost packet of
+// the connection's opening (Linux sends a SYN again after 1 s, as a server
+// does its SYN-ACK) at a round trip of a few hundred milliseconds, and the
+// second or so a server keeps a port whose last client's close was lost. A
+// refused connection fails at once.
+constexpr std::uint64_t kOpenNs = 3000 * kMsNs;
 // The pause before a busy port is asked again.
 constexpr std::uint64_t kBusyRetryNs = 5 * kMsNs;
-// How long the server's answers to a line setting may take: a server at a
-// distance answers within its round trip, one that does not answer at all
-// is not applying settings.
+// How long the server's answers to a line setting may take beyond the
+// round trip measured so far: one that does not answer at all is not
+// applying settings.
 constexpr std::uint64_t kAnswerNs = 1000 * kMsNs;
 // How long a command (a line setting, a purge, an answer to the server) may
 // wait for room in the socket, the stream being held up by the server.
@@ -92,6 +96,7 @@ bool Rfc2217Device::negotiate(std::uint64_t deadline_ns, FirstError& error) {
   std::uint8_t request[Negotiation::kRequestBytes + kCommandBytes];
   std::size_t length = negotiation_.start(request);
   length += com_port_command(kSetBaudrate, 0, 4, request + length);
+  asked_at_us_ = monotonic_us();
   if (send_some(request, length, deadline_ns) != length) {
     error.keep("open", hung_up_ ? hang_up_code_ : net::kTimedOut);
     return false;
@@ -150,14 +155,24 @@ bool Rfc2217Device::set_line(const LineSetting& setting, FirstError& error) {
     length += com_port_command(kSetStopsize, *asked.stopsize, 1, commands + length);
   }
   if (length == 0) return true;
-  // The bytes written under the old setting go first.
-  sleep_until_ns(us_to_ns(clock_.free_us()));
+  // The bytes written under the old setting go first: off this host's clock
+  // of the line, and off the server's once it has them.
+  const std::optional<std::uint64_t> server_line_free = await_server_word(error);
+  if (!server_line_free) return false;
+  sleep_until_ns(us_to_ns(std::max(clock_.free_us(), *server_line_free)));
   answers_ = {};
-  if (!send_command(commands, length)) {
+  if (!request(commands, length)) {
     error.keep("line setting", hung_up_ ? hang_up_code_ : net::kTimedOut);
     return false;
   }
   if (!await_answers(asked, error)) return false;
+  const bool applied = (!asked.baud || rate_matches(*asked.baud, *answers_.baud)) &&
+                       answers_.datasize == asked.datasize && answers_.parity == asked.parity &&
+                       answers_.stopsize == asked.stopsize;
+  if (!applied) {
+    error.keep("line setting", kSettingNotTaken);
+    return false;
+  }
   if (new_baud) baud_ = setting.baud;
   datasize_sent_ = true;
   parity_ = setting.parity;
@@ -166,14 +181,19 @@ bool Rfc2217Device::set_line(const LineSetting& setting, FirstError& error) {
   return true;
 }
 
-// Waits for the server's answer to every command of `asked`, keeping data
-// that comes in between for the reads.
+bool Rfc2217Device::request(const std::uint8_t* bytes, std::size_t count) {
+  asked_at_us_ = monotonic_us();
+  return send_command(bytes, count);
+}
+
+// Keeps data that comes in between for the reads.
 bool Rfc2217Device::await_answers(const Answers& asked, FirstError& error) {
   const auto waiting = [&] {
     return (asked.baud && !answers_.baud) || (asked.datasize && !answers_.datasize) ||
            (asked.parity && !answers_.parity) || (asked.stopsize && !answers_.stopsize);
   };
-  const std::uint64_t deadline = monotonic_ns() + kAnswerNs;
+  const std::uint64_t deadline =
+      monotonic_ns() + kAnswerNs + us_to_ns(1000u * round_trip_.allowance_ms());
   while (waiting()) {
     const ReadResult got = receive(deadline);
     if (got == ReadResult::HungUp) {
@@ -185,11 +205,32 @@ bool Rfc2217Device::await_answers(const Answers& asked, FirstError& error) {
       return false;
     }
   }
-  const bool applied = (!asked.baud || rate_matches(*asked.baud, *answers_.baud)) &&
-                       answers_.datasize == asked.datasize && answers_.parity == asked.parity &&
-                       answers_.stopsize == asked.stopsize;
-  if (!applied) error.keep("line setting", kSettingNotTaken);
-  return applied;
+  return true;
+}
+
+// Costs a round trip, and only when bytes went out since the last word:
+// without it, a server that reads an address byte and the switch to SPACE
+// together (a packet was resent, a slow link gathered them) applies the
+// switch while the byte is still in its UART, and the byte leaves under
+// SPACE.
+std::optional<std::uint64_t> Rfc2217Device::await_server_word(FirstError& error) {
+  if (unconfirmed_ == 0) return 0;
+  std::uint8_t query[kCommandBytes];
+  answers_ = {};
+  // A SET-BAUDRATE of 0 asks for the rate and changes nothing.
+  if (!request(query, com_port_command(kSetBaudrate, 0, 4, query))) {
+    error.keep("line setting", hung_up_ ? hang_up_code_ : net::kTimedOut);
+    return std::nullopt;
+  }
+  Answers asked;
+  asked.baud = 0;
+  if (!await_answers(asked, error)) return std::nullopt;
+  // The server had them all by the time its answer came here; when it
+  // handed them to its device is not known, so their whole line time counts
+  // from now.
+  const std::uint64_t line_free_us = monotonic_us() + unconfirmed_ * clock_.character_us();
+  unconfirmed_ = 0;
+  return line_free_us;
 }
 
 // ---- Writing -----------------------------------------------------------------
@@ -249,6 +290,7 @@ std::uint32_t Rfc2217Device::write(const std::uint8_t* bytes, std::uint32_t coun
       owed_length_ = 1;
     }
     clock_.place(monotonic_us(), whole);
+    unconfirmed_ += whole;
     taken += whole;
     if (sent < escaped.written) break;  // the time limit, or the server has gone
   }
@@ -286,6 +328,14 @@ void Rfc2217Device::hang_up(std::uint32_t code) {
 void Rfc2217Device::on_subnegotiation() {
   const std::span<const std::uint8_t> sub = decoder_.parameters();
   if (sub.size() < 3 || sub[0] != kComPort) return;
+  // An answer to a request of this side's: its round trip. Notifications
+  // the server sends of its own accord measure nothing.
+  const bool answer =
+      sub[1] >= kServerOffset + kSetBaudrate && sub[1] <= kServerOffset + kSetStopsize;
+  if (answer && asked_at_us_ != 0) {
+    round_trip_.sample(monotonic_us() - asked_at_us_);
+    asked_at_us_ = 0;
+  }
   // The answers to the settings: option, code, the value applied (four
   // bytes for the baud, one for the others).
   switch (sub[1]) {
@@ -384,8 +434,15 @@ void Rfc2217Device::purge_input() {
 
 void Rfc2217Device::close() {
   if (!hung_up_) {
-    // The last bytes leave the remote line before the port goes: a re-open
-    // that follows sets the next parity on the same line.
+    // ser2net drops what it has read and not yet handed to its device when
+    // the client goes (an acknowledgement that reached it with the close was
+    // lost), so the close waits for its word; what it has handed, it lets
+    // its device send before it closes the device (gensio's serial close
+    // waits for the output to drain). A re-open that follows thus sets the
+    // next parity on a quiet line. A close reports nothing: a server that
+    // does not answer is closed on anyway.
+    FirstError ignored;
+    await_server_word(ignored);
     sleep_until_ns(us_to_ns(clock_.free_us()));
     pay_owed(monotonic_ns() + kCommandNs);
   }

@@ -10,6 +10,13 @@
 // have started; a line setting and a close wait until the last byte is due to
 // have ended. The setting itself travels in the byte stream after the data,
 // and the server applies it in that order and answers with what it applied.
+//
+// A network stands between the two clocks. The server applies a setting as
+// soon as it reads it, and after a lost packet it reads the bytes before it
+// in the same moment: a setting after written bytes therefore waits for the
+// server's word that it has them, and then for their line time; a close
+// waits for the word. Every answer measures the round trip, which each reply
+// is allowed on top of its line's limit.
 #pragma once
 
 #include <cstdint>
@@ -18,6 +25,7 @@
 #include "line/first_error.h"
 #include "line/line_clock.h"
 #include "line/platform.h"
+#include "line/round_trip.h"
 #include "line/socket.h"
 #include "line/telnet_codec.h"
 
@@ -25,7 +33,7 @@ namespace tarvex::line {
 
 class Rfc2217Device {
  public:
-  // Connects and negotiates within about a second; nothing when the server
+  // Connects and negotiates within three seconds; nothing when the server
   // is not there, refuses the com port option, or will not give the port
   // (another client holds it), with the reason kept in `error`.
   static std::optional<Rfc2217Device> open(const char* name, FirstError& error);
@@ -37,6 +45,8 @@ class Rfc2217Device {
   void purge_input();
   bool hung_up() const { return hung_up_; }
   void close();
+
+  std::uint32_t reply_allowance_ms() const { return round_trip_.allowance_ms(); }
 
  private:
   explicit Rfc2217Device(net::Socket socket) : socket_(socket) {}
@@ -51,7 +61,16 @@ class Rfc2217Device {
   };
 
   bool negotiate(std::uint64_t deadline_ns, FirstError& error);
+  // Sends commands the server answers, and starts timing its answer.
+  bool request(const std::uint8_t* bytes, std::size_t count);
+  // Receives until every command of `asked` is answered; false, with the
+  // reason kept, when the server went away or did not answer in time.
   bool await_answers(const Answers& asked, FirstError& error);
+  // The server's word on the bytes written since its last one: its answer
+  // to a query sent behind them says it has handed them to its device.
+  // When they are off the server's line at the latest (0 when nothing was
+  // written since); nothing, with the reason kept, when no answer came.
+  std::optional<std::uint64_t> await_server_word(FirstError& error);
 
   // One receive, waiting until `deadline_ns` at most: what the server sent
   // goes into `input_` behind what is not read yet (data only; commands are
@@ -80,6 +99,9 @@ class Rfc2217Device {
   telnet::Decoder decoder_;
   telnet::Negotiation negotiation_;
   Answers answers_;  // since the last setting sent (at open: the baud asked for)
+  RoundTrip round_trip_;
+  std::uint64_t asked_at_us_ = 0;  // when the request awaiting its answer went; 0: none
+  std::uint32_t unconfirmed_ = 0;  // bytes written that the server has not confirmed
 
   // The setting the server was last given; empty until the first one.
   std::optional<Parity> parity_;

@@ -42,6 +42,15 @@ inline constexpr std::uint32_t kPortBusy = EBUSY;
 inline constexpr std::uint32_t kBadName = EINVAL;
 #endif
 
+// A connection that hears nothing from its server though it asks is dead
+// after kSilenceLimitMs: the system probes a quiet one (after kKeepIdleMs,
+// then every kKeepIntervalMs) and gives up data that stays unacknowledged
+// as long. The port then hangs up with kTimedOut, as an unplugged adapter
+// does, instead of waiting out a held port's limit on a link that is gone.
+inline constexpr std::uint32_t kSilenceLimitMs = 10000;
+inline constexpr std::uint32_t kKeepIdleMs = 4000;
+inline constexpr std::uint32_t kKeepIntervalMs = 1000;
+
 // The system's sockets, ready for one more connection (Winsock counts its
 // users; nothing to do elsewhere). False, with the reason kept, when they
 // cannot be; every true is matched by a stop(), which close() makes.
@@ -53,7 +62,8 @@ std::uint32_t resolver_error(int code);
 
 // A connection to one address, made before CLOCK_MONOTONIC (or the
 // performance counter) reads `deadline_ns`: non-blocking, not inherited by
-// the host's child processes, without Nagle's delay. kNoSocket when it was
+// the host's child processes, without Nagle's delay, dead after
+// kSilenceLimitMs of silence. kNoSocket when it was
 // not made, with the system's reason in `failure`.
 Socket connect_one(const addrinfo& address, std::uint64_t deadline_ns, std::uint32_t& failure);
 

@@ -51,6 +51,15 @@ Socket connect_one(const addrinfo& address, std::uint64_t deadline_ns, std::uint
   // must leave at once, not wait for the acknowledgement of the one before.
   const int on = 1;
   setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+  const int idle_s = kKeepIdleMs / 1000;
+  const int interval_s = kKeepIntervalMs / 1000;
+  const int probes = (kSilenceLimitMs - kKeepIdleMs) / kKeepIntervalMs;
+  const unsigned silence_ms = kSilenceLimitMs;
+  setsockopt(fd, SOL_SOCKET, SO_KEEPALIVE, &on, sizeof on);
+  setsockopt(fd, IPPROTO_TCP, TCP_KEEPIDLE, &idle_s, sizeof idle_s);
+  setsockopt(fd, IPPROTO_TCP, TCP_KEEPINTVL, &interval_s, sizeof interval_s);
+  setsockopt(fd, IPPROTO_TCP, TCP_KEEPCNT, &probes, sizeof probes);
+  setsockopt(fd, IPPROTO_TCP, TCP_USER_TIMEOUT, &silence_ms, sizeof silence_ms);
   return fd;
 }
 

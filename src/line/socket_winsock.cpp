@@ -14,6 +14,12 @@
 #ifndef SIO_TCP_SET_ACK_FREQUENCY
 #define SIO_TCP_SET_ACK_FREQUENCY _WSAIOW(IOC_VENDOR, 23)
 #endif
+#ifndef TCP_MAXRT
+#define TCP_MAXRT 5
+#endif
+#ifndef TCP_KEEPCNT
+#define TCP_KEEPCNT 16
+#endif
 
 namespace tarvex::line::net {
 namespace {
@@ -94,6 +100,17 @@ Socket connect_one(const addrinfo& address, std::uint64_t deadline_ns, std::uint
   DWORD returned = 0;
   WSAIoctl(socket, SIO_TCP_SET_ACK_FREQUENCY, &every_segment, sizeof every_segment, nullptr, 0,
            &returned, nullptr, nullptr);
+  // A system older than the probe count's option (Windows 10 1703) sends
+  // its fixed ten probes, and a dead connection takes a few seconds longer.
+  tcp_keepalive keepalive{1, kKeepIdleMs, kKeepIntervalMs};
+  WSAIoctl(socket, SIO_KEEPALIVE_VALS, &keepalive, sizeof keepalive, nullptr, 0, &returned, nullptr,
+           nullptr);
+  const DWORD probes = (kSilenceLimitMs - kKeepIdleMs) / kKeepIntervalMs;
+  const DWORD silence_s = kSilenceLimitMs / 1000;
+  setsockopt(socket, IPPROTO_TCP, TCP_KEEPCNT, reinterpret_cast<const char*>(&probes),
+             sizeof probes);
+  setsockopt(socket, IPPROTO_TCP, TCP_MAXRT, reinterpret_cast<const char*>(&silence_s),
+             sizeof silence_s);
   return socket;
 }
 

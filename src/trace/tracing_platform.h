@@ -58,6 +58,7 @@ class TracingPlatform final : public line::Platform {
   void pause_until_tick(std::uint32_t target) override { inner_.pause_until_tick(target); }
   // A query of what the port knows: not a call on the line, so not traced.
   bool hung_up(Handle port) override { return inner_.hung_up(port); }
+  std::uint32_t reply_allowance_ms(Handle port) override { return inner_.reply_allowance_ms(port); }
   std::optional<line::OsError> error() const override { return inner_.error(); }
 
   const std::vector<TraceEvent>& trace() const { return recording_.events(); }

@@ -12,10 +12,12 @@
 
 #include <cerrno>
 #include <functional>
+#include <optional>
 #include <string>
 #include <thread>
 
 #include "card_list.h"
+#include "link_relay.h"
 #include "network_checks.h"
 #include "pty_checks.h"
 #include "tarvex.h"
@@ -131,14 +133,17 @@ std::vector<ExchangeCase> exchange_cases() {
 
 class NetworkExchange : public ::testing::TestWithParam<ExchangeCase> {};
 
-TEST_P(NetworkExchange, BytesAndParityReachTheTerminal) {
-  const ExchangeCase& c = GetParam();
+// The exchange through ser2net, or through a link of `one_way` each way
+// between the library and ser2net.
+void expect_exchange(const ExchangeCase& c, std::chrono::microseconds one_way) {
   ServedTerminal served;
+  std::optional<bench::LinkRelay> link;
+  if (one_way > 0us) link.emplace(served.server.port_name(), bench::LinkRelay::Shape{one_way});
   for (const PtyTerminal::Step& step : c.script) served.terminal.then(step);
   Bytes out;
 
   const Clock::time_point start = Clock::now();
-  const std::int32_t result = c.call(served.port(), out);
+  const std::int32_t result = c.call(link ? link->port_name().c_str() : served.port(), out);
   const Clock::time_point end = Clock::now();
 
   EXPECT_EQ(result, TARVEX_OK);
@@ -157,8 +162,62 @@ TEST_P(NetworkExchange, BytesAndParityReachTheTerminal) {
   EXPECT_LT(since(start, end), kGenerous);
 }
 
+TEST_P(NetworkExchange, BytesAndParityReachTheTerminal) {
+  expect_exchange(GetParam(), 0us);
+}
+
+// Each reply comes a round trip after its frame, 100 ms here: more than
+// some of the line's own limits.
+TEST_P(NetworkExchange, AcrossA50msLink) {
+  expect_exchange(GetParam(), 50ms);
+}
+
 INSTANTIATE_TEST_SUITE_P(Families, NetworkExchange, ::testing::ValuesIn(exchange_cases()),
                          [](const auto& test) { return std::string(test.param.name); });
+
+// A link that gathers what the library sends and lets it go every 20 ms, as
+// a resent packet carries everything held behind it: the server must still
+// have put each address byte on its line before it reads the switch to
+// SPACE, which it applies at once. (A1 has no acknowledgement: ser2net
+// flushes its device when a client goes, which on a pseudo-terminal drops
+// what the terminal's thread has not read yet, however long ago it came.)
+TEST(NetworkBursts, NoAddressByteLeavesUnderSpace) {
+  ServedTerminal served;
+  const bench::LinkRelay link(served.server.port_name(), {0us, 20ms});
+  constexpr std::size_t kCalls = 200;
+  for (std::size_t call = 0; call < kCalls; ++call) {
+    served.terminal.then(3, with_checksum({0x31, 0x32}));
+  }
+  for (std::size_t call = 0; call < kCalls; ++call) {
+    std::uint8_t frame[3] = {0x05, 0xA1};
+    std::uint8_t out[3] = {};
+    ASSERT_EQ(getdata(2, frame, 2, out, link.port_name().c_str()), TARVEX_OK) << "call " << call;
+  }
+  const std::vector<HeardByte> heard = served.terminal.heard();
+  ASSERT_EQ(heard.size(), 3 * kCalls);
+  for (std::size_t at = 0; at < heard.size(); at += 3) {
+    EXPECT_EQ(heard[at].line.parity, LineParity::Mark) << describe(heard[at]);
+  }
+}
+
+// ser2net sends a small segment only once its last one is acknowledged: a
+// reply whose bytes reach it 2 ms apart goes in several, and a host that
+// delayed its acknowledgements (40 ms on Linux) would get the rest that much
+// later.
+TEST(NetworkHeldPort, RepliesComeWithoutADelayedAcknowledgement) {
+  ServedTerminal served;
+  const tarvex_port_t port = com_init(served.port(), 9600);
+  ASSERT_NE(port, TARVEX_INVALID_PORT);
+  for (int call = 0; call < 20; ++call) {
+    served.terminal.then({call == 0 ? 3u : 2u + 3u, with_checksum({0x31, 0x32}), 1ms, 2ms});
+    std::uint8_t frame[3] = {0x07, 0xA1};
+    std::uint8_t reply[3] = {};
+    ASSERT_EQ(HANDLE_GetData(port, 2, frame, 2, reply, 2000), TARVEX_OK);
+    const Clock::time_point end = Clock::now();
+    EXPECT_LT(since(served.terminal.answers().back().last_at, end), 20ms) << "call " << call;
+  }
+  com_exit(port);
+}
 
 // ---- A held port -------------------------------------------------------------
 

@@ -357,6 +357,7 @@ class TakenDuringReopen final : public line::Platform {
   }
   void purge_input(line::Handle p) override { bus_.purge_input(p); }
   bool hung_up(line::Handle p) override { return bus_.hung_up(p); }
+  std::uint32_t reply_allowance_ms(line::Handle p) override { return bus_.reply_allowance_ms(p); }
   void close(line::Handle p) override { bus_.close(p); }
   std::uint32_t tick() override { return bus_.tick(); }
   void pause_until_tick(std::uint32_t target) override { bus_.pause_until_tick(target); }

@@ -55,6 +55,7 @@ class SleepingClock final : public line::Platform {
   std::optional<std::uint32_t> output_queue(line::Handle) override { return std::nullopt; }
   void purge_input(line::Handle) override {}
   bool hung_up(line::Handle) override { return false; }
+  std::uint32_t reply_allowance_ms(line::Handle) override { return 0; }
   void close(line::Handle) override {}
   std::optional<line::OsError> error() const override { return std::nullopt; }
 
