@@ -105,7 +105,10 @@ void LinkRelay::run(int listener, int blocker) {
     std::size_t index = 1;
     bool upward = true;
     for (Pipe& p : pipes) {
-      if (ready[index++].revents != 0) {
+      // A pair accepted in this round has no entry in `ready` yet.
+      const bool readable = index < ready.size() && ready[index].revents != 0;
+      ++index;
+      if (readable) {
         std::vector<std::uint8_t> bytes(4096);
         const ssize_t n = recv(p.from, bytes.data(), bytes.size(), MSG_DONTWAIT);
         if (n > 0) {
