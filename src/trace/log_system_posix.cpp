@@ -62,9 +62,11 @@ void append(const char* path, std::uint64_t max_bytes, const char* bytes,
   if (max_bytes != 0) {
     // Under the lock of the file that is PATH now: another process may have
     // rotated it between our open and our lock, and then we start again on
-    // the new one.
-    struct stat mine {};
+    // the new one. So too after our own rotation: others may reach the fresh
+    // file and write to it before we hold its lock, so its size is read
+    // again under the lock.
     for (int attempt = 0;; ++attempt) {
+      struct stat mine {};
       struct stat named {};
       const bool locked = lock(fd);
       if (::fstat(fd, &mine) != 0) {
@@ -73,31 +75,25 @@ void append(const char* path, std::uint64_t max_bytes, const char* bytes,
       }
       if (!locked || (::stat(path, &named) == 0 && named.st_dev == mine.st_dev &&
                       named.st_ino == mine.st_ino)) {
-        break;
+        const auto now = static_cast<std::uint64_t>(mine.st_size);
+        if (now == 0 || now + size <= max_bytes) break;
+        char rotated[kLogPathSize + 2];
+        const std::size_t length = std::strlen(path);
+        // The cap holds: when the file cannot be rotated, the block is dropped.
+        if (length + 3 > sizeof rotated) {
+          ::close(fd);
+          return;
+        }
+        std::memcpy(rotated, path, length);
+        std::memcpy(rotated + length, ".1", 3);
+        if (::rename(path, rotated) != 0) {
+          ::close(fd);
+          return;
+        }
       }
-      ::close(fd);
-      if (attempt == 3) return;
-      fd = open_log(path);
-      if (fd < 0) return;
-    }
-    const auto now = static_cast<std::uint64_t>(mine.st_size);
-    if (now > 0 && now + size > max_bytes) {
-      char rotated[kLogPathSize + 2];
-      const std::size_t length = std::strlen(path);
-      if (length + 3 > sizeof rotated) {
-        ::close(fd);
-        return;
-      }
-      std::memcpy(rotated, path, length);
-      std::memcpy(rotated + length, ".1", 3);
-      // The cap holds: when the file cannot be rotated, the block is dropped.
-      if (::rename(path, rotated) != 0) {
-        ::close(fd);
-        return;
-      }
-      const int fresh = open_log(path);
       ::close(fd);  // lets those waiting for the old file's lock find the new one
-      fd = fresh;
+      if (attempt == 5) return;
+      fd = open_log(path);
       if (fd < 0) return;
     }
   }

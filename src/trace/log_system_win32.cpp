@@ -85,40 +85,43 @@ void append(const char* path, std::uint64_t max_bytes, const char* bytes,
   if (max_bytes != 0) {
     // Under the lock of the file that is PATH now: another process may have
     // rotated it between our open and our lock, and then we start again on
-    // the new one.
-    BY_HANDLE_FILE_INFORMATION mine{};
+    // the new one. So too after our own rotation: others may reach the fresh
+    // file and write to it before we hold its lock, so its size is read
+    // again under the lock.
     for (int attempt = 0;; ++attempt) {
+      BY_HANDLE_FILE_INFORMATION mine{};
       place = lock_place();
       locked = LockFileEx(file, LOCKFILE_EXCLUSIVE_LOCK, 0, 1, 0, &place) != 0;
       if (GetFileInformationByHandle(file, &mine) == 0) {
+        if (locked) UnlockFileEx(file, 0, 1, 0, &place);
         CloseHandle(file);
         return;
       }
-      if (!locked || still_named(path, mine)) break;
-      UnlockFileEx(file, 0, 1, 0, &place);
-      CloseHandle(file);
-      if (attempt == 3) return;
-      file = open_log(path);
-      if (file == INVALID_HANDLE_VALUE) return;
-    }
-    const std::uint64_t now =
-        (static_cast<std::uint64_t>(mine.nFileSizeHigh) << 32) | mine.nFileSizeLow;
-    if (now > 0 && now + size > max_bytes) {
-      char rotated[kLogPathSize + 2];
-      const std::size_t length = std::strlen(path);
-      // The cap holds: when the file cannot be rotated, the block is dropped.
-      bool moved = length + 3 <= sizeof rotated;
-      if (moved) {
-        std::memcpy(rotated, path, length);
-        std::memcpy(rotated + length, ".1", 3);
-        moved = MoveFileExA(path, rotated, MOVEFILE_REPLACE_EXISTING) != 0;
+      if (!locked || still_named(path, mine)) {
+        const std::uint64_t now =
+            (static_cast<std::uint64_t>(mine.nFileSizeHigh) << 32) | mine.nFileSizeLow;
+        if (now == 0 || now + size <= max_bytes) break;
+        char rotated[kLogPathSize + 2];
+        const std::size_t length = std::strlen(path);
+        // The cap holds: when the file cannot be rotated, the block is dropped.
+        bool moved = length + 3 <= sizeof rotated;
+        if (moved) {
+          std::memcpy(rotated, path, length);
+          std::memcpy(rotated + length, ".1", 3);
+          moved = MoveFileExA(path, rotated, MOVEFILE_REPLACE_EXISTING) != 0;
+        }
+        if (!moved) {
+          if (locked) UnlockFileEx(file, 0, 1, 0, &place);
+          CloseHandle(file);
+          return;
+        }
       }
-      const HANDLE fresh = moved ? open_log(path) : INVALID_HANDLE_VALUE;
       // Lets those waiting for the old file's lock find the new one.
       if (locked) UnlockFileEx(file, 0, 1, 0, &place);
       CloseHandle(file);
-      file = fresh;
       locked = false;
+      if (attempt == 5) return;
+      file = open_log(path);
       if (file == INVALID_HANDLE_VALUE) return;
     }
   }
